@@ -1,0 +1,95 @@
+#!/usr/bin/env bash
+# One idempotent set-up step for a fresh Debian machine: installs the Debian
+# packages the build needs, cross-builds libcurl (static, Schannel) from
+# Debian's own curl source package, prepares a private Wine prefix and
+# configures the CMake build tree. A second run skips what is already there.
+set -euo pipefail
+
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+BUILD=${OV_BUILD_DIR:-$ROOT/build}
+DEPS=$BUILD/deps
+export WINEPREFIX=$BUILD/wineprefix
+export WINEDEBUG=-all
+JOBS=$(nproc)
+
+log() { printf '[setup] %s\n' "$*"; }
+
+# --- Debian packages -------------------------------------------------------
+PACKAGES=(
+  g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+  libz-mingw-w64-dev libstb-dev googletest
+  cmake ninja-build make dpkg-dev file python3 ca-certificates
+  wine wine64 xvfb xauth x11-apps imagemagick xdotool fonts-wqy-zenhei
+)
+missing=()
+for p in "${PACKAGES[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  log "installing: ${missing[*]}"
+  apt-get update -q
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+
+# --- libcurl for the target -------------------------------------------------
+CURL_PREFIX=$DEPS/curl
+if [ ! -f "$CURL_PREFIX/lib/libcurl.a" ] || [ ! -f "$CURL_PREFIX/bin/curl.exe" ]; then
+  log "fetching Debian's curl source package"
+  APTDIR=$DEPS/apt
+  mkdir -p "$APTDIR/lists/partial" "$APTDIR/cache/archives/partial" "$DEPS/src"
+  # Source entries from the machine's own mirror, kept private so /etc/apt is untouched.
+  URIS=$(awk '/^URIs:/{print $2; exit}' /etc/apt/sources.list.d/debian.sources 2>/dev/null || true)
+  [ -n "$URIS" ] || URIS=http://deb.debian.org/debian
+  SUITE=$(. /etc/os-release && echo "${VERSION_CODENAME:-bookworm}")
+  cat > "$APTDIR/sources.sources" <<SRC
+Types: deb-src
+URIs: $URIS
+Suites: $SUITE $SUITE-updates
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+SRC
+  APTOPTS=(-o Dir::Etc::SourceParts=/nonexistent -o "Dir::Etc::SourceList=$APTDIR/sources.sources"
+           -o "Dir::State::Lists=$APTDIR/lists" -o "Dir::Cache=$APTDIR/cache")
+  apt-get "${APTOPTS[@]}" update -q
+  rm -rf "$DEPS/src"/curl-*
+  (cd "$DEPS/src" && apt-get "${APTOPTS[@]}" source --download-only curl)
+  dsc=$(ls "$DEPS/src"/curl_*.dsc | sort -V | tail -n 1)
+  (cd "$DEPS/src" && dpkg-source -x "$dsc" curl-src)
+
+  log "cross-building libcurl (static, Schannel)"
+  rm -rf "$DEPS/curl-build"
+  cmake -S "$DEPS/src/curl-src" -B "$DEPS/curl-build" -G Ninja \
+    -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" \
+    -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$CURL_PREFIX" \
+    -DBUILD_SHARED_LIBS=OFF -DBUILD_CURL_EXE=ON -DCURL_USE_SCHANNEL=ON -DCURL_ZLIB=OFF \
+    -DCURL_DISABLE_LDAP=ON -DCURL_USE_LIBPSL=OFF -DCURL_USE_LIBSSH2=OFF -DUSE_LIBIDN2=OFF \
+    -DCURL_BROTLI=OFF -DCURL_ZSTD=OFF -DUSE_NGHTTP2=OFF -DENABLE_MANUAL=OFF -DBUILD_TESTING=OFF \
+    -DCMAKE_EXE_LINKER_FLAGS=-static
+  cmake --build "$DEPS/curl-build" -j "$JOBS"
+  cmake --install "$DEPS/curl-build"
+fi
+
+# --- private Wine prefix ----------------------------------------------------
+if [ ! -f "$WINEPREFIX/.ov-ready" ]; then
+  log "preparing the Wine prefix in $WINEPREFIX"
+  rm -rf "$WINEPREFIX"
+  mkdir -p "$WINEPREFIX"
+  # No Mono or Gecko download prompts: neither is needed and neither could be fetched.
+  WINEDLLOVERRIDES="mscoree,mshtml=" xvfb-run -a -s "-screen 0 1024x768x24" wineboot -i
+  # Wine does not map the Chinese face names by itself; without this CJK text draws as boxes.
+  reg=$BUILD/fonts.reg
+  printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]\r\n"宋体"="WenQuanYi Zen Hei"\r\n"SimSun"="WenQuanYi Zen Hei"\r\n"微软雅黑"="WenQuanYi Zen Hei"\r\n"Microsoft YaHei"="WenQuanYi Zen Hei"\r\n\r\n' \
+    | iconv -f UTF-8 -t UTF-16 > "$reg"
+  xvfb-run -a -s "-screen 0 1024x768x24" wine regedit "$(winepath -w "$reg")"
+  wineserver -w
+  touch "$WINEPREFIX/.ov-ready"
+fi
+
+# --- CMake build tree --------------------------------------------------------
+if [ ! -f "$BUILD/out/build.ninja" ]; then
+  log "configuring the build tree"
+  cmake -S "$ROOT" -B "$BUILD/out" -G Ninja \
+    -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" \
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOV_DEPS_DIR="$DEPS"
+fi
+log "ready"

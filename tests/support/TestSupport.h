@@ -1,0 +1,42 @@
+#pragma once
+// Helpers shared by the test suites: scratch directories on the real file
+// system, a real message loop for the calling thread, and small file helpers.
+
+#include <windows.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace testsupport {
+
+// A fresh directory under the temporary folder, removed with everything in it
+// when the object goes away.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    const std::wstring& Path() const { return path_; }
+    // Path() + L"\\" + name
+    std::wstring operator/(const std::wstring& name) const;
+
+private:
+    std::wstring path_;
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+};
+
+// Removes a file or a directory tree; missing paths are fine.
+void RemoveTree(const std::wstring& path);
+
+// Runs this thread's message loop until `done` returns true or `timeoutMs`
+// passes; returns the last value of `done`.
+bool PumpMessagesUntil(const std::function<bool()>& done, DWORD timeoutMs);
+// Runs this thread's message loop for `ms` milliseconds.
+void PumpMessagesFor(DWORD ms);
+
+bool WriteBytes(const std::wstring& path, const std::string& bytes);
+std::string ReadBytes(const std::wstring& path);
+bool PathExists(const std::wstring& path);
+
+}  // namespace testsupport
