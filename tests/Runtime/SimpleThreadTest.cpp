@@ -1,0 +1,165 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdio>
+#include <string>
+
+#include "Runtime/Logger.h"
+#include "Runtime/SimpleThread.h"
+#include "support/TestSupport.h"
+
+namespace {
+
+// A worker whose behaviour each test picks.
+class Worker : public CSimpleThread {
+public:
+    enum Mode { kPollStop, kReturnAtOnce, kIgnoreStop, kStopFromInside };
+
+    explicit Worker(Mode m) : mode(m) {}
+    ~Worker() override
+    {
+        release = true;
+        Stop(5000);
+    }
+
+    Mode mode;
+    std::atomic<int> runs{0};
+    std::atomic<bool> release{false};
+    std::atomic<bool> insideStopReturned{false};
+    std::atomic<bool> insideStopResult{false};
+
+protected:
+    void Run() override
+    {
+        ++runs;
+        switch (mode) {
+        case kPollStop:
+            while (!stopRequested_)
+                Sleep(1);
+            break;
+        case kReturnAtOnce:
+            break;
+        case kIgnoreStop:
+            while (!release)
+                Sleep(1);
+            break;
+        case kStopFromInside:
+            insideStopResult = Stop(INFINITE);
+            insideStopReturned = true;
+            break;
+        }
+    }
+};
+
+bool WaitFor(const std::function<bool()>& cond, DWORD ms = 5000)
+{
+    const ULONGLONG end = GetTickCount64() + ms;
+    while (!cond()) {
+        if (GetTickCount64() > end)
+            return false;
+        Sleep(1);
+    }
+    return true;
+}
+
+}  // namespace
+
+TEST(SimpleThread, StartTwiceKeepsOneThreadAndStopFromOutsideJoins)
+{
+    Worker w(Worker::kPollStop);
+    ASSERT_TRUE(w.Start());
+    HANDLE h = w.ThreadHandle();
+    unsigned id = w.ThreadId();
+    ASSERT_NE(h, nullptr);
+    ASSERT_NE(id, 0u);
+    EXPECT_TRUE(w.Start());
+    EXPECT_EQ(w.ThreadHandle(), h);
+    ASSERT_TRUE(WaitFor([&] { return w.runs == 1; }));
+
+    EXPECT_TRUE(w.Stop(INFINITE));
+    EXPECT_TRUE(w.StopRequested());
+    EXPECT_FALSE(w.IsRunning());
+    EXPECT_EQ(w.ThreadHandle(), nullptr);
+    EXPECT_EQ(w.ThreadId(), 0u);
+    EXPECT_EQ(w.runs, 1);
+    // Nothing left to stop or destroy.
+    EXPECT_TRUE(w.Stop(INFINITE));
+    EXPECT_FALSE(w.DestroyThread(0));
+}
+
+TEST(SimpleThread, TimedOutStopLogsTerminatesAndReportsSuccess)
+{
+    testsupport::TempDir dir;
+    FileLogger& file = CSingleton<FileLogger>::Instance();
+    if (file.Config())
+        GTEST_SKIP() << "OV_LOG_FILE is set for this run";
+    std::wstring path = dir / L"log.txt";
+    FILE* f = _wfopen(path.c_str(), L"wb");
+    ASSERT_NE(f, nullptr);
+    file.SetConfig(new LoggerConfig);
+    file.SetStream(f);
+
+    Worker w(Worker::kIgnoreStop);
+    ASSERT_TRUE(w.Start());
+    ASSERT_TRUE(WaitFor([&] { return w.runs == 1; }));
+    HANDLE copy = nullptr;
+    ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), w.ThreadHandle(), GetCurrentProcess(), &copy, 0, FALSE,
+                                DUPLICATE_SAME_ACCESS));
+    const unsigned id = w.ThreadId();
+
+    EXPECT_TRUE(w.Stop(0));
+    EXPECT_EQ(w.ThreadHandle(), nullptr);
+    EXPECT_EQ(WaitForSingleObject(copy, 2000), WAIT_OBJECT_0) << "the thread was not terminated";
+    CloseHandle(copy);
+
+    file.SetStream(nullptr);
+    file.SetConfig(nullptr);
+    fclose(f);
+    std::string bytes = testsupport::ReadBytes(path);
+    std::wstring text(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / 2);
+    EXPECT_NE(text.find(L"[ERRO][.\\Runtime\\SimpleThread:"), std::wstring::npos) << bytes.size();
+    EXPECT_NE(text.find(L"]CSimpleThread::DestroyThread线程结束超时 tid:" + std::to_wstring(id) + L" "),
+              std::wstring::npos);
+}
+
+TEST(SimpleThread, StopFromInsideRunDoesNotWait)
+{
+    Worker w(Worker::kStopFromInside);
+    ASSERT_TRUE(w.Start());
+    ASSERT_TRUE(WaitFor([&] { return w.insideStopReturned.load(); })) << "Stop inside Run waited on itself";
+    EXPECT_TRUE(w.insideStopResult);
+    EXPECT_TRUE(w.StopRequested());
+    ASSERT_TRUE(WaitFor([&] { return !w.IsRunning(); }));
+    EXPECT_EQ(w.ThreadHandle(), nullptr);
+}
+
+TEST(SimpleThread, ABodyThatReturnsLeavesTheObjectRestartable)
+{
+    Worker w(Worker::kReturnAtOnce);
+    for (int round = 1; round <= 3; ++round) {
+        ASSERT_TRUE(w.Start());
+        ASSERT_TRUE(WaitFor([&] { return !w.IsRunning(); }));
+        EXPECT_EQ(w.runs, round);
+        EXPECT_EQ(w.ThreadHandle(), nullptr);
+    }
+}
+
+TEST(SimpleThread, RacingExitAndStopCloseEachHandleOnce)
+{
+    // Bodies that end by themselves while the owner stops them: the exit
+    // hand-over and the owner's wait meet in every order. A double close would
+    // surface as an invalid-handle failure or a growing handle count.
+    DWORD before = 0, after = 0;
+    GetProcessHandleCount(GetCurrentProcess(), &before);
+    for (int i = 0; i < 300; ++i) {
+        Worker w(i % 2 ? Worker::kReturnAtOnce : Worker::kPollStop);
+        ASSERT_TRUE(w.Start());
+        if (i % 3 == 0)
+            Sleep(0);
+        ASSERT_TRUE(w.Stop(INFINITE));
+        EXPECT_FALSE(w.IsRunning());
+        EXPECT_EQ(w.ThreadHandle(), nullptr);
+    }
+    GetProcessHandleCount(GetCurrentProcess(), &after);
+    EXPECT_LE(after, before + 5);
+}
