@@ -19,7 +19,7 @@ PACKAGES=(
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   libz-mingw-w64-dev libstb-dev googletest
   cmake ninja-build make dpkg-dev file python3 ca-certificates
-  wine wine64 xvfb xauth x11-apps imagemagick xdotool fonts-wqy-zenhei
+  wine wine64 xvfb xauth x11-apps imagemagick xdotool fonts-wqy-zenhei locales
 )
 missing=()
 for p in "${PACKAGES[@]}"; do
@@ -29,6 +29,14 @@ if [ ${#missing[@]} -gt 0 ]; then
   log "installing: ${missing[*]}"
   apt-get update -q
   DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+
+# Wine takes its code page and its file-name encoding from the Unix locale. The
+# tests run as a Chinese user's Windows would (code page 936), and without the
+# locale Wine could not even create a file with a Chinese name.
+if ! locale -a 2>/dev/null | grep -qix 'zh_CN.utf8'; then
+  log "generating the zh_CN.UTF-8 locale"
+  localedef -i zh_CN -f UTF-8 zh_CN.UTF-8
 fi
 
 # --- libcurl for the target -------------------------------------------------
