@@ -1,0 +1,152 @@
+#include "app/InstallSteps.h"
+
+#include <shlobj.h>
+#include <shlwapi.h>
+
+#include <vector>
+
+#include "Runtime/TextUtil.h"
+#include "app/CommonUtils.h"
+
+namespace {
+
+const wchar_t kIniName[] = L"OrvelLaucher.ini";
+const wchar_t kIniSection[] = L"Orvelnet-Launcher";
+const wchar_t kIniKey[] = L"InstallPath";
+const char kRegistryKey[] = "SOFTWARE\\OrvelLauncher";
+const wchar_t kRegistryValue[] = L"InstPath";
+const wchar_t kLauncherName[] = L"OrvelLauncher.exe";
+const wchar_t kDefaultSubFolder[] = L"欧维网络\\欧维澄岳";
+
+std::wstring CommonAppDataDir()
+{
+    std::wstring dir;
+    HRESULT com = CoInitialize(nullptr);
+    LPITEMIDLIST items = nullptr;
+    if (SUCCEEDED(SHGetSpecialFolderLocation(nullptr, CSIDL_COMMON_APPDATA, &items)) && items) {
+        wchar_t path[MAX_PATH] = {};
+        if (SHGetPathFromIDListW(items, path))
+            dir = path;
+        CoTaskMemFree(items);
+    }
+    if (SUCCEEDED(com))
+        CoUninitialize();
+    return dir;
+}
+
+bool AppendPath(std::wstring& base, const wchar_t* more)
+{
+    wchar_t buf[MAX_PATH] = {};
+    if (base.size() >= MAX_PATH)
+        return false;
+    wcscpy(buf, base.c_str());
+    if (!PathAppendW(buf, more))
+        return false;
+    base = buf;
+    return true;
+}
+
+// The registry's directory, or empty. The value may lack its terminator and
+// may fill the whole buffer, so one extra character is kept for it.
+std::wstring ReadRegistryInstallDir()
+{
+    HKEY key = nullptr;
+    // The launcher's installer is a 32-bit program: its value lives in the
+    // 32-bit view, which this 64-bit program must ask for.
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRegistryKey, 0, KEY_READ | KEY_WOW64_32KEY, &key) != ERROR_SUCCESS)
+        return std::wstring();
+    std::vector<wchar_t> buf(4096 / sizeof(wchar_t) + 1, L'\0');
+    DWORD type = 0;
+    DWORD bytes = 4096;
+    std::wstring dir;
+    LONG rc = RegQueryValueExW(key, kRegistryValue, nullptr, &type, reinterpret_cast<BYTE*>(buf.data()), &bytes);
+    if (rc == ERROR_SUCCESS && type == REG_SZ) {
+        buf[bytes / sizeof(wchar_t)] = L'\0';
+        dir = buf.data();
+    }
+    RegCloseKey(key);
+    return dir;
+}
+
+}  // namespace
+
+InstalledLauncher FindInstalledLauncher()
+{
+    InstalledLauncher result;
+    std::wstring ini = CommonAppDataDir();
+    if (ini.empty() || !AppendPath(ini, kIniName))
+        return result;
+
+    wchar_t value[2048] = {};
+    GetPrivateProfileStringW(kIniSection, kIniKey, L"", value, 2048, ini.c_str());
+    if (value[0] && PathFileExistsW(value)) {
+        result.found = true;
+        result.launcherPath = value;
+        return result;
+    }
+
+    const std::wstring dir = ReadRegistryInstallDir();
+    if (dir.empty())
+        return result;
+    result.installDir = dir;
+    std::wstring launcher = dir;
+    if (AppendPath(launcher, kLauncherName) && PathFileExistsW(launcher.c_str())) {
+        result.found = true;
+        result.launcherPath = launcher;
+    }
+    return result;
+}
+
+std::wstring DefaultInstallDir()
+{
+    static const wchar_t* const kDrives[] = {L"D:\\", L"C:\\", L"E:\\"};
+    for (const wchar_t* drive : kDrives) {
+        if (!PathFileExistsW(drive))
+            continue;
+        std::wstring dir = drive;
+        return AppendPath(dir, kDefaultSubFolder) ? dir : std::wstring();
+    }
+    return std::wstring();
+}
+
+std::wstring InstallerCommandLine(const std::wstring& installerPath, const std::wstring& installDir)
+{
+    return Format(L"%s /S /unpack=%s /launch=off", installerPath.c_str(), installDir.c_str());
+}
+
+std::wstring LauncherCommandLine(const std::wstring& launcherPath, unsigned launchNumber)
+{
+    return Format(L"%s -i \"%d\" -d", launcherPath.c_str(), static_cast<int>(launchNumber));
+}
+
+std::wstring LauncherPathIn(const std::wstring& installDir)
+{
+    return installDir + L"\\" + kLauncherName;
+}
+
+void RunInstaller(const std::wstring& installerPath, const std::wstring& installDir, PROCESS_INFORMATION* process)
+{
+    PROCESS_INFORMATION pi = {};
+    if (RunProcess(installerPath, InstallerCommandLine(installerPath, installDir), &pi) != 0)
+        pi = PROCESS_INFORMATION{};
+    if (process)
+        *process = pi;
+}
+
+DWORD StartLauncherAndFinish(PROCESS_INFORMATION* installer, const std::wstring& installDir, unsigned launchNumber,
+                             const std::wstring& installerPath, bool packageIsLocal)
+{
+    if (installer && installer->hProcess) {
+        WaitForSingleObject(installer->hProcess, INFINITE);
+        CloseHandle(installer->hProcess);
+        if (installer->hThread)
+            CloseHandle(installer->hThread);
+        *installer = PROCESS_INFORMATION{};
+    }
+    const std::wstring launcher = LauncherPathIn(installDir);
+    const std::wstring commandLine = launchNumber > 0 ? LauncherCommandLine(launcher, launchNumber) : std::wstring();
+    const DWORD started = StartProcess(launcher, commandLine, nullptr);
+    if (!packageIsLocal)
+        DeleteFileW(installerPath.c_str());
+    return started;
+}

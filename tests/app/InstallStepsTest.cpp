@@ -1,0 +1,225 @@
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <shlobj.h>
+
+#include <algorithm>
+#include <string>
+
+#include "Runtime/TextUtil.h"
+#include "app/InstallSteps.h"
+#include "support/TestSupport.h"
+
+using testsupport::PathExists;
+using testsupport::ReadBytes;
+using testsupport::TempDir;
+using testsupport::WriteBytes;
+
+namespace {
+
+std::wstring StandinDir()
+{
+    wchar_t self[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring dir(self);
+    dir = dir.substr(0, dir.find_last_of(L'\\'));  // ...\tests
+    return dir.substr(0, dir.find_last_of(L'\\')) + L"\\standins";
+}
+
+std::wstring CommonAppData()
+{
+    wchar_t path[MAX_PATH] = {};
+    SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, 0, path);
+    return path;
+}
+
+std::string Utf8(const std::wstring& w)
+{
+    int n = WideCharToMultiByte(CP_UTF8, 0, w.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    std::string s(n > 0 ? n - 1 : 0, '\0');
+    if (n > 1)
+        WideCharToMultiByte(CP_UTF8, 0, w.c_str(), -1, &s[0], n, nullptr, nullptr);
+    return s;
+}
+
+bool CopyTo(const std::wstring& from, const std::wstring& to)
+{
+    return CopyFileW(from.c_str(), to.c_str(), FALSE) != 0;
+}
+
+// The places an earlier installation leaves its traces: the ini file in the
+// common application data and the 32-bit registry value. Each test starts
+// without either and leaves none behind.
+class InstalledLauncherTraces : public ::testing::Test {
+protected:
+    void SetUp() override { Clear(); }
+    void TearDown() override { Clear(); }
+
+    std::wstring IniPath() const { return CommonAppData() + L"\\OrvelLaucher.ini"; }
+
+    void WriteIni(const std::wstring& installPath)
+    {
+        ASSERT_TRUE(WritePrivateProfileStringW(L"Orvelnet-Launcher", L"InstallPath", installPath.c_str(),
+                                               IniPath().c_str()));
+    }
+
+    void WriteRegistry(const std::wstring& dir, DWORD type = REG_SZ)
+    {
+        HKEY key = nullptr;
+        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\OrvelLauncher", 0, nullptr, 0,
+                                  KEY_WRITE | KEY_WOW64_32KEY, nullptr, &key, nullptr),
+                  ERROR_SUCCESS);
+        RegSetValueExW(key, L"InstPath", 0, type, reinterpret_cast<const BYTE*>(dir.c_str()),
+                       static_cast<DWORD>((dir.size() + 1) * sizeof(wchar_t)));
+        RegCloseKey(key);
+    }
+
+    void Clear()
+    {
+        DeleteFileW(IniPath().c_str());
+        RegDeleteKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\OrvelLauncher", KEY_WOW64_32KEY, 0);
+    }
+};
+
+}  // namespace
+
+TEST(InstallSteps, CommandLinesAreUnquoted)
+{
+    EXPECT_EQ(InstallerCommandLine(L"C:\\pkg\\ovinstaller.exe", L"D:\\My Games\\欧维澄岳"),
+              L"C:\\pkg\\ovinstaller.exe /S /unpack=D:\\My Games\\欧维澄岳 /launch=off");
+    EXPECT_EQ(LauncherCommandLine(L"D:\\a b\\OrvelLauncher.exe", 0), L"D:\\a b\\OrvelLauncher.exe -i \"0\" -d");
+    EXPECT_EQ(LauncherCommandLine(L"L.exe", 65535), L"L.exe -i \"65535\" -d");
+    EXPECT_EQ(LauncherPathIn(L"D:\\x"), L"D:\\x\\OrvelLauncher.exe");
+}
+
+TEST(InstallSteps, DefaultDirIsOnTheFirstExistingDrive)
+{
+    const wchar_t* first = GetFileAttributesW(L"D:\\") != INVALID_FILE_ATTRIBUTES   ? L"D:\\"
+                           : GetFileAttributesW(L"C:\\") != INVALID_FILE_ATTRIBUTES ? L"C:\\"
+                                                                                    : L"E:\\";
+    EXPECT_EQ(DefaultInstallDir(), std::wstring(first) + L"欧维网络\\欧维澄岳");
+}
+
+TEST_F(InstalledLauncherTraces, NothingInstalledFindsNothing)
+{
+    InstalledLauncher l = FindInstalledLauncher();
+    EXPECT_FALSE(l.found);
+    EXPECT_TRUE(l.launcherPath.empty());
+    EXPECT_TRUE(l.installDir.empty());
+}
+
+TEST_F(InstalledLauncherTraces, AnIniNamingAnExistingLauncherWinsOverTheRegistry)
+{
+    TempDir a, b;
+    ASSERT_TRUE(WriteBytes(a / L"OrvelLauncher.exe", "MZ"));
+    ASSERT_TRUE(WriteBytes(b / L"OrvelLauncher.exe", "MZ"));
+    WriteIni(a / L"OrvelLauncher.exe");
+    WriteRegistry(b.Path());
+    InstalledLauncher l = FindInstalledLauncher();
+    EXPECT_TRUE(l.found);
+    EXPECT_EQ(l.launcherPath, a / L"OrvelLauncher.exe");
+    EXPECT_TRUE(l.installDir.empty());
+}
+
+TEST_F(InstalledLauncherTraces, AMissingIniTargetFallsThroughToTheRegistry)
+{
+    TempDir a, b;
+    WriteIni(a / L"gone.exe");
+    ASSERT_TRUE(WriteBytes(b / L"OrvelLauncher.exe", "MZ"));
+    WriteRegistry(b.Path());
+    InstalledLauncher l = FindInstalledLauncher();
+    EXPECT_TRUE(l.found);
+    EXPECT_EQ(l.launcherPath, b / L"OrvelLauncher.exe");
+    EXPECT_EQ(l.installDir, b.Path());
+}
+
+TEST_F(InstalledLauncherTraces, ARegistryDirWithoutLauncherIsOnlyProposed)
+{
+    TempDir b;
+    WriteRegistry(b.Path() + L"\\欧维澄岳");
+    InstalledLauncher l = FindInstalledLauncher();
+    EXPECT_FALSE(l.found);
+    EXPECT_EQ(l.installDir, b.Path() + L"\\欧维澄岳");
+}
+
+TEST_F(InstalledLauncherTraces, OnlyAPlainStringValueCounts)
+{
+    TempDir b;
+    ASSERT_TRUE(WriteBytes(b / L"OrvelLauncher.exe", "MZ"));
+    WriteRegistry(b.Path(), REG_EXPAND_SZ);
+    InstalledLauncher l = FindInstalledLauncher();
+    EXPECT_FALSE(l.found);
+    EXPECT_TRUE(l.installDir.empty());
+}
+
+TEST_F(InstalledLauncherTraces, AValueFillingTheWholeBufferIsCutSafely)
+{
+    // 2048 characters without a terminator: the read must not run past its buffer.
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\OrvelLauncher", 0, nullptr, 0,
+                              KEY_WRITE | KEY_WOW64_32KEY, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    std::wstring full(2048, L'x');
+    RegSetValueExW(key, L"InstPath", 0, REG_SZ, reinterpret_cast<const BYTE*>(full.data()), 4096);
+    RegCloseKey(key);
+    InstalledLauncher l = FindInstalledLauncher();
+    EXPECT_FALSE(l.found);
+    // Windows returns the value whole; Wine refuses it for want of room for a
+    // terminator. Either way nothing past the buffer is read.
+    EXPECT_TRUE(l.installDir.empty() || l.installDir == full) << l.installDir.size();
+}
+
+TEST(InstallSteps, PackageRunsSilentlyAndTheLauncherGetsTheLaunchNumber)
+{
+    TempDir pkg, target;
+    const std::wstring installer = pkg / L"ovinstaller.exe";
+    ASSERT_TRUE(CopyTo(StandinDir() + L"\\ovinstaller.exe", installer)) << ToNarrow(StandinDir());
+    const std::wstring installDir = target / L"My Games\\欧维澄岳";
+
+    PROCESS_INFORMATION pi = {};
+    RunInstaller(installer, installDir, &pi);
+    ASSERT_NE(pi.hProcess, nullptr);
+    EXPECT_EQ(StartLauncherAndFinish(&pi, installDir, 7, installer, false), 0u);
+    EXPECT_EQ(pi.hProcess, nullptr);  // waited for and closed
+
+    EXPECT_EQ(ReadBytes(installDir + L"\\installer.txt"),
+              Utf8(installer + L" /S /unpack=" + installDir + L" /launch=off\n"));
+    const std::wstring log = installDir + L"\\launched.txt";
+    ASSERT_TRUE(testsupport::PumpMessagesUntil([&] { return PathExists(log); }, 10000));
+    Sleep(100);
+    const std::string expected = "\\OrvelLauncher.exe -i \"7\" -d\n";
+    const std::string got = ReadBytes(log);
+    ASSERT_GE(got.size(), expected.size());
+    EXPECT_EQ(got.substr(got.size() - expected.size()), expected);
+    EXPECT_FALSE(PathExists(installer)) << "a downloaded package is deleted after the hand-off";
+}
+
+TEST(InstallSteps, ALocalPackageIsKeptAndLaunchNumberZeroGivesAnEmptyCommandLine)
+{
+    TempDir pkg, target;
+    const std::wstring installer = pkg / L"ovinstaller.exe";
+    ASSERT_TRUE(CopyTo(StandinDir() + L"\\ovinstaller.exe", installer));
+    const std::wstring installDir = target / L"dir";
+
+    PROCESS_INFORMATION pi = {};
+    RunInstaller(installer, installDir, &pi);
+    EXPECT_EQ(StartLauncherAndFinish(&pi, installDir, 0, installer, true), 0u);
+    const std::wstring log = installDir + L"\\launched.txt";
+    ASSERT_TRUE(testsupport::PumpMessagesUntil([&] { return PathExists(log); }, 10000));
+    Sleep(100);
+    // Started without arguments (Wine shows the program's own quoted path as
+    // the command line then; Windows an empty one): no launch number.
+    const std::string got = ReadBytes(log);
+    EXPECT_EQ(got.find("-i"), std::string::npos) << got;
+    EXPECT_EQ(std::count(got.begin(), got.end(), '\n'), 1) << got;
+    EXPECT_TRUE(PathExists(installer));
+}
+
+TEST(InstallSteps, AMissingPackageIsNotFatal)
+{
+    TempDir pkg, target;
+    PROCESS_INFORMATION pi = {};
+    RunInstaller(pkg / L"ovinstaller.exe", target / L"d", &pi);
+    EXPECT_EQ(pi.hProcess, nullptr);
+    EXPECT_EQ(StartLauncherAndFinish(&pi, target / L"d", 3, pkg / L"ovinstaller.exe", false),
+              static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+}
