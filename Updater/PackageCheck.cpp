@@ -1,0 +1,89 @@
+#include "Updater/PackageCheck.h"
+
+#include <windows.h>
+#include <wincrypt.h>
+
+#include <cwctype>
+#include <vector>
+
+#include "Runtime/TextUtil.h"
+
+namespace {
+
+// Releases the CryptoAPI objects and the file on every path out.
+struct HashSession {
+    HCRYPTPROV provider = 0;
+    HCRYPTHASH hash = 0;
+    HANDLE file = INVALID_HANDLE_VALUE;
+    ~HashSession()
+    {
+        if (hash)
+            CryptDestroyHash(hash);
+        if (provider)
+            CryptReleaseContext(provider, 0);
+        if (file != INVALID_HANDLE_VALUE)
+            CloseHandle(file);
+    }
+};
+
+bool IsMd5Text(const std::wstring& text)
+{
+    if (text.size() != 32)
+        return false;
+    for (wchar_t c : text)
+        if (!iswxdigit(c) || c > 0x7F)
+            return false;
+    return true;
+}
+
+}  // namespace
+
+bool FileMd5(const std::wstring& path, std::wstring& hex)
+{
+    HashSession s;
+    s.file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                         FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (s.file == INVALID_HANDLE_VALUE)
+        return false;
+    if (!CryptAcquireContextW(&s.provider, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT))
+        return false;
+    if (!CryptCreateHash(s.provider, CALG_MD5, 0, 0, &s.hash))
+        return false;
+
+    std::vector<BYTE> chunk(1 << 20);
+    for (;;) {
+        DWORD got = 0;
+        if (!ReadFile(s.file, chunk.data(), static_cast<DWORD>(chunk.size()), &got, nullptr))
+            return false;
+        if (got == 0)
+            break;
+        if (!CryptHashData(s.hash, chunk.data(), got, 0))
+            return false;
+    }
+
+    BYTE digest[16];
+    DWORD length = sizeof digest;
+    if (!CryptGetHashParam(s.hash, HP_HASHVAL, digest, &length, 0) || length != sizeof digest)
+        return false;
+    hex.clear();
+    for (BYTE b : digest)
+        hex += Format(L"%02x", b);
+    return true;
+}
+
+PackageCheck CheckPackageMd5(const std::wstring& path, const std::wstring& expected)
+{
+    // A value of blanks only counts as no value (Trim leaves such a string as it is).
+    if (expected.find_first_not_of(L" \t\r\n") == std::wstring::npos)
+        return PackageCheck::kNotChecked;
+    std::wstring want = expected;
+    Trim(want);
+    if (!IsMd5Text(want))
+        return PackageCheck::kMismatch;
+    std::wstring actual;
+    if (!FileMd5(path, actual))
+        return PackageCheck::kUnreadable;
+    for (wchar_t& c : want)
+        c = static_cast<wchar_t>(towlower(c));
+    return actual == want ? PackageCheck::kMatch : PackageCheck::kMismatch;
+}
