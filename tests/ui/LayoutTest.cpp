@@ -1,0 +1,255 @@
+// Containers and layouts: floating placement, stretch shares, clamping,
+// paddings and tab selection, all on plain control trees.
+
+#include <gtest/gtest.h>
+
+#include "UiTestSupport.h"
+#include "ui/HorizontalLayout.h"
+#include "ui/PaintHost.h"
+#include "ui/StackLayout.h"
+#include "ui/TabLayout.h"
+#include "ui/VerticalLayout.h"
+
+namespace {
+
+// A manager without a window: layout runs over initSize.
+struct Host {
+    CPaintHostUI host;
+    explicit Host(CControlUI* root, int cx = 800, int cy = 600) {
+        host.SetInitSize(cx, cy);
+        host.AttachRoot(root);
+        host.UpdateLayout();
+    }
+};
+
+CControlUI* Child(int fixedHeight = 0, int fixedWidth = 0) {
+    auto* c = new CControlUI;
+    if (fixedHeight) c->SetFixedHeight(fixedHeight);
+    if (fixedWidth) c->SetFixedWidth(fixedWidth);
+    return c;
+}
+
+void ExpectRect(const RECT& rc, int l, int t, int r, int b) {
+    EXPECT_EQ(l, rc.left);
+    EXPECT_EQ(t, rc.top);
+    EXPECT_EQ(r, rc.right);
+    EXPECT_EQ(b, rc.bottom);
+}
+
+}  // namespace
+
+TEST(Layout, FloatingChildrenWithPositiveAndNegativeOffsets) {
+    auto* root = new CContainerUI;
+    auto* layout = new CVerticalLayoutUI;
+    layout->SetProperty(L"float", L"true");
+    layout->SetProperty(L"pos", L"100,100,700,500");
+    auto* a = new CControlUI;
+    a->SetProperty(L"float", L"true");
+    a->SetProperty(L"pos", L"10,20,110,60");
+    auto* b = new CControlUI;
+    b->SetProperty(L"float", L"true");
+    b->SetProperty(L"pos", L"-110,20,-10,60");
+    auto* c = new CControlUI;
+    c->SetProperty(L"float", L"true");
+    c->SetProperty(L"pos", L"-110,-60,-10,-20");
+    layout->Add(a);
+    layout->Add(b);
+    layout->Add(c);
+    root->Add(layout);
+    Host h(root);
+    ExpectRect(layout->GetPosition(), 100, 100, 700, 500);
+    ExpectRect(a->GetPosition(), 110, 120, 210, 160);
+    ExpectRect(b->GetPosition(), 590, 120, 690, 160);
+    ExpectRect(c->GetPosition(), 590, 440, 690, 480);
+    // Laid out again, the recorded offsets stay what "pos" said.
+    EXPECT_EQ(-10, b->GetFloatOffset().x);
+    EXPECT_EQ(-20, c->GetFloatOffset().y);
+}
+
+TEST(Layout, ResizingAFloatingControlKeepsTheNewSize) {
+    auto* root = new CVerticalLayoutUI;
+    auto* a = new CControlUI;
+    a->SetProperty(L"float", L"true");
+    a->SetProperty(L"pos", L"10,10,60,30");
+    root->Add(a);
+    Host h(root);
+    a->SetFixedWidth(80);
+    h.host.UpdateLayout();
+    ExpectRect(a->GetPosition(), 10, 10, 90, 30);
+    EXPECT_EQ(80, a->GetFixedWidth());
+}
+
+TEST(Layout, RelativePlacementFollowsTheParentSize) {
+    auto* root = new CContainerUI;
+    auto* a = new CControlUI;
+    a->SetProperty(L"float", L"true");
+    a->SetProperty(L"pos", L"10,10,60,30");
+    a->SetProperty(L"relativepos", L"100,50,0,100");
+    root->Add(a);
+    Host h(root, 400, 300);
+    ExpectRect(a->GetPosition(), 10, 10, 60, 30);
+    // The first placement records the parent size; grow the parent by 100×60.
+    root->SetPosition(RECT{0, 0, 500, 360});
+    // moveX 100% of 100, moveY 50% of 60, zoomY 100% of 60.
+    ExpectRect(a->GetPosition(), 110, 40, 160, 120);
+}
+
+TEST(Layout, VerticalStretchSharesAndOddRemainder) {
+    struct Case {
+        int height;
+        int first, fixed, last;
+    } cases[] = {{200, 80, 40, 80}, {201, 80, 40, 81}};
+    for (const Case& k : cases) {
+        auto* root = new CVerticalLayoutUI;
+        auto* s1 = Child();
+        auto* f = Child(40);
+        auto* s2 = Child();
+        root->Add(s1);
+        root->Add(f);
+        root->Add(s2);
+        Host h(root, 100, k.height);
+        EXPECT_EQ(k.first, s1->GetHeight());
+        EXPECT_EQ(k.fixed, f->GetHeight());
+        EXPECT_EQ(k.last, s2->GetHeight());
+        EXPECT_EQ(k.height, s2->GetPosition().bottom);
+        EXPECT_EQ(100, f->GetWidth());
+    }
+}
+
+TEST(Layout, MaxHeightClampsAStretchShare) {
+    auto* root = new CVerticalLayoutUI;
+    auto* s = Child();
+    s->SetMaxHeight(50);
+    auto* f = Child(40);
+    root->Add(s);
+    root->Add(f);
+    Host h(root, 100, 200);
+    ExpectRect(s->GetPosition(), 0, 0, 100, 50);
+    ExpectRect(f->GetPosition(), 0, 50, 100, 90);  // the rest stays empty
+}
+
+TEST(Layout, BottomPaddingLiesInsideTheRectangle) {
+    auto* root = new CVerticalLayoutUI;
+    auto* a = Child(30);
+    a->SetPadding(RECT{4, 2, 6, 5});
+    auto* b = Child(10);
+    root->Add(a);
+    root->Add(b);
+    Host h(root, 100, 200);
+    ExpectRect(a->GetPosition(), 4, 2, 94, 37);  // 30 high + 5 below
+    EXPECT_EQ(37, b->GetPosition().top);
+}
+
+TEST(Layout, LastStretchableChildFillsToTheEndAfterPaddings) {
+    auto* root = new CVerticalLayoutUI;
+    root->SetChildPadding(10);
+    auto* f = Child(40);
+    auto* s = Child();
+    root->Add(f);
+    root->Add(s);
+    Host h(root, 100, 200);
+    ExpectRect(f->GetPosition(), 0, 0, 100, 40);
+    ExpectRect(s->GetPosition(), 0, 50, 100, 200);
+}
+
+TEST(Layout, HorizontalMirrorsVertical) {
+    auto* root = new CHorizontalLayoutUI;
+    root->SetInset(RECT{5, 5, 5, 5});
+    auto* s1 = Child();
+    auto* f = Child(0, 40);
+    auto* s2 = Child(20);
+    s2->SetPadding(RECT{0, 3, 2, 0});
+    root->Add(s1);
+    root->Add(f);
+    root->Add(s2);
+    Host h(root, 211, 100);
+    // 201 wide inside the inset: 40 fixed, 2 padding, 159 shared as 79 + 80.
+    ExpectRect(s1->GetPosition(), 5, 5, 84, 95);
+    ExpectRect(f->GetPosition(), 84, 5, 124, 95);
+    ExpectRect(s2->GetPosition(), 124, 8, 206, 28);
+}
+
+TEST(Layout, ArrangeGivesNothingNegative) {
+    std::vector<stacklayout::Child> kids(3);
+    kids[0].measured = 150;
+    kids[1].measured = 150;
+    stacklayout::Arrange(kids, 200, 50, 0);
+    EXPECT_EQ(0, kids[2].size);
+    EXPECT_EQ(300, kids[2].pos);
+}
+
+namespace {
+struct TabRecorder : INotifyUI {
+    std::vector<std::pair<WPARAM, LPARAM>> seen;
+    void Notify(TNotifyRecord& msg) override {
+        if (msg.type == L"tabselect") seen.emplace_back(msg.wParam, msg.lParam);
+    }
+};
+}  // namespace
+
+TEST(Layout, TabSelectRulesAndNotification) {
+    auto* tab = new CTabLayoutUI;
+    auto* p0 = Child();
+    auto* p1 = Child();
+    auto* p2 = Child();
+    tab->Add(p0);
+    tab->Add(p1);
+    tab->Add(p2);
+    Host h(tab, 300, 200);
+    TabRecorder rec;
+    h.host.AddNotifier(&rec);
+    EXPECT_EQ(0, tab->GetCurSel());
+    EXPECT_TRUE(p0->IsVisible());
+    EXPECT_FALSE(p1->IsVisible());
+    ExpectRect(p0->GetPosition(), 0, 0, 300, 200);
+
+    EXPECT_TRUE(tab->Select(0));  // current page: no notification
+    EXPECT_TRUE(rec.seen.empty());
+    EXPECT_FALSE(tab->Select(3));
+    EXPECT_FALSE(tab->Select(-1));
+    EXPECT_TRUE(tab->Select(2));
+    ASSERT_EQ(1u, rec.seen.size());
+    EXPECT_EQ(2u, rec.seen[0].first);
+    EXPECT_EQ(0, rec.seen[0].second);
+    EXPECT_FALSE(p0->IsVisible());
+    EXPECT_TRUE(p2->IsVisible());
+    ExpectRect(p2->GetPosition(), 0, 0, 300, 200);
+
+    // A page inserted in front of the selection shifts it and stays hidden.
+    auto* early = Child();
+    tab->AddAt(early, 0);
+    EXPECT_EQ(3, tab->GetCurSel());
+    EXPECT_FALSE(early->IsVisible());
+    // Removing the selected page selects page 0.
+    tab->SetDelayedDestroy(false);
+    tab->Remove(p2);
+    EXPECT_EQ(0, tab->GetCurSel());
+    EXPECT_TRUE(early->IsVisible());
+    // Removing a page before the selection keeps the same page selected.
+    ASSERT_TRUE(tab->Select(2));
+    tab->RemoveAt(0);
+    EXPECT_EQ(1, tab->GetCurSel());
+    EXPECT_EQ(p1, tab->GetItemAt(tab->GetCurSel()));
+    tab->SetProperty(L"selectedid", L"0");
+    EXPECT_EQ(0, tab->GetCurSel());
+    h.host.RemoveNotifier(&rec);
+}
+
+TEST(Layout, HitTestsPreferTheTopmostChildAndHonourTheInset) {
+    auto* root = new CContainerUI;
+    root->SetInset(RECT{10, 10, 10, 10});
+    auto* under = new uitest::ProbeControl;
+    auto* over = new uitest::ProbeControl;
+    auto* floating = new uitest::ProbeControl;
+    floating->SetProperty(L"float", L"true");
+    floating->SetProperty(L"pos", L"0,0,5,5");
+    root->Add(under);
+    root->Add(over);
+    root->Add(floating);
+    Host h(root, 100, 100);
+    EXPECT_EQ(over, h.host.FindControl(POINT{50, 50}));
+    EXPECT_EQ(floating, h.host.FindControl(POINT{2, 2}));  // floating may cover the inset
+    EXPECT_EQ(root, h.host.FindControl(POINT{7, 50}));
+    over->SetMouseEnabled(false);
+    EXPECT_EQ(under, h.host.FindControl(POINT{50, 50}));
+}

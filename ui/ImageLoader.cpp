@@ -1,0 +1,115 @@
+#include "ui/ImageLoader.h"
+
+#include <climits>
+#include <cstring>
+#include <vector>
+
+#include "ui/SkinResources.h"
+
+// Skin images are PNG only; limiting the dimensions keeps a damaged header from
+// asking for gigabytes.
+#define STB_IMAGE_IMPLEMENTATION
+#define STBI_ONLY_PNG
+#define STBI_NO_STDIO
+#define STBI_MAX_DIMENSIONS (1 << 14)
+#include "stb_image.h"
+
+namespace {
+
+// Largest image file accepted from the archive or the disk.
+const size_t kMaxImageBytes = 64u * 1024u * 1024u;
+// Largest decoded image (pixels); the skin's biggest is 540×313. A damaged
+// header must not make the decoder reserve gigabytes.
+const long long kMaxImagePixels = 16ll * 1024 * 1024;
+
+}  // namespace
+
+bool ConvertPixels(const unsigned char* rgba, size_t pixelCount, DWORD mask, uint32_t* out) {
+    bool alpha = false;
+    for (size_t i = 0; i < pixelCount; ++i) {
+        const unsigned char* p = rgba + i * 4;
+        uint32_t r = p[0], g = p[1], b = p[2], a = p[3];
+        if (a != 255) {
+            r = r * a / 255;
+            g = g * a / 255;
+            b = b * a / 255;
+            alpha = true;
+        }
+        uint32_t v = (a << 24) | (r << 16) | (g << 8) | b;
+        if (v == mask) {
+            v = 0;
+            alpha = true;
+        }
+        out[i] = v;
+    }
+    return alpha;
+}
+
+TImageInfo* DecodeImage(const unsigned char* data, size_t length, DWORD mask) {
+    if (!data || length == 0 || length > static_cast<size_t>(INT_MAX)) return nullptr;
+    int w = 0, h = 0, channels = 0;
+    if (!stbi_info_from_memory(data, static_cast<int>(length), &w, &h, &channels)) return nullptr;
+    if (w <= 0 || h <= 0 || static_cast<long long>(w) * h > kMaxImagePixels) return nullptr;
+    unsigned char* pixels = stbi_load_from_memory(data, static_cast<int>(length), &w, &h, &channels, 4);
+    if (!pixels) return nullptr;
+    if (w <= 0 || h <= 0) {
+        stbi_image_free(pixels);
+        return nullptr;
+    }
+    BITMAPINFO bmi;
+    memset(&bmi, 0, sizeof(bmi));
+    bmi.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    bmi.bmiHeader.biWidth = w;
+    bmi.bmiHeader.biHeight = -h;  // top-down
+    bmi.bmiHeader.biPlanes = 1;
+    bmi.bmiHeader.biBitCount = 32;
+    bmi.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(nullptr, &bmi, DIB_RGB_COLORS, &bits, nullptr, 0);
+    if (!bitmap || !bits) {
+        if (bitmap) DeleteObject(bitmap);
+        stbi_image_free(pixels);
+        return nullptr;
+    }
+    bool alpha = ConvertPixels(pixels, static_cast<size_t>(w) * static_cast<size_t>(h), mask,
+                               static_cast<uint32_t*>(bits));
+    stbi_image_free(pixels);
+    GdiFlush();
+    TImageInfo* info = new TImageInfo;
+    info->bitmap = bitmap;
+    info->width = w;
+    info->height = h;
+    info->alpha = alpha;
+    info->mask = mask;
+    return info;
+}
+
+TImageInfo* LoadSkinImage(const std::wstring& name, const wchar_t* resType, DWORD mask) {
+    if (name.empty()) return nullptr;
+    std::vector<unsigned char> bytes;
+    if (resType && *resType) {
+        HINSTANCE module = CSkinResources::Instance();
+        HRSRC res = FindResourceW(module, name.c_str(), resType);
+        if (res) {
+            HGLOBAL global = LoadResource(module, res);
+            DWORD size = SizeofResource(module, res);
+            const unsigned char* p = global ? static_cast<const unsigned char*>(LockResource(global)) : nullptr;
+            if (p && size) bytes.assign(p, p + size);
+        }
+    } else if (!CSkinResources::ResourceZip().empty()) {
+        CSkinResources::ReadZipEntry(name, bytes, kMaxImageBytes);
+    } else {
+        CSkinResources::ReadFileBytes(CSkinResources::ResourcePath() + name, bytes, kMaxImageBytes);
+    }
+    if (bytes.empty()) CSkinResources::ReadFileBytes(name, bytes, kMaxImageBytes);
+    if (bytes.empty()) return nullptr;
+    TImageInfo* info = DecodeImage(bytes.data(), bytes.size(), mask);
+    if (info && resType) info->resType = resType;
+    return info;
+}
+
+void FreeImage(TImageInfo* image) {
+    if (!image) return;
+    if (image->bitmap) DeleteObject(image->bitmap);
+    delete image;
+}
