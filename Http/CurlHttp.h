@@ -1,0 +1,154 @@
+#pragma once
+// One HTTP exchange over one libcurl easy handle.
+//
+// A transfer object lives on two threads: libcurl calls its header, body and
+// upload callbacks on the workshop's worker thread, while everything the rest
+// of the program learns about the exchange reaches the UI thread as posted
+// events (OnHttpCode, OnRecvBytes, OnDone, ...) addressed to its CurlListener.
+// It is reference counted so that the owning request, the workshop's lists and
+// every queued event can each hold it; a request makes a new one per attempt.
+//
+// Threads: construction, Prepare, SetActive(false) and CloseStreams on the UI
+// thread; the On* callbacks on the worker thread only. The header tree and the
+// write stream are read on the UI thread only after OnHttpCode or OnDone.
+// Ownership: the object owns its easy handle and its two streams.
+
+#include <winsock2.h>
+#include <windows.h>
+
+#include <curl/curl.h>
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "Runtime/BaseStream.h"
+#include "Runtime/ProtoValue.h"
+#include "Runtime/RefPtr.h"
+
+class CCurlBase;
+
+// Receives the events of transfer objects on the UI thread. The transfer is
+// the key; the event holds a reference to it for the duration of the call.
+//
+// A listener registers itself while it exists, and an event whose listener has
+// been destroyed in the meantime is dropped instead of calling into freed
+// memory (a channel shut down with events still queued).
+class CurlListener {
+public:
+    virtual void OnDone(CCurlBase* transfer, CURLcode code) = 0;
+    virtual void OnRecvBytes(CCurlBase* transfer, unsigned int bytes) = 0;
+    virtual void OnSendBytes(CCurlBase* transfer, unsigned int bytes) = 0;
+    virtual void OnHttpCode(CCurlBase* transfer, int status) = 0;
+    virtual void OnRemoved(CCurlBase* transfer, int value) = 0;
+    virtual void OnAdded(CCurlBase* transfer, int value) = 0;
+
+    // UI thread: is `listener` a listener that has not been destroyed?
+    static bool IsLive(const CurlListener* listener);
+
+protected:
+    CurlListener();
+    ~CurlListener();
+
+private:
+    CurlListener(const CurlListener&) = delete;
+    CurlListener& operator=(const CurlListener&) = delete;
+};
+
+class CCurlBase : public CRefThreadSafeBase<CCurlBase> {
+public:
+    explicit CCurlBase(CurlListener* listener);
+    ~CCurlBase() override;
+
+    // Worker thread, called only by the libcurl callbacks below. Each returns
+    // the bytes consumed or supplied.
+    virtual int32_t OnRecieveHeader(const char* data, int32_t size) = 0;
+    virtual int32_t OnRecieveBody(const char* data, int32_t size) = 0;
+    virtual int32_t OnSendBody(char* buffer, int32_t size) = 0;
+    // UI thread, when the owning request lets the transfer go.
+    virtual void CloseStreams() = 0;
+
+    CURL* EasyHandle() const { return easy_; }
+    // The workshop clears it after cleaning the handle up.
+    void SetEasyHandle(CURL* easy) { easy_ = easy; }
+    CurlListener* Listener() const { return listener_; }
+
+    bool IsActive() const { return active_.load(); }
+    void SetActive(bool active) { active_.store(active); }
+    bool ProgressEvents() const { return progressEvents_; }
+    void SetProgressEvents(bool on) { progressEvents_ = on; }
+
+    // Any thread: queue an event for the listener on the UI thread.
+    void PostDone(CURLcode code);
+    void PostRecvBytes(unsigned int bytes);
+    void PostSendBytes(unsigned int bytes);
+    void PostHttpCode(int status);
+    void PostRemoved();
+    void PostAdded();
+
+    // The functions registered with libcurl; user data is the transfer object.
+    static size_t HeaderCallback(char* data, size_t size, size_t count, void* user);
+    static size_t BodyCallback(char* data, size_t size, size_t count, void* user);
+    static size_t ReadCallback(char* buffer, size_t size, size_t count, void* user);
+
+    // Transfer objects alive in the process (for leak checks).
+    static long LiveCount();
+
+protected:
+    CURL* easy_ = nullptr;
+
+private:
+    CurlListener* listener_;
+    std::atomic<bool> active_{true};
+    bool progressEvents_ = false;
+    uint64_t recvSinceEvent_ = 0;
+    DWORD lastEventTick_ = 0;
+};
+
+class CCurlHttp : public CCurlBase {
+public:
+    // Status value meaning "no response seen yet".
+    enum { kStatusUnknown = 700 };
+    enum { kMethodGet = 1, kMethodPost = 2 };
+
+    explicit CCurlHttp(CurlListener* listener);
+    ~CCurlHttp() override;
+
+    int32_t OnRecieveHeader(const char* data, int32_t size) override;
+    int32_t OnRecieveBody(const char* data, int32_t size) override;
+    int32_t OnSendBody(char* buffer, int32_t size) override;
+    // Waits for a body write that is running on the worker thread, so that a
+    // file is never closed under a write.
+    void CloseStreams() override;
+
+    // UI thread, before the transfer is handed to a workshop: creates or resets
+    // the easy handle and sets every option of one exchange. False when
+    // libcurl refused something (logged); the handle may then be missing.
+    bool Prepare(const std::wstring& url, int method, uint64_t resumeOffset, int connectTimeoutSeconds);
+
+    const ProtoValue& Headers() const { return headers_; }
+    int HttpStatus() const { return httpStatus_; }
+    bool ResumeRequested() const { return resumeRequested_; }
+    void SetResumeRequested(bool on) { resumeRequested_ = on; }
+    uint64_t UploadSize() const { return uploadSize_; }
+    uint64_t UploadPosition() const { return uploadPosition_; }
+
+    // Both take ownership; a stream already set is closed and deleted first.
+    void SetWriteStream(OBaseStream* stream);
+    void SetReadStream(IBaseStream* stream);
+    OBaseStream* WriteStream() const { return writeStream_; }
+    IBaseStream* ReadStream() const { return readStream_; }
+
+private:
+    ProtoValue headers_;
+    int httpStatus_ = kStatusUnknown;
+    uint64_t uploadSize_ = 0;
+    uint64_t uploadPosition_ = 0;
+    bool resumeRequested_ = false;
+    OBaseStream* writeStream_ = nullptr;
+    IBaseStream* readStream_ = nullptr;
+    // Held by the worker around every stream call and by the UI thread around
+    // closing: the active flag stops new callbacks, this stops a running one
+    // from racing the close.
+    CRITICAL_SECTION streamLock_;
+};

@@ -1,0 +1,286 @@
+#include "Http/CurlWorkshop.h"
+
+#include <algorithm>
+
+#include "Http/HttpLog.h"
+
+namespace {
+
+const wchar_t kSource[] = L".\\Http\\CurlWorkshop";
+const long kSelectTimeoutUs = 5000;
+
+}  // namespace
+
+CCurlWorkshop::CCurlWorkshop()
+{
+    InitializeCriticalSection(&lock_);
+}
+
+CCurlWorkshop::~CCurlWorkshop()
+{
+    // Run uses this object: it must have ended before the members go.
+    Stop(INFINITE);
+    Lock();
+    if (multi_) {
+        CURLMcode rc = curl_multi_cleanup(multi_);
+        if (rc != CURLM_OK)
+            OV_LOG(LOG_ERROR, kSource, L"curl_multi_cleanup failed:%d", static_cast<int>(rc));
+        multi_ = nullptr;
+    }
+    withdrawn_.clear();
+    pending_.clear();
+    running_.clear();
+    Unlock();
+    DeleteCriticalSection(&lock_);
+}
+
+void CCurlWorkshop::Lock()
+{
+    EnterCriticalSection(&lock_);
+    ++lockDepth_;
+}
+
+void CCurlWorkshop::Unlock()
+{
+    --lockDepth_;
+    LeaveCriticalSection(&lock_);
+}
+
+bool CCurlWorkshop::Init()
+{
+    Lock();
+    if (!multi_) {
+        multi_ = curl_multi_init();
+        if (multi_)
+            HTTP_LOG_F(LOG_INFO, kSource, L"CCurlWorkshop::Init() %x", static_cast<unsigned>(reinterpret_cast<uintptr_t>(multi_)));
+        else
+            OV_LOG(LOG_ERROR, kSource, L"curl_multi_init failed");
+    }
+    bool ok = multi_ != nullptr;
+    Unlock();
+    return ok;
+}
+
+bool CCurlWorkshop::AddTransfer(const CRefPtr<CCurlBase>& transfer)
+{
+    Lock();
+    bool ok = multi_ != nullptr;
+    if (ok) {
+        pending_.push_back(transfer);
+        TransferList::iterator it = std::find(withdrawn_.begin(), withdrawn_.end(), transfer);
+        if (it != withdrawn_.end())
+            withdrawn_.erase(it);
+    }
+    Unlock();
+    return ok;
+}
+
+bool CCurlWorkshop::RemoveTransfer(const CRefPtr<CCurlBase>& transfer)
+{
+    Lock();
+    bool ok = multi_ != nullptr;
+    if (ok)
+        withdrawn_.push_back(transfer);
+    Unlock();
+    return ok;
+}
+
+void CCurlWorkshop::Uninit()
+{
+    Lock();
+    if (multi_) {
+        for (TransferList::iterator it = running_.begin(); it != running_.end(); ++it) {
+            CURL* easy = (*it)->EasyHandle();
+            if (!easy)
+                continue;
+            CURLMcode rc = curl_multi_remove_handle(multi_, easy);
+            if (rc != CURLM_OK)
+                OV_LOG(LOG_ERROR, kSource, L"curl_multi_remove_handle failed:%d", static_cast<int>(rc));
+            curl_easy_cleanup(easy);
+            (*it)->SetEasyHandle(nullptr);
+        }
+        CURLMcode rc = curl_multi_cleanup(multi_);
+        if (rc != CURLM_OK)
+            OV_LOG(LOG_ERROR, kSource, L"curl_multi_cleanup failed:%d", static_cast<int>(rc));
+        multi_ = nullptr;
+    }
+    withdrawn_.clear();
+    pending_.clear();
+    running_.clear();
+    Unlock();
+}
+
+bool CCurlWorkshop::HasMultiHandle()
+{
+    Lock();
+    bool has = multi_ != nullptr;
+    Unlock();
+    return has;
+}
+
+size_t CCurlWorkshop::PendingCount()
+{
+    Lock();
+    size_t n = pending_.size();
+    Unlock();
+    return n;
+}
+
+size_t CCurlWorkshop::RunningCount()
+{
+    Lock();
+    size_t n = running_.size();
+    Unlock();
+    return n;
+}
+
+size_t CCurlWorkshop::WithdrawnCount()
+{
+    Lock();
+    size_t n = withdrawn_.size();
+    Unlock();
+    return n;
+}
+
+void CCurlWorkshop::Run()
+{
+    while (!stopRequested_) {
+        bool busy = Perform();
+        int done = CollectDone();
+        if (busy || done != 0)
+            continue;
+        if (stopRequested_)
+            break;
+        Sleep(1);
+    }
+}
+
+bool CCurlWorkshop::Perform()
+{
+    if (stopRequested_)
+        return false;
+    SyncQueues();
+    CURLM* multi = multi_;  // only Init/Uninit change it, never while the worker runs
+    if (!multi)
+        return false;
+
+    for (;;) {
+        fd_set readSet, writeSet, errorSet;
+        FD_ZERO(&readSet);
+        FD_ZERO(&writeSet);
+        FD_ZERO(&errorSet);
+        int maxFd = -1;
+        CURLMcode rc = curl_multi_fdset(multi, &readSet, &writeSet, &errorSet, &maxFd);
+        if (rc != CURLM_OK) {
+            OV_LOG(LOG_ERROR, kSource, L"curl_multi_fdset failed:%d", static_cast<int>(rc));
+            break;
+        }
+        if (maxFd < 0)
+            break;  // nothing to wait on: go straight to perform
+        timeval timeout = {0, kSelectTimeoutUs};
+        int n = select(maxFd + 1, &readSet, &writeSet, &errorSet, &timeout);
+        // Only an interrupted wait is repeated; any other failure goes on to
+        // perform, which finds out what is wrong with the sockets.
+        if (n == SOCKET_ERROR && WSAGetLastError() == WSAEINTR)
+            continue;
+        break;
+    }
+
+    int stillRunning = 0;
+    bool busy = false;
+    CURLMcode rc;
+    do {
+        rc = curl_multi_perform(multi, &stillRunning);
+        if (stillRunning > 0)
+            busy = true;
+    } while (rc == CURLM_CALL_MULTI_PERFORM);
+    if (rc != CURLM_OK)
+        OV_LOG(LOG_ERROR, kSource, L"curl_multi_perform failed:%d", static_cast<int>(rc));
+    return busy;
+}
+
+void CCurlWorkshop::SyncQueues()
+{
+    Lock();
+    for (TransferList::iterator it = pending_.begin(); it != pending_.end(); ++it)
+        if (!(*it)->IsActive())
+            withdrawn_.push_back(*it);
+    for (TransferList::iterator it = running_.begin(); it != running_.end(); ++it)
+        if (!(*it)->IsActive())
+            withdrawn_.push_back(*it);
+
+    for (size_t n = withdrawn_.size(); n > 0 && !withdrawn_.empty(); --n) {
+        CRefPtr<CCurlBase> transfer = withdrawn_.front();
+        DetachTransfer(transfer);
+        transfer->PostRemoved();
+        withdrawn_.pop_front();
+    }
+
+    for (size_t n = pending_.size(); n > 0 && !pending_.empty(); --n) {
+        CRefPtr<CCurlBase> transfer = pending_.front();
+        CURL* easy = transfer->EasyHandle();
+        if (easy && multi_) {
+            CURLMcode rc = curl_multi_add_handle(multi_, easy);
+            if (rc == CURLM_OK) {
+                transfer->PostAdded();
+                running_.push_back(transfer);
+            } else {
+                OV_LOG(LOG_ERROR, kSource, L"curl_multi_add_handle failed:%d", static_cast<int>(rc));
+            }
+        }
+        pending_.pop_front();
+    }
+    Unlock();
+}
+
+bool CCurlWorkshop::DetachTransfer(const CRefPtr<CCurlBase>& transfer)
+{
+    CURL* easy = transfer->EasyHandle();
+    if (!easy)
+        return false;
+    TransferList::iterator it = std::find(running_.begin(), running_.end(), transfer);
+    if (it != running_.end()) {
+        CURLMcode rc = curl_multi_remove_handle(multi_, easy);
+        if (rc != CURLM_OK)
+            OV_LOG(LOG_ERROR, kSource, L"curl_multi_remove_handle failed:%d", static_cast<int>(rc));
+        curl_easy_cleanup(easy);
+        transfer->SetEasyHandle(nullptr);
+        running_.erase(it);
+    } else {
+        it = std::find(pending_.begin(), pending_.end(), transfer);
+        if (it != pending_.end())
+            pending_.erase(it);
+    }
+    return true;
+}
+
+int CCurlWorkshop::CollectDone()
+{
+    int handled = 0;
+    CURLM* multi = multi_;
+    if (!multi)
+        return 0;
+    while (!stopRequested_) {
+        int left = 0;
+        CURLMsg* msg = curl_multi_info_read(multi, &left);
+        if (!msg)
+            break;
+        if (msg->msg != CURLMSG_DONE)
+            continue;
+        // The message dies with the handle's removal: copy what is needed.
+        CURL* easy = msg->easy_handle;
+        CURLcode result = msg->data.result;
+        Lock();
+        ++handled;
+        for (TransferList::iterator it = running_.begin(); it != running_.end(); ++it) {
+            if ((*it)->EasyHandle() == easy) {
+                CRefPtr<CCurlBase> transfer = *it;
+                transfer->PostDone(result);
+                DetachTransfer(transfer);
+                break;
+            }
+        }
+        Unlock();
+    }
+    return handled;
+}

@@ -1,0 +1,71 @@
+#pragma once
+// The worker of one HTTP channel: one libcurl multi handle driven by one thread.
+//
+// The UI thread hands transfers in (AddTransfer) and asks for them back
+// (RemoveTransfer); both only record the wish under the lock, and the worker
+// applies it at the start of its next cycle, adds the transfers to the multi
+// handle, performs them and posts OnAdded / OnRemoved / OnDone events back.
+//
+// Threads: everything except Run is called on the UI thread. The multi handle
+// is touched only by the worker, except in Init and Uninit, which run while
+// the worker is stopped. The worker posts events while holding the lock, so
+// the lock order is workshop lock, then dispatcher lock.
+// Ownership: each list entry holds one reference to its transfer.
+
+#include <winsock2.h>
+#include <windows.h>
+
+#include <curl/curl.h>
+
+#include <cstddef>
+#include <list>
+
+#include "Http/CurlHttp.h"
+#include "Runtime/RefPtr.h"
+#include "Runtime/SimpleThread.h"
+
+class CCurlWorkshop : public CSimpleThread {
+public:
+    CCurlWorkshop();
+    // Stops the worker if the owner has not, then frees what is left.
+    ~CCurlWorkshop() override;
+
+    // Creates the multi handle; a second call does nothing. True when a multi
+    // handle exists afterwards.
+    bool Init();
+    // False without a multi handle. Queues the transfer for adding and cancels
+    // a withdraw of it that has not been applied yet.
+    bool AddTransfer(const CRefPtr<CCurlBase>& transfer);
+    // False without a multi handle. Queues the transfer for withdrawal.
+    bool RemoveTransfer(const CRefPtr<CCurlBase>& transfer);
+    // With the worker stopped: detaches and cleans up every running transfer,
+    // frees the multi handle and empties the lists. Posts nothing.
+    void Uninit();
+
+    // Diagnostics (any thread).
+    bool HasMultiHandle();
+    size_t PendingCount();
+    size_t RunningCount();
+    size_t WithdrawnCount();
+
+protected:
+    void Run() override;
+
+private:
+    typedef std::list<CRefPtr<CCurlBase> > TransferList;
+
+    bool Perform();
+    void SyncQueues();
+    bool DetachTransfer(const CRefPtr<CCurlBase>& transfer);
+    int CollectDone();
+
+    void Lock();
+    void Unlock();
+
+    CURLM* multi_ = nullptr;
+    TransferList pending_;
+    TransferList running_;
+    TransferList withdrawn_;
+    CRITICAL_SECTION lock_;
+    long lockDepth_ = 0;
+};

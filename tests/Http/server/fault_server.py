@@ -1,0 +1,347 @@
+#!/usr/bin/env python3
+"""A misbehaving HTTP server for the transfer engine's tests (standard library only).
+
+Usage: fault_server.py PORTFILE [--idle SECONDS] [--max-life SECONDS]
+
+Listens on 127.0.0.1 on a free port and writes that port number to PORTFILE
+(written under another name and renamed, so a reader never sees half a number).
+It ends by itself: on GET /_quit, after --idle seconds without a request
+(default 60), or after --max-life seconds (default 900), so that a test program
+that died cannot leave it running.
+
+Every request is answered from its path and query; the path itself is free (tests
+put their own name in it so they can find their requests in the log). Body bytes
+are a pure function of (offset, seed) so tests can rebuild the expected file.
+
+Query parameters:
+  size=N     body size in bytes (default 1000)
+  seed=S     content seed (default 1)
+  mode=...   normal   200, or 206 for "Range: bytes=A-" / "bytes=A-B" (default)
+             norange  ignores Range: 200 with the whole body
+             badlen   announces Content-Length len=N and sends min(N, size) bytes
+             nolen    no Content-Length; the body ends when the connection closes
+             status   answers code=C (e.g. 404, 500) with a short text body
+             redirect hops=N: 302 to the same URL with hops=N-1; hops=0 is normal
+             drop     announces the full length, sends after=N bytes, then closes
+             stall    reads the request and never answers (until hold=S seconds)
+             stallhdr sends the headers of a normal answer and then nothing
+             trickle  sends chunk=N bytes every delay=MS milliseconds
+  len, code, hops, after, hold, chunk, delay as above.
+
+Control paths:
+  /_log           one line per request so far: METHOD TAB PATH TAB RANGE
+  /_clear         empties the log
+  /_quit          answers and ends the server
+  /_deaf          a port on which connects never complete (listen queue full)
+"""
+
+import os
+import socket
+import sys
+import threading
+import time
+import urllib.parse
+from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+
+PERIOD = 65521  # prime, so a pattern period never lines up with power-of-two buffers
+
+
+def pattern(seed):
+    """One period of the content for `seed`, doubled so any slice of a period is contiguous."""
+    one = bytes(((j * 131 + seed * 17 + j // 251) & 0xFF) for j in range(PERIOD))
+    return one + one
+
+
+_patterns = {}
+_patterns_lock = threading.Lock()
+
+
+def content(seed, start, end):
+    """Yields memoryview chunks of bytes [start, end) of the content for `seed`."""
+    with _patterns_lock:
+        pat = _patterns.get(seed)
+        if pat is None:
+            pat = _patterns[seed] = pattern(seed)
+    view = memoryview(pat)
+    pos = start
+    while pos < end:
+        off = pos % PERIOD
+        n = min(end - pos, PERIOD)
+        yield view[off:off + n]
+        pos += n
+
+
+class State:
+    def __init__(self):
+        self.lock = threading.Lock()
+        self.log = []
+        self.last_activity = time.monotonic()
+        self.deaf_port = 0
+        self.deaf_sockets = []
+
+    def touch(self):
+        with self.lock:
+            self.last_activity = time.monotonic()
+
+
+STATE = State()
+
+
+def make_deaf_port():
+    """A listener whose accept queue is full and never drained: SYNs are dropped,
+    so a client's connect hangs until its own connect time-out."""
+    lst = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    lst.bind(("127.0.0.1", 0))
+    lst.listen(0)
+    port = lst.getsockname()[1]
+    fillers = []
+    for _ in range(3):
+        c = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        c.setblocking(False)
+        try:
+            c.connect(("127.0.0.1", port))
+        except (BlockingIOError, OSError):
+            pass
+        fillers.append(c)
+    time.sleep(0.2)
+    STATE.deaf_sockets = [lst] + fillers
+    return port
+
+
+class Handler(BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+    server_version = "OvFaultServer/1"
+
+    def log_message(self, fmt, *args):  # keep the test output clean
+        pass
+
+    # -- helpers ---------------------------------------------------------
+    def send_text(self, code, text, close=False):
+        body = text.encode("utf-8")
+        self.send_response(code)
+        self.send_header("Content-Type", "text/plain")
+        self.send_header("Content-Length", str(len(body)))
+        if close:
+            self.send_header("Connection", "close")
+            self.close_connection = True
+        self.end_headers()
+        if self.command != "HEAD":
+            self.wfile.write(body)
+
+    def send_body(self, seed, start, end):
+        for chunk in content(seed, start, end):
+            self.wfile.write(chunk)
+
+    def wait_for_close(self, seconds):
+        """Holds the connection open without sending, until the client goes or time runs out."""
+        sock = self.connection
+        deadline = time.monotonic() + seconds
+        sock.settimeout(0.2)
+        while time.monotonic() < deadline:
+            try:
+                if not sock.recv(4096):
+                    break
+            except socket.timeout:
+                continue
+            except OSError:
+                break
+        self.close_connection = True
+
+    # -- requests --------------------------------------------------------
+    def do_POST(self):
+        length = int(self.headers.get("Content-Length") or 0)
+        data = self.rfile.read(length) if length else b""
+        self.record(len(data))
+        self.send_text(200, "posted %d bytes" % len(data))
+
+    def do_HEAD(self):
+        self.do_GET()
+
+    def record(self, posted=None):
+        STATE.touch()
+        rng = self.headers.get("Range") or "-"
+        line = "%s\t%s\t%s" % (self.command, self.path, rng)
+        if posted is not None:
+            line += "\t%d" % posted
+        with STATE.lock:
+            STATE.log.append(line)
+
+    def do_GET(self):
+        url = urllib.parse.urlsplit(self.path)
+        if url.path == "/_log":
+            with STATE.lock:
+                text = "".join(line + "\n" for line in STATE.log)
+            self.send_text(200, text)
+            return
+        if url.path == "/_clear":
+            with STATE.lock:
+                STATE.log.clear()
+            self.send_text(200, "cleared")
+            return
+        if url.path == "/_quit":
+            self.send_text(200, "bye", close=True)
+            threading.Thread(target=self.server.shutdown, daemon=True).start()
+            return
+        if url.path == "/_deaf":
+            with STATE.lock:
+                if not STATE.deaf_port:
+                    STATE.deaf_port = make_deaf_port()
+                port = STATE.deaf_port
+            self.send_text(200, str(port))
+            return
+
+        self.record()
+        q = {k: v[-1] for k, v in urllib.parse.parse_qs(url.query).items()}
+        size = int(q.get("size", 1000))
+        seed = int(q.get("seed", 1))
+        mode = q.get("mode", "normal")
+
+        if mode == "status":
+            code = int(q.get("code", 404))
+            self.send_text(code, "error page %d for %s" % (code, url.path))
+            return
+        if mode == "redirect":
+            hops = int(q.get("hops", 1))
+            if hops > 0:
+                q["hops"] = str(hops - 1)
+                target = url.path + "?" + urllib.parse.urlencode(q)
+                self.send_response(302)
+                self.send_header("Location", "http://%s:%d%s" % (self.server.server_address[0],
+                                                                  self.server.server_address[1], target))
+                self.send_header("Content-Length", "0")
+                self.end_headers()
+                return
+            mode = "normal"
+        if mode == "stall":
+            self.wait_for_close(float(q.get("hold", 20)))
+            return
+
+        start, end, partial = 0, size, False
+        rng = self.headers.get("Range")
+        if rng and mode != "norange" and rng.startswith("bytes="):
+            first, _, last = rng[6:].partition("-")
+            try:
+                start = int(first)
+                end = min(size, int(last) + 1) if last else size
+                partial = True
+            except ValueError:
+                start, end, partial = 0, size, False
+            if start >= size:
+                self.send_response(416)
+                self.send_header("Content-Range", "bytes */%d" % size)
+                self.send_header("Content-Length", "0")
+                self.end_headers()
+                return
+
+        self.send_response(206 if partial else 200)
+        self.send_header("Content-Type", "application/octet-stream")
+        if partial:
+            self.send_header("Content-Range", "bytes %d-%d/%d" % (start, end - 1, size))
+        if mode == "badlen":
+            announced = int(q.get("len", size))
+            self.send_header("Content-Length", str(announced))
+            self.send_header("Connection", "close")
+            self.close_connection = True
+            self.end_headers()
+            self.send_body(seed, start, min(end, start + announced))
+            return
+        if mode == "nolen":
+            self.send_header("Connection", "close")
+            self.close_connection = True
+            self.end_headers()
+            self.send_body(seed, start, end)
+            return
+        self.send_header("Content-Length", str(end - start))
+        if mode == "drop":
+            self.send_header("Connection", "close")
+            self.end_headers()
+            after = int(q.get("after", 0))
+            self.send_body(seed, start, min(end, start + after))
+            self.wfile.flush()
+            self.close_connection = True
+            # An abortive close (RST) rather than a clean FIN, like a broken link.
+            try:
+                self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, b"\x01\x00\x00\x00\x00\x00\x00\x00")
+            except OSError:
+                pass
+            return
+        self.end_headers()
+        if mode == "stallhdr":
+            self.wfile.flush()
+            self.wait_for_close(float(q.get("hold", 20)))
+            return
+        if mode == "trickle":
+            chunk = max(1, int(q.get("chunk", 100)))
+            delay = float(q.get("delay", 50)) / 1000.0
+            pos = start
+            while pos < end:
+                n = min(chunk, end - pos)
+                self.send_body(seed, pos, pos + n)
+                self.wfile.flush()
+                pos += n
+                STATE.touch()
+                if pos < end:
+                    time.sleep(delay)
+            return
+        if self.command != "HEAD":
+            self.send_body(seed, start, end)
+
+
+class Server(ThreadingHTTPServer):
+    daemon_threads = True
+    allow_reuse_address = True
+    request_queue_size = 64
+
+    def handle_error(self, request, client_address):
+        # A client that hangs up mid-body is what several tests do on purpose.
+        if isinstance(sys.exc_info()[1], (ConnectionError, socket.timeout)):
+            return
+        super().handle_error(request, client_address)
+
+
+def main():
+    args = sys.argv[1:]
+    if not args:
+        print(__doc__)
+        return 2
+    portfile = args[0]
+    idle = 60.0
+    max_life = 900.0
+    if "--idle" in args:
+        idle = float(args[args.index("--idle") + 1])
+    if "--max-life" in args:
+        max_life = float(args[args.index("--max-life") + 1])
+
+    server = Server(("127.0.0.1", 0), Handler)
+    port = server.server_address[1]
+    tmp = portfile + ".tmp"
+    with open(tmp, "w") as f:
+        f.write("%d\n" % port)
+    os.replace(tmp, portfile)
+
+    born = time.monotonic()
+
+    def watchdog():
+        while True:
+            time.sleep(0.5)
+            now = time.monotonic()
+            with STATE.lock:
+                quiet = now - STATE.last_activity
+            if quiet > idle or now - born > max_life:
+                server.shutdown()
+                return
+
+    threading.Thread(target=watchdog, daemon=True).start()
+    try:
+        server.serve_forever(poll_interval=0.2)
+    finally:
+        server.server_close()
+        try:
+            os.unlink(portfile)
+        except OSError:
+            pass
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
