@@ -22,11 +22,11 @@ class CXmlDocument;
 
 class CXmlNode {
 public:
-    static const int kMaxAttributes = 64;
+    static constexpr int kMaxAttributes = 64;
     // Size of the buffer that a value read by name is copied into; the
     // builder reads "count", "source" and the declarations through it, so
     // longer values are cut to kValueBufferChars - 1 characters.
-    static const size_t kValueBufferChars = 500;
+    static constexpr size_t kValueBufferChars = 500;
 
     // A cursor that stands for no element.
     CXmlNode();
