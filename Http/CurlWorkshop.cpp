@@ -110,36 +110,33 @@ void CCurlWorkshop::Uninit()
     Unlock();
 }
 
-bool CCurlWorkshop::HasMultiHandle()
+template <typename Read>
+auto CCurlWorkshop::UnderLock(Read read) -> decltype(read())
 {
     Lock();
-    bool has = multi_ != nullptr;
+    auto value = read();
     Unlock();
-    return has;
+    return value;
+}
+
+bool CCurlWorkshop::HasMultiHandle()
+{
+    return UnderLock([this] { return multi_ != nullptr; });
 }
 
 size_t CCurlWorkshop::PendingCount()
 {
-    Lock();
-    size_t n = pending_.size();
-    Unlock();
-    return n;
+    return UnderLock([this] { return pending_.size(); });
 }
 
 size_t CCurlWorkshop::RunningCount()
 {
-    Lock();
-    size_t n = running_.size();
-    Unlock();
-    return n;
+    return UnderLock([this] { return running_.size(); });
 }
 
 size_t CCurlWorkshop::WithdrawnCount()
 {
-    Lock();
-    size_t n = withdrawn_.size();
-    Unlock();
-    return n;
+    return UnderLock([this] { return withdrawn_.size(); });
 }
 
 void CCurlWorkshop::Run()

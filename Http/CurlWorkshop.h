@@ -59,6 +59,9 @@ private:
     bool DetachTransfer(const CRefPtr<CCurlBase>& transfer);
     int CollectDone();
 
+    // Reads something the worker shares, under the workshop's lock.
+    template <typename Read>
+    auto UnderLock(Read read) -> decltype(read());
     void Lock();
     void Unlock();
 
