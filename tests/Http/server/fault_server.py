@@ -26,6 +26,8 @@ Query parameters:
              stall    reads the request and never answers (until hold=S seconds)
              stallhdr sends the headers of a normal answer and then nothing
              trickle  sends chunk=N bytes every delay=MS milliseconds
+             stored   200 with the body last stored under name=NAME (see /_put),
+                      404 when nothing is stored under that name; no ranges
   len, code, hops, after, hold, chunk, delay as above.
 
 Control paths:
@@ -33,6 +35,8 @@ Control paths:
   /_clear         empties the log
   /_quit          answers and ends the server
   /_deaf          a port on which connects never complete (listen queue full)
+  POST /_put?name=NAME   stores the request body under NAME for mode=stored
+                         (any bytes, any size a test needs, e.g. a manifest)
 """
 
 import os
@@ -78,6 +82,7 @@ class State:
         self.last_activity = time.monotonic()
         self.deaf_port = 0
         self.deaf_sockets = []
+        self.stored = {}
 
     def touch(self):
         with self.lock:
@@ -151,6 +156,14 @@ class Handler(BaseHTTPRequestHandler):
     def do_POST(self):
         length = int(self.headers.get("Content-Length") or 0)
         data = self.rfile.read(length) if length else b""
+        url = urllib.parse.urlsplit(self.path)
+        if url.path == "/_put":
+            STATE.touch()
+            name = urllib.parse.parse_qs(url.query).get("name", [""])[-1]
+            with STATE.lock:
+                STATE.stored[name] = data
+            self.send_text(200, "stored %d bytes" % len(data))
+            return
         self.record(len(data))
         self.send_text(200, "posted %d bytes" % len(data))
 
@@ -199,6 +212,19 @@ class Handler(BaseHTTPRequestHandler):
         if mode == "status":
             code = int(q.get("code", 404))
             self.send_text(code, "error page %d for %s" % (code, url.path))
+            return
+        if mode == "stored":
+            with STATE.lock:
+                body = STATE.stored.get(q.get("name", ""))
+            if body is None:
+                self.send_text(404, "nothing stored for %s" % url.path)
+                return
+            self.send_response(200)
+            self.send_header("Content-Type", "text/plain")
+            self.send_header("Content-Length", str(len(body)))
+            self.end_headers()
+            if self.command != "HEAD":
+                self.wfile.write(body)
             return
         if mode == "redirect":
             hops = int(q.get("hops", 1))

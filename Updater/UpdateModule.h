@@ -1,0 +1,123 @@
+#pragma once
+// The installer's network job: fetch the update manifest (primary endpoint,
+// then the secondary one), keep its copy "ovinstall.ini", download the package
+// "ovinstaller.exe" into "ovinstaller.exe.yw" with resume and progress, check
+// it against the manifest's "Md5", move it into place, and report to the
+// install window through IGameEventListener.
+//
+// Every HTTP callback only records its data and posts a message to a hidden
+// message-only helper window; the listener is called from that window's
+// handlers and nowhere else. So a listener call never happens inside the HTTP
+// layer, and once Stop has destroyed the window nothing more reaches it.
+//
+// Threads: UI thread only (construction, every operation, all callbacks). The
+// HTTP channels must be started before a module is constructed: its requests
+// bind to them at construction.
+// Ownership: the install window owns the module and calls Stop before deleting
+// it (the destructor stops it too). The module owns its manifest request, its
+// package download and its helper window; the listener is not owned.
+
+#include <winsock2.h>
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "Http/HttpCommand.h"
+#include "Http/HttpDownloadFile.h"
+#include "Runtime/ProtoValue.h"
+
+class IGameEventListener;
+
+// Private messages of the helper window (the numbers are fixed).
+enum UpdateModuleMessage : UINT {
+    UM_MANIFEST_DONE = 2024,      // wParam error type, lParam error code
+    UM_DOWNLOAD_PROGRESS = 2025,  // the figures are in the progress record
+    UM_DOWNLOAD_DONE = 2026,      // wParam error type, lParam error code
+};
+
+// Codes of OnDownloadResult that come from the module itself (error type 3).
+enum UpdateModuleError {
+    // The finished package could not replace the old one (the temporary file
+    // stays for the next attempt).
+    UM_ERR_REPLACE = -1,
+    // The finished download does not match the manifest's "Md5" (or could not
+    // be read to check it): the temporary file is deleted, an existing package
+    // is left untouched, and the message is "安装失败" so the window retries
+    // with a fresh download. No other path reports this code.
+    UM_ERR_PACKAGE_CHECK = 3001,
+};
+
+class UpdateModule {
+public:
+    // The product: the manifest endpoints are the ones compiled in
+    // (Updater/Endpoints.h).
+    UpdateModule(const std::wstring& packageDir, IGameEventListener* listener);
+    // Tests only: fetch the manifest from `endpoints`, in order, instead of the
+    // compiled-in pair (so a test can point the module at a local server).
+    // An empty list is a usage error; the manifest stage then never starts.
+    UpdateModule(const std::wstring& packageDir, IGameEventListener* listener,
+                 const std::vector<std::wstring>& endpoints);
+    ~UpdateModule();
+
+    // Creates the helper window (a failure is logged and Start goes on, but
+    // then no result ever reaches the listener), makes sure the package
+    // directory exists and asks for the manifest. False only when the
+    // directory cannot be created.
+    bool Start();
+    // Cancels the manifest request and the package download without any
+    // callback, and destroys the helper window: the listener hears nothing
+    // more. Safe to call more than once.
+    void Stop();
+    // The window's retry after a failed download: re-queues the package
+    // download with the values of its last start unless it is running.
+    void ResumeInstallerDownload();
+
+    // For diagnostics and tests.
+    HWND HelperWindow() const { return helper_; }
+    const std::wstring& HelperClassName() const { return className_; }
+    bool IsDownloading() const { return downloading_; }
+    int AttemptsMade() const { return attempts_; }
+    const std::wstring& PackagePath() const { return packagePath_; }
+    std::wstring TemporaryPath() const { return packagePath_ + L".yw"; }
+
+private:
+    static LRESULT CALLBACK HelperWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    static UpdateModule* FromUserData(uintptr_t userData);
+    static int ManifestCallback(uintptr_t userData, std::string& body, int errType, int code);
+    static void DownloadDoneCallback(uintptr_t userData, int errType, int code);
+    static void DownloadProgressCallback(uintptr_t userData, uint64_t total, uint64_t completed, uint32_t speed);
+
+    void CreateHelperWindow();
+    bool Post(UINT message, WPARAM wParam, LPARAM lParam);
+    void RequestManifest();
+    void HandleManifestDone(int errType, int code);
+    bool StartInstallerDownload();
+    void HandleDownloadProgress();
+    void HandleDownloadDone(int errType, int code);
+    // Error type 0 from the engine: check the package, then move it into
+    // place. Returns the pair to report and sets `message`.
+    void FinishPackage(int& errType, int& code, std::wstring& message);
+
+    std::wstring packageDir_;
+    IGameEventListener* listener_;
+    std::vector<std::wstring> endpoints_;
+    int attempts_ = 0;  // manifest requests started; never reset
+    CHttpCommand manifestRequest_;
+    std::wstring manifestText_;
+    std::wstring packageUrl_;
+    std::wstring sizeText_;
+    std::wstring md5_;
+    std::wstring packagePath_;
+    CHttpDownloadFile download_;
+    bool downloading_ = false;
+    // "process" -> {"total", "complete", "speed"}: the latest figures of the
+    // download, consumed by the next progress message.
+    ProtoValue progress_;
+    HWND helper_ = nullptr;
+    std::wstring className_;
+
+    UpdateModule(const UpdateModule&) = delete;
+    UpdateModule& operator=(const UpdateModule&) = delete;
+};

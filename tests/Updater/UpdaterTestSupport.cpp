@@ -1,0 +1,150 @@
+#include "Updater/UpdaterTestSupport.h"
+
+#include <curl/curl.h>
+
+#include "Updater/PackageCheck.h"
+
+namespace updatertest {
+
+namespace {
+
+size_t DiscardBody(char*, size_t size, size_t count, void*)
+{
+    return size * count;
+}
+
+}  // namespace
+
+// --- RecordingListener ---------------------------------------------------------------
+
+void RecordingListener::OnDownloadProgress(uint64_t total, uint64_t completed, int speed, int reserved)
+{
+    ListenerEvent e;
+    e.kind = ListenerEvent::kProgress;
+    e.total = total;
+    e.completed = completed;
+    e.speed = speed;
+    e.reserved = reserved;
+    e.thread = GetCurrentThreadId();
+    events.push_back(e);
+}
+
+void RecordingListener::OnDownloadResult(int errType, int code, const std::wstring& message)
+{
+    ListenerEvent e;
+    e.kind = ListenerEvent::kDownload;
+    e.type = errType;
+    e.code = code;
+    e.text = message;
+    e.thread = GetCurrentThreadId();
+    events.push_back(e);
+}
+
+void RecordingListener::OnManifestResult(int errType, int code, const std::wstring& text)
+{
+    ListenerEvent e;
+    e.kind = ListenerEvent::kManifest;
+    e.type = errType;
+    e.code = code;
+    e.text = text;
+    e.thread = GetCurrentThreadId();
+    events.push_back(e);
+}
+
+void RecordingListener::Unused()
+{
+    ListenerEvent e;
+    e.thread = GetCurrentThreadId();
+    events.push_back(e);
+}
+
+size_t RecordingListener::Count(ListenerEvent::Kind kind) const
+{
+    return Of(kind).size();
+}
+
+ListenerEvent RecordingListener::First(ListenerEvent::Kind kind) const
+{
+    for (const ListenerEvent& e : events)
+        if (e.kind == kind)
+            return e;
+    return ListenerEvent();
+}
+
+std::vector<ListenerEvent> RecordingListener::Of(ListenerEvent::Kind kind) const
+{
+    std::vector<ListenerEvent> out;
+    for (const ListenerEvent& e : events)
+        if (e.kind == kind)
+            out.push_back(e);
+    return out;
+}
+
+// --- UpdaterTest -------------------------------------------------------------------------
+
+void UpdaterTest::SetUp()
+{
+    HttpEngineTest::SetUp();
+    uiThread_ = GetCurrentThreadId();
+}
+
+std::string UpdaterTest::Key(const std::string& name) const
+{
+    std::string key = Path(name);
+    for (char& c : key)
+        if (c == '/')
+            c = '_';
+    return key;
+}
+
+bool UpdaterTest::Put(const std::string& key, const std::string& body)
+{
+    CURL* easy = curl_easy_init();
+    if (!easy)
+        return false;
+    const std::string url = server_->NarrowUrl("/_put?name=" + key);
+    curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(easy, CURLOPT_POSTFIELDS, body.data());
+    curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &DiscardBody);
+    curl_easy_setopt(easy, CURLOPT_TIMEOUT, 10L);
+    long status = 0;
+    const bool ok = curl_easy_perform(easy) == CURLE_OK &&
+                    curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status) == CURLE_OK && status == 200;
+    curl_easy_cleanup(easy);
+    return ok;
+}
+
+std::wstring UpdaterTest::ManifestEndpoint(const std::string& name, const std::string& body)
+{
+    const std::string key = Key(name);
+    EXPECT_TRUE(Put(key, body)) << "cannot store the manifest " << key;
+    return server_->Url(Path(name + "/ovinstall.txt?mode=stored&name=" + key));
+}
+
+std::wstring UpdaterTest::StatusEndpoint(const std::string& name, int status)
+{
+    return server_->Url(Path(name + "/ovinstall.txt?mode=status&code=" + std::to_string(status)));
+}
+
+std::string UpdaterTest::PackageUrl(const std::string& name, uint64_t size, int seed, const std::string& extra)
+{
+    return server_->NarrowUrl(Path(name + "?size=" + std::to_string(size) + "&seed=" + std::to_string(seed) + extra));
+}
+
+std::string UpdaterTest::ManifestBody(const std::string& url, const std::string& size, const std::string& md5,
+                                      const std::string& version)
+{
+    return "[Install]\r\nUrl=" + url + "\r\nSize=" + size + "\r\nMd5=" + md5 + "\r\nVersion=" + version + "\r\n";
+}
+
+std::wstring UpdaterTest::Md5Of(const std::string& bytes)
+{
+    const std::wstring path = scratch_ / L"md5.bin";
+    std::wstring hex;
+    EXPECT_TRUE(testsupport::WriteBytes(path, bytes));
+    EXPECT_TRUE(FileMd5(path, hex));
+    return hex;
+}
+
+}  // namespace updatertest

@@ -1,0 +1,89 @@
+#pragma once
+// Shared pieces of the update module tests: a listener that records every call
+// in order with its arguments and thread, and a fixture on top of the HTTP
+// engine fixture that serves manifests and packages from the test server.
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Http/HttpTestFixture.h"
+#include "Updater/GameEventListener.h"
+#include "Updater/UpdateModule.h"
+
+namespace updatertest {
+
+struct ListenerEvent {
+    enum Kind { kProgress, kDownload, kManifest, kUnused };
+    Kind kind = kUnused;
+    uint64_t total = 0;
+    uint64_t completed = 0;
+    int speed = 0;
+    int reserved = 0;
+    int type = 0;
+    int code = 0;
+    std::wstring text;
+    DWORD thread = 0;
+};
+
+class RecordingListener : public IGameEventListener {
+public:
+    void OnDownloadProgress(uint64_t total, uint64_t completed, int speed, int reserved) override;
+    void OnDownloadResult(int errType, int code, const std::wstring& message) override;
+    void OnManifestResult(int errType, int code, const std::wstring& text) override;
+    // The slots this program never raises: any call is recorded as kUnused.
+    void OnUnusedEvent0(int, int, int, int) override { Unused(); }
+    void OnUnusedEvent1(int, int, int) override { Unused(); }
+    void OnUnusedEvent4(int, int, int) override { Unused(); }
+    void OnUnusedEvent5(int) override { Unused(); }
+    void OnUnusedEvent6(int, int, int) override { Unused(); }
+    void OnUnusedEvent7(int, int) override { Unused(); }
+    void OnUnusedEvent8(int, int) override { Unused(); }
+    void OnUnusedEvent9(int, int) override { Unused(); }
+
+    size_t Count(ListenerEvent::Kind kind) const;
+    // The first event of `kind`; a default event (kind kUnused) when none.
+    ListenerEvent First(ListenerEvent::Kind kind) const;
+    std::vector<ListenerEvent> Of(ListenerEvent::Kind kind) const;
+
+    std::vector<ListenerEvent> events;
+
+private:
+    void Unused();
+};
+
+class UpdaterTest : public httptest::HttpEngineTest {
+protected:
+    void SetUp() override;
+
+    // Stores `body` on the server; the URL serves it at ".../<name>/ovinstall.txt".
+    std::wstring ManifestEndpoint(const std::string& name, const std::string& body);
+    // An endpoint answering with `status`.
+    std::wstring StatusEndpoint(const std::string& name, int status);
+    // A package of `size` pattern bytes (httptest::ExpectedContent(size, seed));
+    // `extra` adds query parameters such as "&mode=trickle".
+    std::string PackageUrl(const std::string& name, uint64_t size, int seed, const std::string& extra = "");
+    static std::string ManifestBody(const std::string& url, const std::string& size, const std::string& md5,
+                                    const std::string& version);
+    // Lower-case hex MD5 of `bytes`.
+    std::wstring Md5Of(const std::string& bytes);
+    static std::string Narrow(const std::wstring& ascii) { return std::string(ascii.begin(), ascii.end()); }
+
+    bool WaitForKind(const RecordingListener& listener, ListenerEvent::Kind kind, DWORD timeoutMs = 10000)
+    {
+        return WaitFor([&] { return listener.Count(kind) > 0; }, timeoutMs);
+    }
+    // Lets late messages arrive, so "exactly one" is meaningful.
+    void Settle() { testsupport::PumpMessagesFor(400); }
+
+    DWORD uiThread_ = 0;
+    testsupport::TempDir scratch_;
+
+private:
+    bool Put(const std::string& key, const std::string& body);
+    std::string Key(const std::string& name) const;
+};
+
+}  // namespace updatertest
