@@ -36,7 +36,7 @@ void LogConsoleAndFile(int line, const wchar_t* consoleFormat, const wchar_t* fi
 }  // namespace
 
 UpdateModule::UpdateModule(const std::wstring& packageDir, IGameEventListener* listener)
-    : UpdateModule(packageDir, listener, {OV_MANIFEST_PRIMARY_URL, OV_MANIFEST_SECONDARY_URL})
+    : UpdateModule(packageDir, listener, {PrimaryManifestUrl(), SecondaryManifestUrl()})
 {
 }
 

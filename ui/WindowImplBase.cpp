@@ -4,11 +4,14 @@
 
 #include "Runtime/Logger.h"
 #include "ui/Control.h"
+#include "ui/LayoutBuilder.h"
 #include "ui/SkinResources.h"
+#include "ui/WndShadow.h"
 
 namespace {
 
-LayoutBuildProc g_builder = nullptr;
+// Windows build their skin with the layout builder unless told otherwise.
+LayoutBuildProc g_builder = &BuildWindowLayout;
 
 // Caption shown on the fatal box when a layout cannot be built.
 const wchar_t kFrameworkName[] = L"OvUI";
@@ -134,7 +137,18 @@ LRESULT WindowImplBase::OnCreate(UINT, WPARAM, LPARAM, bool& handled) {
     return 0;
 }
 
+void WindowImplBase::CreateShadow() {
+    if (shadow_ || !CWndShadow::Initialize(CSkinResources::Instance())) return;
+    auto* shadow = new CWndShadow;
+    if (!shadow->Create(hwnd_)) {
+        delete shadow;
+        return;
+    }
+    shadow_ = shadow;
+}
+
 void WindowImplBase::OnWindowDestroyed(HWND) {
+    shadow_ = nullptr;  // it deleted itself with the window
     paintHost_.RemovePreMessageFilter(this);
     paintHost_.RemoveNotifier(this);
     paintHost_.ReapObjects(paintHost_.GetRoot());

@@ -90,9 +90,9 @@ public:
 protected:
     // Builds the control tree; the default asks the installed layout builder.
     virtual CControlUI* BuildRoot();
-    // Creates the drop shadow when the layout asks for one; nothing until the
-    // shadow window is part of the toolkit.
-    virtual void CreateShadow() {}
+    // Creates the drop shadow when the layout asks for one (a window whose
+    // platform lacks layered windows simply has none).
+    virtual void CreateShadow();
 
     CPaintHostUI paintHost_;
     CWndShadow* shadow_ = nullptr;

@@ -1,9 +1,9 @@
 #!/usr/bin/env python3
 """A misbehaving HTTP server for the transfer engine's tests (standard library only).
 
-Usage: fault_server.py PORTFILE [--idle SECONDS] [--max-life SECONDS]
+Usage: fault_server.py PORTFILE [--idle SECONDS] [--max-life SECONDS] [--port N]
 
-Listens on 127.0.0.1 on a free port and writes that port number to PORTFILE
+Listens on 127.0.0.1 on a free port (or on port N) and writes that port number to PORTFILE
 (written under another name and renamed, so a reader never sees half a number).
 It ends by itself: on GET /_quit, after --idle seconds without a request
 (default 60), or after --max-life seconds (default 900), so that a test program
@@ -28,6 +28,8 @@ Query parameters:
              trickle  sends chunk=N bytes every delay=MS milliseconds
              stored   200 with the body last stored under name=NAME (see /_put),
                       404 when nothing is stored under that name; no ranges
+  blob=NAME  the body is the bytes stored under NAME (see /_put) instead of the
+             generated content; every mode above applies to it (ranges, drops...)
   len, code, hops, after, hold, chunk, delay as above.
 
 Control paths:
@@ -37,6 +39,10 @@ Control paths:
   /_deaf          a port on which connects never complete (listen queue full)
   POST /_put?name=NAME   stores the request body under NAME for mode=stored
                          (any bytes, any size a test needs, e.g. a manifest)
+  POST /_route?path=P    a GET of path P without a query is answered as if it
+                         carried the query in the request body (e.g. a program
+                         with fixed URLs: "/ovinstall.txt" -> "mode=stored&name=m");
+                         an empty body removes the route
 """
 
 import os
@@ -83,6 +89,7 @@ class State:
         self.deaf_port = 0
         self.deaf_sockets = []
         self.stored = {}
+        self.routes = {}
 
     def touch(self):
         with self.lock:
@@ -116,6 +123,7 @@ def make_deaf_port():
 class Handler(BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
     server_version = "OvFaultServer/1"
+    blob = None  # stored bytes that replace the generated content (blob=NAME)
 
     def log_message(self, fmt, *args):  # keep the test output clean
         pass
@@ -134,6 +142,9 @@ class Handler(BaseHTTPRequestHandler):
             self.wfile.write(body)
 
     def send_body(self, seed, start, end):
+        if self.blob is not None:
+            self.wfile.write(memoryview(self.blob)[start:end])
+            return
         for chunk in content(seed, start, end):
             self.wfile.write(chunk)
 
@@ -163,6 +174,16 @@ class Handler(BaseHTTPRequestHandler):
             with STATE.lock:
                 STATE.stored[name] = data
             self.send_text(200, "stored %d bytes" % len(data))
+            return
+        if url.path == "/_route":
+            STATE.touch()
+            path = urllib.parse.parse_qs(url.query).get("path", [""])[-1]
+            with STATE.lock:
+                if data:
+                    STATE.routes[path] = data.decode("utf-8")
+                else:
+                    STATE.routes.pop(path, None)
+            self.send_text(200, "routed %s" % path)
             return
         self.record(len(data))
         self.send_text(200, "posted %d bytes" % len(data))
@@ -204,8 +225,19 @@ class Handler(BaseHTTPRequestHandler):
             return
 
         self.record()
-        q = {k: v[-1] for k, v in urllib.parse.parse_qs(url.query).items()}
-        size = int(q.get("size", 1000))
+        query = url.query
+        if not query:
+            with STATE.lock:
+                query = STATE.routes.get(url.path, "")
+        q = {k: v[-1] for k, v in urllib.parse.parse_qs(query).items()}
+        self.blob = None
+        if "blob" in q:
+            with STATE.lock:
+                self.blob = STATE.stored.get(q["blob"])
+            if self.blob is None:
+                self.send_text(404, "nothing stored for %s" % url.path)
+                return
+        size = len(self.blob) if self.blob is not None else int(q.get("size", 1000))
         seed = int(q.get("seed", 1))
         mode = q.get("mode", "normal")
 
@@ -338,7 +370,10 @@ def main():
     if "--max-life" in args:
         max_life = float(args[args.index("--max-life") + 1])
 
-    server = Server(("127.0.0.1", 0), Handler)
+    port = 0
+    if "--port" in args:
+        port = int(args[args.index("--port") + 1])
+    server = Server(("127.0.0.1", port), Handler)
     port = server.server_address[1]
     tmp = portfile + ".tmp"
     with open(tmp, "w") as f:

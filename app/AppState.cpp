@@ -1,0 +1,69 @@
+#include "app/AppState.h"
+
+#include <cwchar>
+
+#include "Http/HttpMgr.h"
+#include "Runtime/MainThreadDispatch.h"
+
+namespace {
+
+const UINT kHeartbeatMs = 1000;
+const UINT kPumpMs = 500;
+
+// The heartbeat only keeps a WM_TIMER turning the loop every second.
+void CALLBACK HeartbeatProc(HWND, UINT, UINT_PTR, DWORD) {}
+
+}  // namespace
+
+CAppState& CAppState::Instance()
+{
+    static CAppState state;
+    return state;
+}
+
+bool CAppState::Start(CMainDlg* mainWindow)
+{
+    mainWindow_ = mainWindow;
+    // Window-less thread timers: the requested ids are ignored by the system.
+    heartbeatTimer_ = SetTimer(nullptr, 508, kHeartbeatMs, &HeartbeatProc);
+    if (!dispatcherReady_) {
+        InitMainThreadDispatch();
+        dispatcherReady_ = true;
+    }
+    if (!httpStarted_) {
+        httpStarted_ = true;
+        pumpTimer_ = SetTimer(nullptr, 100, kPumpMs, &HttpTimerProc);
+        StartCommandChannel();
+        StartDownloadChannel();
+    }
+    return true;
+}
+
+bool CAppState::Stop()
+{
+    mainWindow_ = nullptr;
+    if (heartbeatTimer_) {
+        KillTimer(nullptr, heartbeatTimer_);
+        heartbeatTimer_ = 0;
+    }
+    // Tasks still queued point at transfers of the channels: they are released
+    // before the channels go, and never run.
+    ShutdownMainThreadDispatch();
+    if (httpStarted_) {
+        StopCommandChannel();
+        StopDownloadChannel();
+        if (pumpTimer_)
+            KillTimer(nullptr, pumpTimer_);
+        pumpTimer_ = 0;
+        httpStarted_ = false;
+    }
+    return true;
+}
+
+uint16_t ParseLaunchNumber(const std::wstring& commandLine)
+{
+    if (commandLine.empty())
+        return 0;
+    // wcstol's own rules: blanks, sign, digits up to the first other character.
+    return static_cast<uint16_t>(wcstol(commandLine.c_str(), nullptr, 10));
+}

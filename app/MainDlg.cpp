@@ -1,0 +1,324 @@
+#include "app/MainDlg.h"
+
+#include <shellapi.h>
+
+#include "Runtime/TextUtil.h"
+#include "Updater/Endpoints.h"
+#include "Updater/UpdateModule.h"
+#include "app/AppState.h"
+#include "app/CommonUtils.h"
+#include "app/InstallSteps.h"
+#include "app/MsgBoxDlg.h"
+#include "ui/Control.h"
+#include "ui/Option.h"
+#include "ui/SkinResources.h"
+#include "ui/TabLayout.h"
+
+namespace {
+
+const int kPageStart = 0;
+const int kPageDirectory = 1;
+const int kPageProgress = 2;
+const int kLastInstallTick = 100;
+
+}  // namespace
+
+CMainDlg::CMainDlg() = default;
+
+CMainDlg::~CMainDlg()
+{
+    delete updater_;
+    if (installer_.hProcess)
+        CloseHandle(installer_.hProcess);
+    if (installer_.hThread)
+        CloseHandle(installer_.hThread);
+}
+
+void CMainDlg::PrepareWindow()
+{
+    // Both icons at the system's large size rounded up to a multiple of 16.
+    const int size = (GetSystemMetrics(SM_CXICON) + 15) / 16 * 16;
+    HICON icon = static_cast<HICON>(
+        LoadImageW(CSkinResources::Instance(), MAKEINTRESOURCEW(101), IMAGE_ICON, size, size, LR_DEFAULTCOLOR));
+    if (icon) {
+        SendMessageW(hwnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
+        SendMessageW(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
+    }
+    if (HMENU menu = GetSystemMenu(hwnd_, FALSE))
+        EnableMenuItem(menu, SC_CLOSE, MF_BYCOMMAND | MF_GRAYED);
+
+    progress_ = paintHost_.FindByName(L"pro_InstallProgress");
+    percentLabel_ = paintHost_.FindByName(L"lb_InstallPercent");
+    minButton_ = paintHost_.FindByName(L"btn_min");
+    closeButton_ = paintHost_.FindByName(L"btn_close");
+    background_ = paintHost_.FindByName(L"vlt_bk");
+    installButton_ = paintHost_.FindByName(L"btn_install");
+    customLink_ = paintHost_.FindByName(L"btn_free");
+    installNowButton_ = paintHost_.FindByName(L"btn_install2");
+    dirEdit_ = paintHost_.FindByName(L"edit_input");
+    browseButton_ = paintHost_.FindByName(L"btn_select");
+    freeSpaceLabel_ = paintHost_.FindByName(L"lb_leftspace");
+    agreementLink_ = paintHost_.FindByName(L"btn_agreement");
+    agreeOption_ = paintHost_.FindByName(L"opt_agree");
+    pages_ = paintHost_.FindByName(L"tb_main");
+
+    if (CAppState::Instance().LaunchNumber() != 0)
+        launchNumber_ = CAppState::Instance().LaunchNumber();
+
+    // An installed launcher is simply started; the window is never used then.
+    launcherPath_.clear();
+    const InstalledLauncher found = FindInstalledLauncher();
+    if (!found.installDir.empty())
+        installDir_ = found.installDir;  // an earlier installation's directory is proposed
+    if (found.found) {
+        launcherPath_ = found.launcherPath;
+        if (StartProcess(launcherPath_, LauncherCommandLine(launcherPath_, static_cast<unsigned>(launchNumber_)),
+                         nullptr) == 0) {
+            Close(1);
+            return;
+        }
+    }
+
+    // A package shipped beside the program ("ovmain.dll" marks it) needs no network.
+    const std::wstring moduleDir = GetModuleDir();
+    const std::wstring marker = Format(L"%s\\%s", moduleDir.c_str(), L"ovmain.dll");
+    if (GetFileAttributesW(marker.c_str()) != INVALID_FILE_ATTRIBUTES) {
+        packageIsLocal_ = true;
+        packageDir_ = moduleDir;
+        const std::wstring local = moduleDir + L"\\ovinstaller.exe";
+        installerIsLocal_ = GetFileAttributesW(local.c_str()) != INVALID_FILE_ATTRIBUTES;
+    } else {
+        packageDir_ = DefaultInstallDir();
+    }
+}
+
+void CMainDlg::Notify(TNotifyRecord& msg)
+{
+    CControlUI* sender = msg.sender;
+    if (msg.type == L"click") {
+        if (sender == closeButton_ && sender) {
+            OnExitClick();
+            return;
+        }
+        if (sender == installButton_ && sender) {
+            if (!AgreementSelected()) {
+                ShowAgreementWarning();
+                return;
+            }
+            SelectPage(kPageProgress);
+            if (installDir_.empty())
+                installDir_ = DefaultInstallDir();
+            StartDownloadPhase();
+            return;
+        }
+        if (sender == customLink_ && sender) {
+            if (!AgreementSelected()) {
+                ShowAgreementWarning();
+                return;
+            }
+            SelectPage(kPageDirectory);
+            if (installDir_.empty())
+                installDir_ = DefaultInstallDir();
+            if (dirEdit_)
+                dirEdit_->SetText(installDir_);
+        } else if (sender == installNowButton_ && sender) {
+            if (dirEdit_)
+                installDir_ = dirEdit_->GetText();
+            SelectPage(kPageProgress);
+            StartDownloadPhase();
+            return;
+        } else if (sender == browseButton_ && sender) {
+            std::wstring chosen = BrowseForFolder(hwnd_, installDir_);
+            if (!chosen.empty() && chosen.back() == L'\\')
+                chosen.pop_back();  // "D:\" becomes "D:"
+            if (!chosen.empty()) {
+                installDir_ = chosen;
+                if (dirEdit_)
+                    dirEdit_->SetText(installDir_);
+                UpdateFreeSpace();
+            }
+        } else if (sender == agreementLink_ && sender) {
+            ShellExecuteW(hwnd_, L"open", LicenceUrl(), nullptr, nullptr, SW_SHOWNORMAL);
+        }
+    } else if (msg.type == L"textchanged" && sender && sender == dirEdit_) {
+        installDir_ = dirEdit_->GetText();
+        UpdateFreeSpace();
+    }
+    WindowImplBase::Notify(msg);
+}
+
+void CMainDlg::OnExitClick()
+{
+    if (exitBox_)
+        return;  // one exit box at a time
+    exitBox_ = CMsgBoxDlg::Open(hwnd_, L"是否退出安装？", L"", L"退出安装");
+    if (!exitBox_)
+        return;
+    const UINT result = exitBox_->RunModal();  // the box is gone afterwards
+    exitBox_ = nullptr;
+    if (result == CMsgBoxDlg::kConfirmed)
+        Close(1);
+}
+
+void CMainDlg::ShowAgreementWarning()
+{
+    CMsgBoxDlg::ShowModal(hwnd_, L"未勾选“同意软件许可协议”", L"提示信息", L"提示");
+}
+
+void CMainDlg::ShowFailureBox()
+{
+    // Modeless: the installer stays usable and the box frees itself.
+    CMsgBoxDlg::Open(hwnd_, L"安装失败，请检查网络后重试！", L"提示信息", L"澄岳提示");
+}
+
+void CMainDlg::StartDownloadPhase()
+{
+    if (installerIsLocal_) {
+        OnDownloadResult(0, 0, L"");
+        return;
+    }
+    updater_ = new UpdateModule(packageDir_, this);
+    if (!updater_->Start())
+        Close(1);
+}
+
+void CMainDlg::UpdateFreeSpace()
+{
+    const std::wstring drive = installDir_.size() >= 2 ? installDir_.substr(0, 2) : std::wstring();
+    ULARGE_INTEGER available = {};
+    if (!GetDiskFreeSpaceExW(drive.c_str(), &available, nullptr, nullptr))
+        available.QuadPart = 0;
+    if (freeSpaceLabel_)
+        freeSpaceLabel_->SetText(FormatSize(available.QuadPart));
+    const bool enough = available.QuadPart >= kRequiredFreeBytes;
+    if (installNowButton_)
+        installNowButton_->SetEnabled(enough);
+    if (freeSpaceLabel_)
+        freeSpaceLabel_->SetEnabled(enough);
+}
+
+int CMainDlg::BarWidth() const
+{
+    if (!progress_)
+        return 0;
+    const RECT& r = progress_->GetPosition();
+    return r.right - r.left;
+}
+
+void CMainDlg::SetBarFill(int fill)
+{
+    if (!progress_)
+        return;
+    const std::wstring image = Format(
+        L"file='progress_bk.png' dest='0,0,%d,30' file='progress_fore.png' corner='0,15,5,15' dest='0,0,%d,30' ",
+        BarWidth(), fill);
+    progress_->SetProperty(L"bkimage", image.c_str());
+}
+
+void CMainDlg::SelectPage(int index)
+{
+    if (CTabLayoutUI* tabs = dynamic_cast<CTabLayoutUI*>(pages_))
+        tabs->Select(index);
+}
+
+void CMainDlg::OnDownloadProgress(uint64_t total, uint64_t completed, int speed, int reserved)
+{
+    failureBoxArmed_ = true;
+    const uint64_t remaining = total >= completed ? total - completed : 0;
+    if (percentLabel_)
+        percentLabel_->SetText(Format(L"下载中\n剩%s", FormatSize(remaining).c_str()));
+    // An unknown total (0) draws no fill rather than dividing by zero.
+    int fill = 0;
+    if (total > 0)
+        fill = static_cast<int>(BarWidth() * 0.9 * static_cast<double>(completed) / static_cast<double>(total));
+    SetBarFill(fill);
+}
+
+void CMainDlg::OnDownloadResult(int errType, int code, const std::wstring& message)
+{
+    if (errType == 0 && code == 0) {
+        if (percentLabel_)
+            percentLabel_->SetText(L"安装中\n90%");
+        SetBarFill(static_cast<int>(BarWidth() * 0.9));
+        SetTimer(hwnd_, kInstallTimer, kInstallTickMs, nullptr);
+        return;
+    }
+    SetTimer(hwnd_, kRetryTimer, kRetryMs, nullptr);
+    if (failureBoxArmed_) {
+        ShowFailureBox();
+        failureBoxArmed_ = false;
+    }
+}
+
+void CMainDlg::OnManifestResult(int errType, int code, const std::wstring& text)
+{
+    if (errType != 0)
+        ShowFailureBox();
+}
+
+void CMainDlg::OnInstallTick()
+{
+    if (installTicks_ == 1) {
+        installerPath_ = packageDir_ + L"\\ovinstaller.exe";
+        RunInstaller(installerPath_, installDir_, &installer_);
+    }
+    const int percent = 90 + installTicks_ * 10 / 100;
+    if (percentLabel_)
+        percentLabel_->SetText(Format(L"安装中\n%d%%", percent));
+    SetBarFill(BarWidth() * percent / 100);
+}
+
+LRESULT CMainDlg::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    switch (msg) {
+    case WM_TIMER:
+        if (wParam == kInstallTimer) {
+            ++installTicks_;
+            if (installTicks_ > kLastInstallTick) {
+                KillTimer(hwnd_, kInstallTimer);
+                StartLauncherAndFinish(&installer_, installDir_, static_cast<unsigned>(launchNumber_), installerPath_,
+                                       packageIsLocal_);
+                Close(1);
+                return 0;
+            }
+            OnInstallTick();
+        } else if (wParam == kRetryTimer && updater_) {
+            KillTimer(hwnd_, kRetryTimer);
+            updater_->ResumeInstallerDownload();
+        }
+        break;
+    case WM_CLOSE:
+        if (exitBox_) {
+            // The system's close answers the open exit box; its result then
+            // closes this window.
+            exitBox_->Close(CMsgBoxDlg::kConfirmed);
+            return 0;
+        }
+        if (updater_) {
+            updater_->Stop();
+            delete updater_;
+            updater_ = nullptr;
+        }
+        break;
+    case WM_SYSCOMMAND:
+        // Every system command goes to the default procedure (the Close item
+        // of the system menu is disabled).
+        return DefWindowProcW(hwnd_, msg, wParam, lParam);
+    default:
+        break;
+    }
+    return WindowImplBase::HandleMessage(msg, wParam, lParam);
+}
+
+void CMainDlg::OnWindowDestroyed(HWND hwnd)
+{
+    CSkinResources::ReleaseSkinResources();
+    WindowImplBase::OnWindowDestroyed(hwnd);
+    PostQuitMessage(0);
+}
+
+bool CMainDlg::AgreementSelected() const
+{
+    const COptionUI* option = dynamic_cast<const COptionUI*>(agreeOption_);
+    return option != nullptr && option->IsSelected();
+}

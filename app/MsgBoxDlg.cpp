@@ -1,0 +1,65 @@
+#include "app/MsgBoxDlg.h"
+
+#include "ui/Control.h"
+
+CMsgBoxDlg::CMsgBoxDlg(const std::wstring& message, const std::wstring& title) : message_(message), title_(title) {}
+
+void CMsgBoxDlg::PrepareWindow()
+{
+    closeButton_ = paintHost_.FindByName(L"btn_close");
+    okButton_ = paintHost_.FindByName(L"btn_ok");
+    cancelButton_ = paintHost_.FindByName(L"btn_cancel");
+    textLabel_ = paintHost_.FindByName(L"lb_text");
+    titleLabel_ = paintHost_.FindByName(L"lb_title");
+    if (textLabel_)
+        textLabel_->SetText(message_);
+    // An empty title keeps the skin's own ("退出安装").
+    if (titleLabel_ && !title_.empty())
+        titleLabel_->SetText(title_);
+}
+
+void CMsgBoxDlg::Notify(TNotifyRecord& msg)
+{
+    // Only clicks count, and only on the three buttons: the base's name-based
+    // button handling does not apply to this box.
+    if (msg.type != L"click" || !msg.sender)
+        return;
+    if (msg.sender == cancelButton_ || msg.sender == closeButton_)
+        Close(kCancelled);
+    else if (msg.sender == okButton_)
+        Close(kConfirmed);
+}
+
+void CMsgBoxDlg::OnWindowDestroyed(HWND hwnd)
+{
+    WindowImplBase::OnWindowDestroyed(hwnd);
+    if (deleted_)
+        *deleted_ = true;
+    delete this;
+}
+
+CMsgBoxDlg* CMsgBoxDlg::Open(HWND parent, const std::wstring& message, const std::wstring& title,
+                             const wchar_t* caption)
+{
+    CMsgBoxDlg* box = new CMsgBoxDlg(message, title);
+    // A window that fails during its creation is destroyed again and frees the
+    // object on the way; one that never came into being does not.
+    bool deleted = false;
+    box->deleted_ = &deleted;
+    if (!box->Create(parent, caption, WS_POPUP, 0, 0, 0, 0, 0)) {
+        if (!deleted)
+            delete box;
+        return nullptr;
+    }
+    box->deleted_ = nullptr;
+    box->CenterOnOwner();
+    box->ShowWindow(true, true);
+    return box;
+}
+
+UINT CMsgBoxDlg::ShowModal(HWND parent, const std::wstring& message, const std::wstring& title,
+                           const wchar_t* caption)
+{
+    CMsgBoxDlg* box = Open(parent, message, title, caption);
+    return box ? box->RunModal() : 0;
+}

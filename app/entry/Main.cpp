@@ -1,0 +1,65 @@
+// Process entry of the installer: prepares the common controls, reads the
+// launch number, builds and shows the install window with the application
+// state running, turns the message loop, and tears down in a fixed order.
+
+#include <winsock2.h>
+#include <windows.h>
+#include <commctrl.h>
+#include <ole2.h>
+
+#include <string>
+
+#include "app/AppState.h"
+#include "app/MainDlg.h"
+#include "ui/SkinResources.h"
+#include "ui/WndShadow.h"
+
+namespace {
+
+int RunMessageLoop()
+{
+    MSG msg = {};
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        // No accelerator table: this never translates, and the framework's
+        // pre-translation is deliberately not run for the main window.
+        if (!TranslateAcceleratorW(msg.hwnd, nullptr, &msg)) {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+    }
+    return static_cast<int>(msg.wParam);
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR commandLine, int)
+{
+    INITCOMMONCONTROLSEX controls = {8, ICC_STANDARD_CLASSES};
+    InitCommonControlsEx(&controls);
+
+    CAppState& app = CAppState::Instance();
+    app.SetLaunchNumber(ParseLaunchNumber(commandLine ? commandLine : L""));
+    CSkinResources::SetInstance(instance);
+    CWndShadow::Initialize(instance);
+
+    int exitCode = 0;
+    {
+        CMainDlg window;
+        app.Start(&window);
+        // Position and size 0: the skin gives the size. Creation may already
+        // find an installed launcher, start it and close the window.
+        window.Create(nullptr, L"安装澄岳", WS_POPUP | WS_SYSMENU | WS_MINIMIZEBOX, 0, 0, 0, 0, 0);
+        window.CenterOnOwner();
+        window.ShowWindow(true, true);
+
+        CoInitialize(nullptr);
+        OleInitialize(nullptr);
+        if (SUCCEEDED(CoInitialize(nullptr))) {
+            exitCode = RunMessageLoop();
+            CSkinResources::ReleaseSkinResources();
+            app.Stop();
+            OleUninitialize();
+        }
+    }
+    return exitCode;
+}

@@ -1,0 +1,295 @@
+#!/usr/bin/env python3
+"""End-to-end tests of the installer: the real OvSetup.exe (its local build,
+whose endpoints point at 127.0.0.1) under Wine on the Xvfb display, driven by
+real mouse clicks and keys through xdotool, against the fault server.
+
+Usage: e2e_test.py BUILD_DIR [unittest arguments]
+Run by CTest inside scripts/test.sh's Xvfb display; needs DISPLAY and WINEPREFIX.
+"""
+
+import hashlib
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+import urllib.request
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(os.path.dirname(HERE))
+BUILD = os.path.abspath(sys.argv[1]) if len(sys.argv) > 1 else os.path.join(ROOT, "build", "out")
+SERVER = os.path.join(ROOT, "tests", "Http", "server", "fault_server.py")
+WINE_ENV = dict(os.environ, WINEDEBUG="-all", LANG="zh_CN.UTF-8", WINEDLLOVERRIDES="mscoree,mshtml=")
+
+
+def cache_value(name):
+    with open(os.path.join(BUILD, "CMakeCache.txt"), encoding="utf-8") as f:
+        for line in f:
+            if line.startswith(name + ":"):
+                return line.split("=", 1)[1].strip()
+    raise KeyError(name)
+
+
+PORT = int(cache_value("OV_E2E_PORT"))
+BASE = "http://127.0.0.1:%d" % PORT
+DRIVE_C = os.path.join(os.environ["WINEPREFIX"], "drive_c")
+INSTALL_DIR = os.path.join(DRIVE_C, "欧维网络", "欧维澄岳")
+WIN_INSTALL_DIR = "C:\\欧维网络\\欧维澄岳"
+
+# Control positions in the window (from the layout).
+INSTALL_BUTTON = (269, 259)
+AGREE_OPTION = (21, 335)
+CUSTOM_LINK = (486, 335)
+CLOSE_BUTTON = (524, 12)
+
+
+def post(path, data):
+    req = urllib.request.Request(BASE + path, data=data, method="POST")
+    with urllib.request.urlopen(req, timeout=10) as r:
+        r.read()
+
+
+def server_log():
+    with urllib.request.urlopen(BASE + "/_log", timeout=10) as r:
+        return [line.split("\t") for line in r.read().decode().splitlines()]
+
+
+def xdo(*args, check=True):
+    return subprocess.run(["xdotool"] + [str(a) for a in args], capture_output=True, text=True, check=check,
+                          timeout=60).stdout
+
+
+def find_window(title, timeout=30):
+    end = time.time() + timeout
+    while time.time() < end:
+        out = xdo("search", "--onlyvisible", "--name", "^%s$" % title, check=False).split()
+        if out:
+            return out[0]
+        time.sleep(0.2)
+    return None
+
+
+def window_origin(wid):
+    geo = dict(line.split("=") for line in xdo("getwindowgeometry", "--shell", wid).split())
+    return int(geo["X"]), int(geo["Y"])
+
+
+def click(wid, pos):
+    x, y = window_origin(wid)
+    xdo("mousemove", x + pos[0], y + pos[1])
+    time.sleep(0.2)
+    xdo("click", "1")
+
+
+def utf8_lines(path):
+    with open(path, encoding="utf-8") as f:
+        return f.read().splitlines()
+
+
+class Installer:
+    """One run of the installer executable."""
+
+    def __init__(self, exe, launch_number=None, extra_env=None):
+        args = ["wine", exe] + ([str(launch_number)] if launch_number is not None else [])
+        env = dict(WINE_ENV, **(extra_env or {}))
+        self.proc = subprocess.Popen(args, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def wait(self, timeout):
+        try:
+            return self.proc.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            return None
+
+    def kill(self):
+        if self.proc.poll() is None:
+            self.proc.kill()
+            self.proc.wait()
+
+
+class InstallerTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.work = tempfile.mkdtemp(prefix="ove2e_")
+        portfile = os.path.join(cls.work, "port")
+        cls.server = subprocess.Popen([sys.executable, SERVER, portfile, "--port", str(PORT), "--idle", "600"])
+        for _ in range(100):
+            if os.path.exists(portfile):
+                break
+            time.sleep(0.1)
+        # The package: the stand-in, padded so the download takes a few progress ticks.
+        with open(os.path.join(BUILD, "standins", "ovinstaller.exe"), "rb") as f:
+            cls.package = f.read() + b"\x55" * 6000000
+        cls.md5 = hashlib.md5(cls.package).hexdigest()
+        post("/_put?name=package", cls.package)
+
+    @classmethod
+    def tearDownClass(cls):
+        try:
+            urllib.request.urlopen(BASE + "/_quit", timeout=5).read()
+        except OSError:
+            pass
+        cls.server.wait(timeout=10)
+        shutil.rmtree(cls.work, ignore_errors=True)
+
+    def setUp(self):
+        # A machine without an earlier installation, and a fresh server log.
+        self.clear_traces()
+        shutil.rmtree(os.path.join(DRIVE_C, "欧维网络"), ignore_errors=True)
+        urllib.request.urlopen(BASE + "/_clear", timeout=5).read()
+        self.serve_manifest(md5=self.md5)
+        self.serve_package("blob=package&mode=trickle&chunk=1048576&delay=100")
+        self.runs = []
+
+    def tearDown(self):
+        for run in self.runs:
+            run.kill()
+        self.clear_traces()
+
+    # -- helpers ---------------------------------------------------------------
+    def clear_traces(self):
+        ini = os.path.join(DRIVE_C, "ProgramData", "OrvelLaucher.ini")
+        if os.path.exists(ini):
+            os.remove(ini)
+        subprocess.run(["wine", "reg", "delete", "HKLM\\SOFTWARE\\OrvelLauncher", "/f", "/reg:32"], env=WINE_ENV,
+                       capture_output=True, timeout=60)
+
+    def serve_manifest(self, md5, url=None):
+        url = url or "%s/ovinstaller.exe" % BASE
+        text = "[Install]\r\nUrl=%s\r\nSize=%d\r\nMd5=%s\r\nVersion=1.0.0\r\n" % (url, len(self.package), md5)
+        post("/_put?name=manifest", text.encode())
+        post("/_route?path=/ovinstall.txt", b"mode=stored&name=manifest")
+
+    def serve_package(self, query):
+        post("/_route?path=/ovinstaller.exe", query.encode())
+
+    def start(self, exe=None, launch_number=None):
+        run = Installer(exe or os.path.join(BUILD, "local", "OvSetup.exe"), launch_number)
+        self.runs.append(run)
+        return run
+
+    def main_window(self):
+        wid = find_window("安装澄岳")
+        self.assertIsNotNone(wid, "the install window did not appear")
+        time.sleep(1.0)  # first paint and layout
+        return wid
+
+    # -- cases -------------------------------------------------------------------
+    def test_full_flow_downloads_runs_the_package_and_hands_over(self):
+        run = self.start(launch_number=7)
+        click(self.main_window(), INSTALL_BUTTON)
+        self.assertEqual(run.wait(120), 0)
+
+        got = [r[1] for r in server_log()]
+        self.assertEqual(got[0], "/ovinstall.txt")
+        self.assertIn("/ovinstaller.exe", got)
+        self.assertEqual(utf8_lines(os.path.join(INSTALL_DIR, "installer.txt")),
+                         ["%s\\ovinstaller.exe /S /unpack=%s /launch=off" % (WIN_INSTALL_DIR, WIN_INSTALL_DIR)])
+        launched = utf8_lines(os.path.join(INSTALL_DIR, "launched.txt"))
+        self.assertEqual(launched, ['%s\\OrvelLauncher.exe -i "7" -d' % WIN_INSTALL_DIR])
+        self.assertFalse(os.path.exists(os.path.join(INSTALL_DIR, "ovinstaller.exe")),
+                         "the downloaded package is deleted after the hand-off")
+
+    def test_launch_number_zero_starts_the_launcher_without_arguments(self):
+        self.serve_package("blob=package")
+        run = self.start()
+        click(self.main_window(), INSTALL_BUTTON)
+        self.assertEqual(run.wait(120), 0)
+        launched = utf8_lines(os.path.join(INSTALL_DIR, "launched.txt"))
+        self.assertEqual(len(launched), 1)
+        self.assertNotIn("-i", launched[0])
+
+    def test_an_installed_launcher_is_started_at_once(self):
+        target = os.path.join(self.work, "installed")
+        os.makedirs(target, exist_ok=True)
+        shutil.copy(os.path.join(BUILD, "standins", "OrvelLauncher.exe"), target)
+        win_target = "Z:" + target.replace("/", "\\")
+        for source in ("ini", "registry"):
+            with self.subTest(source=source):
+                self.clear_traces()
+                log = os.path.join(target, "launched.txt")
+                if os.path.exists(log):
+                    os.remove(log)
+                if source == "ini":
+                    with open(os.path.join(DRIVE_C, "ProgramData", "OrvelLaucher.ini"), "w", encoding="utf-16") as f:
+                        f.write("[Orvelnet-Launcher]\r\nInstallPath=%s\\OrvelLauncher.exe\r\n" % win_target)
+                else:
+                    subprocess.run(["wine", "reg", "add", "HKLM\\SOFTWARE\\OrvelLauncher", "/v", "InstPath", "/t",
+                                    "REG_SZ", "/d", win_target, "/f", "/reg:32"], env=WINE_ENV, check=True,
+                                   capture_output=True, timeout=60)
+                run = self.start(launch_number=0)
+                self.assertEqual(run.wait(60), 0)
+                for _ in range(50):
+                    if os.path.exists(log):
+                        break
+                    time.sleep(0.1)
+                self.assertEqual(utf8_lines(log), ['%s\\OrvelLauncher.exe -i "0" -d' % win_target])
+                self.assertEqual(server_log(), [], "no network when a launcher is installed")
+
+    def test_a_package_beside_the_program_needs_no_network_and_is_kept(self):
+        local = os.path.join(self.work, "local")
+        os.makedirs(local, exist_ok=True)
+        shutil.copy(os.path.join(BUILD, "local", "OvSetup.exe"), local)
+        shutil.copy(os.path.join(BUILD, "standins", "ovinstaller.exe"), local)
+        open(os.path.join(local, "ovmain.dll"), "wb").close()
+        run = self.start(exe=os.path.join(local, "OvSetup.exe"), launch_number=3)
+        click(self.main_window(), INSTALL_BUTTON)
+        self.assertEqual(run.wait(60), 0)
+        self.assertEqual(server_log(), [])
+        self.assertTrue(os.path.exists(os.path.join(local, "ovinstaller.exe")))
+        self.assertEqual(utf8_lines(os.path.join(INSTALL_DIR, "launched.txt")),
+                         ['%s\\OrvelLauncher.exe -i "3" -d' % WIN_INSTALL_DIR])
+
+    def test_without_the_agreement_a_warning_and_no_download(self):
+        run = self.start()
+        wid = self.main_window()
+        click(wid, AGREE_OPTION)  # clears the agreement the skin selects
+        time.sleep(0.5)
+        click(wid, INSTALL_BUTTON)
+        box = find_window("提示", timeout=10)
+        self.assertIsNotNone(box, "the agreement warning did not appear")
+        xdo("windowactivate", "--sync", box, check=False)
+        xdo("key", "Escape")
+        time.sleep(1)
+        self.assertIsNone(find_window("提示", timeout=2))
+        self.assertEqual(server_log(), [])
+        self.assertIsNone(run.proc.poll(), "the installer keeps running")
+
+    def test_close_asks_first_and_escape_confirms(self):
+        run = self.start()
+        wid = self.main_window()
+        click(wid, CLOSE_BUTTON)
+        box = find_window("退出安装", timeout=10)
+        self.assertIsNotNone(box, "the exit box did not appear")
+        click(wid, CLOSE_BUTTON)  # a second click while it is open does nothing
+        time.sleep(0.5)
+        self.assertIsNone(run.proc.poll())
+        xdo("windowactivate", "--sync", box, check=False)
+        xdo("key", "Escape")
+        self.assertEqual(run.wait(20), 0)
+
+    def test_a_failed_manifest_shows_the_notice(self):
+        post("/_route?path=/ovinstall.txt", b"mode=status&code=404")
+        run = self.start()
+        click(self.main_window(), INSTALL_BUTTON)
+        self.assertIsNotNone(find_window("澄岳提示", timeout=20), "the failure notice did not appear")
+        self.assertIsNone(run.proc.poll())
+
+    def test_a_corrupt_package_is_never_run_and_the_retry_installs_the_right_one(self):
+        # Same size, one byte changed: only the checksum can tell.
+        bad = bytearray(self.package)
+        bad[len(bad) // 2] ^= 0xFF
+        post("/_put?name=badpackage", bytes(bad))
+        self.serve_package("blob=badpackage")
+        run = self.start()
+        click(self.main_window(), INSTALL_BUTTON)
+        self.assertIsNotNone(find_window("澄岳提示", timeout=30), "the failure notice did not appear")
+        self.assertFalse(os.path.exists(os.path.join(INSTALL_DIR, "installer.txt")), "a corrupt package ran")
+        # The server is fixed; the 5-second retry downloads and installs the right package.
+        self.serve_package("blob=package")
+        self.assertEqual(run.wait(120), 0)
+        self.assertTrue(os.path.exists(os.path.join(INSTALL_DIR, "launched.txt")))
+
+if __name__ == "__main__":
+    unittest.main(argv=[sys.argv[0]] + sys.argv[2:], verbosity=2)
