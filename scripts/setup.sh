@@ -19,7 +19,7 @@ PACKAGES=(
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   libz-mingw-w64-dev libstb-dev googletest
   cmake ninja-build make dpkg-dev file python3 ca-certificates
-  wine wine64 xvfb xauth x11-apps imagemagick xdotool fonts-wqy-zenhei locales
+  wine wine64 xvfb xauth x11-apps imagemagick xdotool fonts-wqy-zenhei fonts-wqy-microhei locales
 )
 missing=()
 for p in "${PACKAGES[@]}"; do
@@ -84,13 +84,22 @@ if [ ! -f "$WINEPREFIX/.ov-ready" ]; then
   mkdir -p "$WINEPREFIX"
   # No Mono or Gecko download prompts: neither is needed and neither could be fetched.
   WINEDLLOVERRIDES="mscoree,mshtml=" xvfb-run -a -s "-screen 0 1024x768x24" wineboot -i
-  # Wine does not map the Chinese face names by itself; without this CJK text draws as boxes.
-  reg=$BUILD/fonts.reg
-  printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]\r\n"宋体"="WenQuanYi Zen Hei"\r\n"SimSun"="WenQuanYi Zen Hei"\r\n"微软雅黑"="WenQuanYi Zen Hei"\r\n"Microsoft YaHei"="WenQuanYi Zen Hei"\r\n\r\n' \
-    | iconv -f UTF-8 -t UTF-16 > "$reg"
-  xvfb-run -a -s "-screen 0 1024x768x24" wine regedit "$(winepath -w "$reg")"
   wineserver -w
   touch "$WINEPREFIX/.ov-ready"
+fi
+# Wine does not map the Chinese face names by itself; without this CJK text
+# draws as boxes. Micro Hei is an outline font (Zen Hei's built-in bitmaps lose
+# strokes at the 12-13 pixel sizes the skins use), and its Mono cut has the
+# half-width Latin letters of 宋体, so texts measured for 宋体 fit their labels.
+# Re-imported when the mapping changes.
+FONT_MAP=$(printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]\r\n"宋体"="WenQuanYi Micro Hei Mono"\r\n"SimSun"="WenQuanYi Micro Hei Mono"\r\n"微软雅黑"="WenQuanYi Micro Hei"\r\n"Microsoft YaHei"="WenQuanYi Micro Hei"\r\n\r\n')
+if [ "$(cat "$WINEPREFIX/.ov-fonts" 2>/dev/null)" != "$FONT_MAP" ]; then
+  log "mapping the Chinese font names in the Wine prefix"
+  reg=$BUILD/fonts.reg
+  printf '%s' "$FONT_MAP" | iconv -f UTF-8 -t UTF-16 > "$reg"
+  xvfb-run -a -s "-screen 0 1024x768x24" wine regedit "$(winepath -w "$reg")"
+  wineserver -w
+  printf '%s' "$FONT_MAP" > "$WINEPREFIX/.ov-fonts"
 fi
 
 # --- CMake build tree --------------------------------------------------------
