@@ -1,0 +1,185 @@
+#!/usr/bin/env bash
+# Installer benchmark: the installer as shipped against a minimal Win32 window
+# program (bench/min_window.cpp), under the same Wine, in one invocation.
+#
+#   bench/run_installer_bench.sh     (builds what it needs in build/out first)
+#
+# 1. First paint: time from process creation to the window's first paint,
+#    median of OV_BENCH_RUNS starts alternating installer, minimal, installer...
+#    after one discarded warm-up start of each; goal: installer / minimal <= 1.5.
+#    Measured from outside by bench/paint_probe.cpp, so the product is not
+#    changed for it: the probe starts the program with CreateProcess, takes
+#    its creation time from GetProcessTimes, polls (1 ms) for its visible
+#    top-level window by title and pid, and watches the window's update
+#    region: showing a window makes it non-empty, the first BeginPaint
+#    empties it ("paint start"). A WM_NULL sent then returns once the window's
+#    thread is back at its message loop, i.e. after the first paint handler
+#    has drawn and returned ("paint end", the compared figure). The minimal
+#    window also records its first WM_PAINT with its own clock; the probe's
+#    "paint start" for it is printed beside that as a check of the method.
+#    What is not included: the compositor's copy to the X server, which is
+#    the same for both programs.
+# 2. Peak working set (PeakWorkingSetSize; Wine reports no private bytes) of
+#    the installer across a real install of an OV_BENCH_SIZE (default 200 MB)
+#    package from the local server, taken when the package has arrived,
+#    been verified and been started (its stand-in writes installer.txt), and
+#    over the installer's whole life; beside the minimal window's peak over
+#    5 s after its first paint. The package is the stand-in installer padded
+#    to the size (a PE file ignores bytes after its end). "立即安装" is
+#    clicked with xdotool as a user would.
+# 3. Size of the product executable (OV_BENCH_OUT/OvSetup.exe) after
+#    x86_64-w64-mingw32-strip, against 2 MB (taken as 2 MiB).
+#
+# Settings: OV_BENCH_OUT (build tree, default build/out), OV_BENCH_TOOLS (where
+# min_window.exe and paint_probe.exe are, default OV_BENCH_OUT/bench),
+# OV_BENCH_BUILD=0 (use what is built), OV_BENCH_RUNS, OV_BENCH_SIZE (bytes),
+# WINEPREFIX (default build/wineprefix; the run resets the installer's ini,
+# registry value and default install folder in it). Needs a display; without
+# DISPLAY it runs itself under xvfb-run.
+set -euo pipefail
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+if [ -z "${DISPLAY:-}" ]; then
+  exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$@"
+fi
+BUILD=${OV_BUILD_DIR:-$ROOT/build}
+OUT=${OV_BENCH_OUT:-$BUILD/out}
+TOOLS=${OV_BENCH_TOOLS:-$OUT/bench}
+RUNS=${OV_BENCH_RUNS:-5}
+SIZE=${OV_BENCH_SIZE:-200000000}
+export WINEPREFIX=${WINEPREFIX:-$BUILD/wineprefix}
+export WINEDEBUG=-all LANG=zh_CN.UTF-8
+TITLE='安装澄岳'
+MIN_TITLE='OvBench minimal window'
+WORK=$(mktemp -d /tmp/ovinstbench.XXXXXX)
+SERVER_PID=
+PROBE_PID=
+
+# Wine's server for this prefix is stopped at the end only if this run
+# started it: someone else may be using the same prefix.
+wine_server_running() {
+  local id s
+  id=server-$(stat -c %D "$WINEPREFIX")-$(printf %x "$(stat -c %i "$WINEPREFIX")")
+  for s in /tmp/.wine-"$(id -u)"/"$id"/socket /tmp/wine-*/"$id"/socket; do
+    [ -S "$s" ] && return 0
+  done
+  return 1
+}
+OWN_WINESERVER=1
+wine_server_running && OWN_WINESERVER=0
+
+cleanup() {
+  [ -n "$PROBE_PID" ] && kill "$PROBE_PID" 2>/dev/null || true
+  [ -n "$SERVER_PID" ] && kill "$SERVER_PID" 2>/dev/null || true
+  [ "$OWN_WINESERVER" = 1 ] && wineserver -k 2>/dev/null || true
+  rm -rf "$WORK"
+}
+trap cleanup EXIT
+mib() { awk -v b="$1" 'BEGIN { printf "%.1f MiB", b / 1048576 }'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+
+if [ "${OV_BENCH_BUILD:-1}" != 0 ]; then
+  "$ROOT/scripts/setup.sh" >/dev/null
+  cmake --build "$OUT" --target OvSetup OvSetupLocal OrvelLauncher ovinstaller min_window paint_probe -j 2 >/dev/null
+fi
+
+# Programs in a folder of their own: nothing ("ovinstaller.exe", "ovmain.dll")
+# beside the installer that would change its course.
+mkdir -p "$WORK/inst"
+cp "$OUT/local/OvSetup.exe" "$WORK/inst/OvSetup.exe"
+cp "$TOOLS/min_window.exe" "$TOOLS/paint_probe.exe" "$WORK/"
+WIN_WORK="Z:${WORK//\//\\}"
+
+# --- the local server: manifest and the padded package -------------------------
+PORT=$(sed -n 's/^OV_E2E_PORT:STRING=//p' "$OUT/CMakeCache.txt")
+PORT=${PORT:-18931}
+cp "$OUT/standins/ovinstaller.exe" "$WORK/package.exe"
+PAD=$((SIZE - $(stat -c %s "$WORK/package.exe")))
+[ "$PAD" -gt 0 ] && head -c "$PAD" /dev/zero | tr '\0' '\125' >> "$WORK/package.exe"
+PKG_SIZE=$(stat -c %s "$WORK/package.exe")
+MD5=$(md5sum "$WORK/package.exe" | cut -d' ' -f1)
+printf '[Install]\r\nUrl=http://127.0.0.1:%s/ovinstaller.exe\r\nSize=%s\r\nMd5=%s\r\nVersion=1.0.0-bench\r\n' \
+  "$PORT" "$PKG_SIZE" "$MD5" > "$WORK/manifest.txt"
+
+python3 "$ROOT/tests/Http/server/fault_server.py" "$WORK/port" --port "$PORT" --idle 900 2>"$WORK/server.err" &
+SERVER_PID=$!
+for _ in $(seq 100); do [ -s "$WORK/port" ] && break; kill -0 "$SERVER_PID" 2>/dev/null || break; sleep 0.1; done
+if [ ! -s "$WORK/port" ]; then
+  echo "the local server could not listen on port $PORT (in use by another run?)" >&2
+  cat "$WORK/server.err" >&2
+  exit 1
+fi
+BASE=http://127.0.0.1:$PORT
+curl -sf -X POST --data-binary @"$WORK/manifest.txt" "$BASE/_put?name=manifest" >/dev/null
+curl -sf -X POST --data-binary @"$WORK/package.exe" "$BASE/_put?name=package" >/dev/null
+curl -sf -X POST --data-binary 'mode=stored&name=manifest' "$BASE/_route?path=/ovinstall.txt" >/dev/null
+curl -sf -X POST --data-binary 'blob=package' "$BASE/_route?path=/ovinstaller.exe" >/dev/null
+
+# --- a machine without an earlier installation ------------------------------------
+DRIVE_C=$WINEPREFIX/drive_c
+INSTALL_DIR="$DRIVE_C/欧维网络/欧维澄岳"
+reset_machine() {
+  rm -f "$DRIVE_C/ProgramData/OrvelLaucher.ini"
+  wine reg delete 'HKLM\SOFTWARE\OrvelLauncher' /f /reg:32 >/dev/null 2>&1 || true
+  rm -rf "$DRIVE_C/欧维网络"
+}
+reset_machine
+
+probe() { OV_WINE_DIRECT=1 "$ROOT/scripts/wine-run.sh" "$WORK/paint_probe.exe" "$@"; }
+
+echo "== installer benchmark: $(wine --version), WINEPREFIX=$WINEPREFIX, load $(cut -d' ' -f1-3 /proc/loadavg)"
+echo
+echo "-- 1. process creation to first paint (ms), $RUNS runs each, alternating"
+probe paint "$RUNS" "$WIN_WORK\\self.txt" "$WIN_WORK\\min_window.exe" "$MIN_TITLE" \
+  "$WIN_WORK\\inst\\OvSetup.exe" "$TITLE" | tr -d '\r' | tee "$WORK/paint.txt"
+PAINT_LINE=$(grep '^median first paint (end)' "$WORK/paint.txt")
+PAINT_RATIO=${PAINT_LINE##* }
+
+echo
+echo "-- 2. peak working set"
+probe memory "$MIN_TITLE" - 5 "$WIN_WORK\\min_window.exe" | tr -d '\r' > "$WORK/min_mem.txt"
+MIN_PEAK=$(sed -n 's/^peak_life //p' "$WORK/min_mem.txt")
+[ -n "$MIN_PEAK" ] || { echo "minimal window: no memory figure" >&2; cat "$WORK/min_mem.txt" >&2; exit 1; }
+
+reset_machine
+curl -sf "$BASE/_clear" >/dev/null
+probe memory "$TITLE" 'C:\欧维网络\欧维澄岳\installer.txt' 300 "$WIN_WORK\\inst\\OvSetup.exe" \
+  > "$WORK/inst_mem.txt" 2>&1 &
+PROBE_PID=$!
+for _ in $(seq 600); do grep -q '^painted' "$WORK/inst_mem.txt" && break; sleep 0.1; done
+WID=$(timeout 30 xdotool search --sync --name "$TITLE" | head -n 1)
+eval "$(xdotool getwindowgeometry --shell "$WID")"
+# "立即安装" (btn_install) is centred at 269,259 in the window.
+xdotool mousemove $((X + 269)) $((Y + 259)) click 1
+set +e
+wait "$PROBE_PID"
+PROBE_RC=$?
+set -e
+PROBE_PID=
+tr -d '\r' < "$WORK/inst_mem.txt" > "$WORK/inst_mem.clean"
+INST_PEAK_DL=$(sed -n 's/^peak_at_file //p' "$WORK/inst_mem.clean")
+INST_PEAK=$(sed -n 's/^peak_life //p' "$WORK/inst_mem.clean")
+DL_SECONDS=$(sed -n 's/^seconds_to_file //p' "$WORK/inst_mem.clean")
+INST_EXIT=$(sed -n 's/^exit //p' "$WORK/inst_mem.clean")
+PACKAGE_GETS=$(curl -s "$BASE/_log" | grep -c '/ovinstaller.exe' || true)
+if [ "$PROBE_RC" != 0 ] || [ -z "$INST_PEAK_DL" ]; then
+  echo "installer run failed (probe exit $PROBE_RC):" >&2
+  cat "$WORK/inst_mem.clean" >&2
+  exit 1
+fi
+echo "minimal window, 5 s after its first paint:  $MIN_PEAK bytes ($(mib "$MIN_PEAK"))"
+echo "installer, click to package verified and started (${DL_SECONDS} s, $PACKAGE_GETS package request(s), $PKG_SIZE bytes):"
+echo "                                             $INST_PEAK_DL bytes ($(mib "$INST_PEAK_DL")), ratio $(ratio "$INST_PEAK_DL" "$MIN_PEAK")"
+echo "installer, whole life (exit code $INST_EXIT):     $INST_PEAK bytes ($(mib "$INST_PEAK")), ratio $(ratio "$INST_PEAK" "$MIN_PEAK")"
+reset_machine
+
+echo
+echo "-- 3. stripped executable"
+x86_64-w64-mingw32-strip -o "$WORK/OvSetup.stripped.exe" "$OUT/OvSetup.exe"
+STRIPPED=$(stat -c %s "$WORK/OvSetup.stripped.exe")
+echo "$OUT/OvSetup.exe: $(stat -c %s "$OUT/OvSetup.exe") bytes as built, $STRIPPED bytes ($(mib "$STRIPPED")) stripped"
+
+echo
+echo "== summary"
+awk -v r="$PAINT_RATIO" 'BEGIN { printf "first paint ratio installer/minimal %.2f  (goal <= 1.5: %s)\n", r, r <= 1.5 ? "met" : "NOT met" }'
+echo "peak working set during the $((SIZE / 1000000)) MB download: $(mib "$INST_PEAK_DL") vs minimal window $(mib "$MIN_PEAK"), ratio $(ratio "$INST_PEAK_DL" "$MIN_PEAK")"
+awk -v s="$STRIPPED" 'BEGIN { printf "stripped executable %.2f MiB  (goal <= 2 MiB: %s)\n", s / 1048576, s <= 2097152 ? "met" : "NOT met" }'
