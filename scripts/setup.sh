@@ -87,19 +87,21 @@ if [ ! -f "$WINEPREFIX/.ov-ready" ]; then
   wineserver -w
   touch "$WINEPREFIX/.ov-ready"
 fi
-# Wine does not map the Chinese face names by itself; without this CJK text
-# draws as boxes. Micro Hei is an outline font (Zen Hei's built-in bitmaps lose
-# strokes at the 12-13 pixel sizes the skins use), and its Mono cut has the
-# half-width Latin letters of 宋体, so texts measured for 宋体 fit their labels.
-# Re-imported when the mapping changes.
-FONT_MAP=$(printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]\r\n"宋体"="WenQuanYi Micro Hei Mono"\r\n"SimSun"="WenQuanYi Micro Hei Mono"\r\n"微软雅黑"="WenQuanYi Micro Hei"\r\n"Microsoft YaHei"="WenQuanYi Micro Hei"\r\n\r\n')
-if [ "$(cat "$WINEPREFIX/.ov-fonts" 2>/dev/null)" != "$FONT_MAP" ]; then
-  log "mapping the Chinese font names in the Wine prefix"
-  reg=$BUILD/fonts.reg
-  printf '%s' "$FONT_MAP" | iconv -f UTF-8 -t UTF-16 > "$reg"
+# Prefix settings, re-imported whenever they change:
+# - Wine does not map the Chinese face names by itself; without this CJK text
+#   draws as boxes. Micro Hei is an outline font (Zen Hei's built-in bitmaps
+#   lose strokes at the 12-13 pixel sizes the skins use), and its Mono cut has
+#   the half-width Latin letters of 宋体, so texts measured for 宋体 fit.
+# - Windows are not handed to a window manager: Xvfb runs none, and Wine would
+#   otherwise wait two seconds for one whenever a popup window is hidden.
+PREFIX_REG=$(printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]\r\n"宋体"="WenQuanYi Micro Hei Mono"\r\n"SimSun"="WenQuanYi Micro Hei Mono"\r\n"微软雅黑"="WenQuanYi Micro Hei"\r\n"Microsoft YaHei"="WenQuanYi Micro Hei"\r\n\r\n[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\r\n"Managed"="N"\r\n\r\n')
+if [ "$(cat "$WINEPREFIX/.ov-settings" 2>/dev/null)" != "$PREFIX_REG" ]; then
+  log "applying the prefix settings (fonts, window management)"
+  reg=$BUILD/prefix.reg
+  printf '%s' "$PREFIX_REG" | iconv -f UTF-8 -t UTF-16 > "$reg"
   xvfb-run -a -s "-screen 0 1024x768x24" wine regedit "$(winepath -w "$reg")"
   wineserver -w
-  printf '%s' "$FONT_MAP" > "$WINEPREFIX/.ov-fonts"
+  printf '%s' "$PREFIX_REG" > "$WINEPREFIX/.ov-settings"
 fi
 
 # --- CMake build tree --------------------------------------------------------

@@ -21,6 +21,9 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 BUILD = os.path.abspath(sys.argv[1]) if len(sys.argv) > 1 else os.path.join(ROOT, "build", "out")
 SERVER = os.path.join(ROOT, "tests", "Http", "server", "fault_server.py")
+# Wine commands never write to a pipe of ours: the first Wine program of a
+# session starts Wine's own helper processes, which would inherit the pipe and
+# keep it open long after the command ended.
 WINE_ENV = dict(os.environ, WINEDEBUG="-all", LANG="zh_CN.UTF-8", WINEDLLOVERRIDES="mscoree,mshtml=")
 
 
@@ -72,6 +75,17 @@ def find_window(title, timeout=30):
     return None
 
 
+def wait_gone(title, timeout):
+    """True once no visible window has `title` (a window goes away a moment
+    after its close request, not at once)."""
+    end = time.time() + timeout
+    while time.time() < end:
+        if not xdo("search", "--onlyvisible", "--name", "^%s$" % title, check=False).split():
+            return True
+        time.sleep(0.2)
+    return False
+
+
 def window_origin(wid):
     geo = dict(line.split("=") for line in xdo("getwindowgeometry", "--shell", wid).split())
     return int(geo["X"]), int(geo["Y"])
@@ -84,7 +98,13 @@ def click(wid, pos):
     xdo("click", "1")
 
 
-def utf8_lines(path):
+def utf8_lines(path, timeout=10):
+    """The file's lines, once it exists: the launcher is started, not waited
+    for, so it may write its record just after the installer has ended."""
+    end = time.time() + timeout
+    while not os.path.exists(path) and time.time() < end:
+        time.sleep(0.1)
+    time.sleep(0.2)
     with open(path, encoding="utf-8") as f:
         return f.read().splitlines()
 
@@ -154,7 +174,7 @@ class InstallerTest(unittest.TestCase):
         if os.path.exists(ini):
             os.remove(ini)
         subprocess.run(["wine", "reg", "delete", "HKLM\\SOFTWARE\\OrvelLauncher", "/f", "/reg:32"], env=WINE_ENV,
-                       capture_output=True, timeout=60)
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
 
     def serve_manifest(self, md5, url=None):
         url = url or "%s/ovinstaller.exe" % BASE
@@ -218,13 +238,9 @@ class InstallerTest(unittest.TestCase):
                 else:
                     subprocess.run(["wine", "reg", "add", "HKLM\\SOFTWARE\\OrvelLauncher", "/v", "InstPath", "/t",
                                     "REG_SZ", "/d", win_target, "/f", "/reg:32"], env=WINE_ENV, check=True,
-                                   capture_output=True, timeout=60)
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
                 run = self.start(launch_number=0)
                 self.assertEqual(run.wait(60), 0)
-                for _ in range(50):
-                    if os.path.exists(log):
-                        break
-                    time.sleep(0.1)
                 self.assertEqual(utf8_lines(log), ['%s\\OrvelLauncher.exe -i "0" -d' % win_target])
                 self.assertEqual(server_log(), [], "no network when a launcher is installed")
 
@@ -251,8 +267,7 @@ class InstallerTest(unittest.TestCase):
         box = find_window("提示", timeout=10)
         self.assertIsNotNone(box, "the agreement warning did not appear")
         click(box, BOX_OK_BUTTON)
-        time.sleep(1)
-        self.assertIsNone(find_window("提示", timeout=2), "the warning box did not close with 确定")
+        self.assertTrue(wait_gone("提示", timeout=6), "the warning box did not close with 确定")
         self.assertEqual(server_log(), [])
         self.assertIsNone(run.proc.poll(), "the installer keeps running")
 
@@ -289,7 +304,7 @@ class InstallerTest(unittest.TestCase):
         # The server is fixed; the 5-second retry downloads and installs the right package.
         self.serve_package("blob=package")
         self.assertEqual(run.wait(120), 0)
-        self.assertTrue(os.path.exists(os.path.join(INSTALL_DIR, "launched.txt")))
+        self.assertEqual(len(utf8_lines(os.path.join(INSTALL_DIR, "launched.txt"))), 1)
 
 if __name__ == "__main__":
     unittest.main(argv=[sys.argv[0]] + sys.argv[2:], verbosity=2)
