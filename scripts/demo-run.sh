@@ -85,6 +85,8 @@ wait "$INSTALLER"
 CODE=$?
 set -e
 shot 6-finished
+# The launcher is started, not waited for: give it a moment to leave its record.
+for _ in $(seq 50); do [ -f "$INSTALL_DIR/launched.txt" ] && break; sleep 0.1; done
 
 # --- report -------------------------------------------------------------------------
 {
