@@ -47,6 +47,9 @@ AGREE_OPTION = (21, 335)
 CUSTOM_LINK = (486, 335)
 CLOSE_BUTTON = (524, 12)
 BOX_OK_BUTTON = (170, 93)  # "确定" of the message box
+BOX_CLOSE_BUTTON = (267, 12)  # the message box's own close button
+DIR_EDIT = (200, 294)  # page 1
+INSTALL_NOW_BUTTON = (457, 332)  # page 1, btn_install2
 
 
 def post(path, data):
@@ -283,6 +286,68 @@ class InstallerTest(unittest.TestCase):
         xdo("windowactivate", "--sync", box, check=False)
         xdo("key", "Escape")
         self.assertEqual(run.wait(20), 0)
+
+    def test_the_install_now_button_follows_the_free_space_of_the_typed_drive(self):
+        # Two small volumes as Wine drives: 50 MB free, and exactly 120 MB.
+        drives = {}
+        try:
+            for letter, size in (("e", "50m"), ("f", "120m")):
+                mnt = os.path.join(self.work, "drive_" + letter)
+                os.makedirs(mnt, exist_ok=True)
+                subprocess.run(["mount", "-t", "tmpfs", "-o", "size=" + size, "tmpfs", mnt], check=True, timeout=30)
+                link = os.path.join(os.environ["WINEPREFIX"], "dosdevices", letter + ":")
+                if os.path.lexists(link):
+                    os.remove(link)
+                os.symlink(mnt, link)
+                drives[letter] = (mnt, link)
+            for letter, enabled in (("e", False), ("f", True)):
+                with self.subTest(drive=letter):
+                    urllib.request.urlopen(BASE + "/_clear", timeout=5).read()
+                    run = self.start()
+                    wid = self.main_window()
+                    click(wid, CUSTOM_LINK)
+                    time.sleep(1)
+                    click(wid, DIR_EDIT)
+                    time.sleep(0.5)
+                    xdo("key", "ctrl+a")
+                    xdo("type", "--delay", "50", "%s:\\game" % letter.upper())
+                    time.sleep(1)
+                    click(wid, INSTALL_NOW_BUTTON)
+                    time.sleep(3)
+                    requested = [r[1] for r in server_log()]
+                    if enabled:
+                        self.assertIn("/ovinstall.txt", requested, "exactly 120 MB free enables the button")
+                    else:
+                        self.assertEqual(requested, [], "50 MB free keeps the button disabled")
+                    run.kill()
+                    subprocess.run(["wineserver", "-w"], timeout=30)
+        finally:
+            for mnt, link in drives.values():
+                if os.path.lexists(link):
+                    os.remove(link)
+                subprocess.run(["umount", mnt], timeout=30)
+
+    def test_the_exit_box_close_button_cancels(self):
+        run = self.start()
+        wid = self.main_window()
+        click(wid, CLOSE_BUTTON)
+        box = find_window("退出安装", timeout=10)
+        self.assertIsNotNone(box, "the exit box did not appear")
+        click(box, BOX_CLOSE_BUTTON)
+        self.assertTrue(wait_gone("退出安装", timeout=6), "the exit box did not close")
+        self.assertIsNone(run.proc.poll(), "cancelling keeps the installer running")
+
+    def test_a_failed_download_retries_every_five_seconds_and_tells_once(self):
+        self.serve_package("mode=status&code=500")
+        run = self.start()
+        click(self.main_window(), INSTALL_BUTTON)
+        time.sleep(13)
+        times = [r for r in server_log() if r[1] == "/ovinstaller.exe"]
+        self.assertGreaterEqual(len(times), 3, "a first try and two retries in 13 s")
+        self.assertLessEqual(len(times), 4)
+        notices = xdo("search", "--onlyvisible", "--name", "^澄岳提示$", check=False).split()
+        self.assertEqual(len(notices), 1, "no progress report came in between: one notice only")
+        self.assertIsNone(run.proc.poll())
 
     def test_a_failed_manifest_shows_the_notice(self):
         post("/_route?path=/ovinstall.txt", b"mode=status&code=404")
