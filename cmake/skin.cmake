@@ -35,10 +35,13 @@ function(ov_skin_setup)
   target_link_options(skin_preview PRIVATE -municode)
   set_target_properties(skin_preview PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tools)
 
-  # The UI tests build both real layouts from the embedded archive.
-  if(TARGET ui_tests)
-    target_link_libraries(ui_tests PRIVATE ov_skin_res)
-  endif()
+  # The UI tests build both real layouts from the embedded archive, and the
+  # app tests open the install window from it.
+  foreach(suite ui_tests app_tests)
+    if(TARGET ${suite})
+      target_link_libraries(${suite} PRIVATE ov_skin_res)
+    endif()
+  endforeach()
 endfunction()
 
 cmake_language(DEFER DIRECTORY ${CMAKE_SOURCE_DIR} CALL ov_skin_setup)
