@@ -14,28 +14,11 @@
 #include "ui/VerticalLayout.h"
 #include "ui/WindowImplBase.h"
 
-// The skinned controls live in their own file pairs; the table picks each up
-// as soon as its header is part of the toolkit.
-#if __has_include("ui/Label.h")
-#include "ui/Label.h"
-#define OV_HAVE_LABEL 1
-#endif
-#if __has_include("ui/Button.h")
 #include "ui/Button.h"
-#define OV_HAVE_BUTTON 1
-#endif
-#if __has_include("ui/Option.h")
-#include "ui/Option.h"
-#define OV_HAVE_OPTION 1
-#endif
-#if __has_include("ui/Edit.h")
 #include "ui/Edit.h"
-#define OV_HAVE_EDIT 1
-#endif
-#if __has_include("ui/Progress.h")
+#include "ui/Label.h"
+#include "ui/Option.h"
 #include "ui/Progress.h"
-#define OV_HAVE_PROGRESS 1
-#endif
 
 namespace {
 
@@ -61,34 +44,14 @@ const ClassEntry kClassTable[] = {
     {L"TabLayout", &Make<CTabLayoutUI>},
     {L"TileLayout", nullptr},
     {L"ChildLayout", nullptr},
-#ifdef OV_HAVE_LABEL
     {L"Label", &Make<CLabelUI>},
-#else
-    {L"Label", nullptr},  // MISSING: CLabelUI not yet in the toolkit
-#endif
     {L"Text", nullptr},
-#ifdef OV_HAVE_BUTTON
     {L"Button", &Make<CButtonUI>},
-#else
-    {L"Button", nullptr},  // MISSING: CButtonUI not yet in the toolkit
-#endif
-#ifdef OV_HAVE_OPTION
     {L"Option", &Make<COptionUI>},
-#else
-    {L"Option", nullptr},  // MISSING: COptionUI not yet in the toolkit
-#endif
     {L"CheckBox", nullptr},
-#ifdef OV_HAVE_EDIT
     {L"Edit", &Make<CEditUI>},
-#else
-    {L"Edit", nullptr},  // MISSING: CEditUI not yet in the toolkit
-#endif
     {L"RichEdit", nullptr},
-#ifdef OV_HAVE_PROGRESS
     {L"Progress", &Make<CProgressUI>},
-#else
-    {L"Progress", nullptr},  // MISSING: CProgressUI not yet in the toolkit
-#endif
     {L"Slider", nullptr},
     {L"ScrollBar", nullptr},
     {L"Combo", nullptr},
