@@ -320,7 +320,6 @@ class InstallerTest(unittest.TestCase):
                     else:
                         self.assertEqual(requested, [], "50 MB free keeps the button disabled")
                     run.kill()
-                    subprocess.run(["wineserver", "-w"], timeout=30)
         finally:
             for mnt, link in drives.values():
                 if os.path.lexists(link):
