@@ -13,6 +13,14 @@ namespace {
 
 const wchar_t kSource[] = L".\\Http\\CurlHttp";
 const long kReceiveBufferBytes = 100 * 1024;
+// A connection on which nothing arrives for this long is given up as a curl
+// time-out (28), which the request and the window then retry, resuming the
+// file. Without it a server that holds the socket open and sends nothing (a
+// dead link, a captive portal) keeps the installer at its progress bar for
+// ever, and a stalled primary manifest endpoint never lets the secondary one
+// be tried.
+const long kStallLimitBytesPerSecond = 1;
+const long kStallSeconds = 15;
 const DWORD kEventIntervalMs = 100;
 const size_t kErrorBodyLogLimit = 1000;
 
@@ -306,6 +314,9 @@ bool CCurlHttp::Prepare(const std::wstring& url, int method, uint64_t resumeOffs
     // the cycles, not the network, limit a download. curl's own tool uses
     // 100 KB, and so do we.
     set(CURLOPT_BUFFERSIZE, "BUFFERSIZE", curl_easy_setopt(easy_, CURLOPT_BUFFERSIZE, kReceiveBufferBytes));
+    set(CURLOPT_LOW_SPEED_LIMIT, "LOW_SPEED_LIMIT",
+        curl_easy_setopt(easy_, CURLOPT_LOW_SPEED_LIMIT, kStallLimitBytesPerSecond));
+    set(CURLOPT_LOW_SPEED_TIME, "LOW_SPEED_TIME", curl_easy_setopt(easy_, CURLOPT_LOW_SPEED_TIME, kStallSeconds));
 
     if (method == kMethodPost) {
         // Without post data there is no read stream: the body is empty.

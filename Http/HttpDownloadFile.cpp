@@ -98,6 +98,21 @@ int64_t DownloadLocalFileSize(const std::wstring& path)
     return (static_cast<int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
+void TruncateDownload(const std::wstring& path, uint64_t size)
+{
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                           nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        HTTP_LOG_F(LOG_ERROR, kSource, L"[DownloadWriteFile]truncate open error %d", static_cast<int>(GetLastError()));
+        return;
+    }
+    LARGE_INTEGER at;
+    at.QuadPart = static_cast<LONGLONG>(size);
+    if (!SetFilePointerEx(h, at, nullptr, FILE_BEGIN) || !SetEndOfFile(h))
+        HTTP_LOG_F(LOG_ERROR, kSource, L"[DownloadWriteFile]truncate error %d", static_cast<int>(GetLastError()));
+    CloseHandle(h);
+}
+
 // --- CHttpDownloadFile ----------------------------------------------------------
 
 CHttpDownloadFile::CHttpDownloadFile() : CHttpBase(DownloadWorkshop(), DownloadManager()) {}
@@ -246,7 +261,13 @@ void CHttpDownloadFile::OnHttpCode(int status)
     if (expectedSize_ != 0 && contentLength_ + resumeOffset_ != expectedSize_) {
         HTTP_LOG_TF(LOG_ERROR, LOG_ERROR, kSource, L"长度不一致 预期值:%lld 实际值:%lld", static_cast<long long>(expectedSize_),
                     static_cast<long long>(contentLength_ + resumeOffset_));
+        const uint64_t keep = resumeOffset_;
         Stop();
+        // The body streams into the file on the worker while this event travels
+        // here, so part of the rejected answer is already written. Cut it off
+        // (the stream is closed now): a later resume must not build on it, and
+        // a package without a checksum would otherwise run with foreign bytes.
+        TruncateDownload(localPath_, keep);
         if (doneCallback_)
             doneCallback_(userData_, ERR_USER, DOWNLOAD_ERR_LENGTH_MISMATCH);
         return;

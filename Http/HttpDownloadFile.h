@@ -63,6 +63,11 @@ typedef void (*DownloadProgressCallback)(uintptr_t userData, uint64_t total, uin
 // size in its directory entry when it cannot be opened; -1 when it is missing.
 int64_t DownloadLocalFileSize(const std::wstring& path);
 
+// Cuts the file at `path` back to `size` bytes (logged, not reported, when it
+// cannot: the checksum of the finished file still stands guard). UI thread,
+// with no stream open on the file.
+void TruncateDownload(const std::wstring& path, uint64_t size);
+
 class CHttpDownloadFile : public CHttpBase {
 public:
     enum { kMaxSpeedSamples = 10 };

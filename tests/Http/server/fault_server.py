@@ -31,10 +31,20 @@ Query parameters:
   blob=NAME  the body is the bytes stored under NAME (see /_put) instead of the
              generated content; every mode above applies to it (ranges, drops...)
   len, code, hops, after, hold, chunk, delay as above.
+  times=N    the mode applies to the first N requests of this path only; later
+             ones are answered as mode=normal (a fault that heals by itself)
+  after_max=M  with mode=drop: each request drops after a random number of
+             bytes in [after, M], drawn from rseed=R (default 1) and the number
+             of the request on this path, so a run is repeatable
 
 Control paths:
   /_log           one line per request so far: METHOD TAB PATH TAB RANGE
-  /_clear         empties the log
+  /_clear         empties the log, the counters of /_stats and the request
+                  numbers that times= and after_max= count
+  /_stats         "requests=N faults=F bytes=B": requests answered outside the
+                  control paths, those answered with a fault (any mode but
+                  normal, trickle and stored; norange only when a Range was
+                  asked; each redirect hop), and body bytes sent
   /_quit          answers and ends the server
   /_deaf          a port on which connects never complete (listen queue full)
   POST /_put?name=NAME   stores the request body under NAME for mode=stored
@@ -46,6 +56,7 @@ Control paths:
 """
 
 import os
+import random
 import socket
 import sys
 import threading
@@ -90,6 +101,10 @@ class State:
         self.deaf_sockets = []
         self.stored = {}
         self.routes = {}
+        self.path_requests = {}  # path -> requests so far (times=, after_max=)
+        self.requests = 0
+        self.faults = 0
+        self.bytes_sent = 0
 
     def touch(self):
         with self.lock:
@@ -144,9 +159,19 @@ class Handler(BaseHTTPRequestHandler):
     def send_body(self, seed, start, end):
         if self.blob is not None:
             self.wfile.write(memoryview(self.blob)[start:end])
+            self.count_bytes(max(0, min(end, len(self.blob)) - start))
             return
         for chunk in content(seed, start, end):
             self.wfile.write(chunk)
+            self.count_bytes(len(chunk))
+
+    def count_bytes(self, n):
+        with STATE.lock:
+            STATE.bytes_sent += n
+
+    def count_fault(self):
+        with STATE.lock:
+            STATE.faults += 1
 
     def wait_for_close(self, seconds):
         """Holds the connection open without sending, until the client goes or time runs out."""
@@ -210,7 +235,14 @@ class Handler(BaseHTTPRequestHandler):
         if url.path == "/_clear":
             with STATE.lock:
                 STATE.log.clear()
+                STATE.path_requests.clear()
+                STATE.requests = STATE.faults = STATE.bytes_sent = 0
             self.send_text(200, "cleared")
+            return
+        if url.path == "/_stats":
+            with STATE.lock:
+                text = "requests=%d faults=%d bytes=%d" % (STATE.requests, STATE.faults, STATE.bytes_sent)
+            self.send_text(200, text)
             return
         if url.path == "/_quit":
             self.send_text(200, "bye", close=True)
@@ -240,6 +272,19 @@ class Handler(BaseHTTPRequestHandler):
         size = len(self.blob) if self.blob is not None else int(q.get("size", 1000))
         seed = int(q.get("seed", 1))
         mode = q.get("mode", "normal")
+        with STATE.lock:
+            STATE.requests += 1
+            number = STATE.path_requests.get(url.path, 0)
+            STATE.path_requests[url.path] = number + 1
+        if "times" in q and number >= int(q["times"]):
+            mode = "normal"
+        if mode not in ("normal", "trickle", "stored", "norange", "redirect"):
+            self.count_fault()
+        if mode == "norange" and self.headers.get("Range"):
+            self.count_fault()
+        if mode == "drop" and "after_max" in q:
+            rng = random.Random(int(q.get("rseed", 1)) * 1000003 + number)
+            q["after"] = str(rng.randint(int(q.get("after", 0)), int(q["after_max"])))
 
         if mode == "status":
             code = int(q.get("code", 404))
@@ -261,6 +306,7 @@ class Handler(BaseHTTPRequestHandler):
         if mode == "redirect":
             hops = int(q.get("hops", 1))
             if hops > 0:
+                self.count_fault()
                 q["hops"] = str(hops - 1)
                 target = url.path + "?" + urllib.parse.urlencode(q)
                 self.send_response(302)
