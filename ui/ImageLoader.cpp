@@ -12,7 +12,16 @@
 #define STBI_ONLY_PNG
 #define STBI_NO_STDIO
 #define STBI_MAX_DIMENSIONS (1 << 14)
+// The decoder copies zero bytes into a buffer it has not allocated yet when a
+// PNG holds an empty data chunk first: memcpy with a null target, undefined
+// even for no bytes. Its copies go through this one, which does nothing for
+// an empty copy; the library itself stays as installed.
+namespace {
+inline void* StbCopy(void* to, const void* from, size_t n) { return n ? std::memcpy(to, from, n) : to; }
+}  // namespace
+#define memcpy StbCopy
 #include "stb_image.h"
+#undef memcpy
 
 namespace {
 

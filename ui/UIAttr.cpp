@@ -5,9 +5,23 @@
 
 namespace uiattr {
 
+namespace {
+
+// Numbers of a layout document are pixel positions, sizes, counts and indexes;
+// no screen comes near a million. Kept well inside that range, the sums and
+// differences the layout forms from them cannot overflow, whatever a damaged
+// skin says.
+int Clamp(long v) {
+    if (v > kMaxValue) return kMaxValue;
+    if (v < -kMaxValue) return -kMaxValue;
+    return static_cast<int>(v);
+}
+
+}  // namespace
+
 int ParseInt(const wchar_t* text) {
     if (!text) return 0;
-    return static_cast<int>(wcstol(text, nullptr, 10));
+    return Clamp(wcstol(text, nullptr, 10));
 }
 
 bool ParseBool(const wchar_t* text) { return text && wcscmp(text, L"true") == 0; }
@@ -21,7 +35,7 @@ int ParseList(const wchar_t* text, int* out, int count) {
         wchar_t* end = nullptr;
         long v = wcstol(p, &end, 10);
         if (end == p) break;
-        out[i] = static_cast<int>(v);
+        out[i] = Clamp(v);
         ++found;
         // Exactly one separator character between numbers.
         if (*end == L'\0') break;

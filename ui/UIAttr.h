@@ -3,7 +3,9 @@
 // image description strings. Plain data only; safe on any thread.
 //
 // Value syntax:
-//   integer  decimal text with the usual optional sign; a non-number gives 0
+//   integer  decimal text with the usual optional sign; a non-number gives 0;
+//            values beyond +-kMaxValue are clamped to it (a damaged skin's
+//            extremes must not overflow the layout's arithmetic)
 //   boolean  exactly "true" is true, anything else (even "True") false
 //   list     integers separated by one character each ("1,2,3,4")
 //   colour   hexadecimal AARRGGBB with an optional leading "#"
@@ -15,6 +17,8 @@
 #include <vector>
 
 namespace uiattr {
+
+constexpr int kMaxValue = 1000000;
 
 int ParseInt(const wchar_t* text);
 bool ParseBool(const wchar_t* text);
