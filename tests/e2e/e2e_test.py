@@ -52,6 +52,34 @@ DIR_EDIT = (200, 294)  # page 1
 INSTALL_NOW_BUTTON = (457, 332)  # page 1, btn_install2
 
 
+def start_server(work, *extra):
+    """The fault server on PORT, quiet (no pipe of ours for CTest to wait on).
+    Fails at once, naming the port, when it cannot listen there."""
+    portfile = os.path.join(work, "port")
+    server = subprocess.Popen([sys.executable, SERVER, portfile, "--port", str(PORT), "--idle", "600"] + list(extra),
+                              stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    for _ in range(100):
+        if os.path.exists(portfile) or server.poll() is not None:
+            break
+        time.sleep(0.1)
+    if not os.path.exists(portfile):
+        stop_server(server)
+        raise RuntimeError("the test server could not listen on 127.0.0.1:%d (is the port in use?)" % PORT)
+    return server
+
+
+def stop_server(server):
+    try:
+        urllib.request.urlopen(BASE + "/_quit", timeout=5).read()
+    except OSError:
+        pass
+    try:
+        server.wait(timeout=10)
+    except subprocess.TimeoutExpired:
+        server.kill()
+        server.wait()
+
+
 def post(path, data):
     req = urllib.request.Request(BASE + path, data=data, method="POST")
     with urllib.request.urlopen(req, timeout=10) as r:
@@ -136,26 +164,15 @@ class InstallerTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.work = tempfile.mkdtemp(prefix="ove2e_")
-        portfile = os.path.join(cls.work, "port")
-        cls.server = subprocess.Popen([sys.executable, SERVER, portfile, "--port", str(PORT), "--idle", "600"])
-        for _ in range(100):
-            if os.path.exists(portfile):
-                break
-            time.sleep(0.1)
+        cls.addClassCleanup(shutil.rmtree, cls.work, ignore_errors=True)
+        cls.server = start_server(cls.work)
+        # Runs even when the rest of the set-up fails, so no server outlives us.
+        cls.addClassCleanup(stop_server, cls.server)
         # The package: the stand-in, padded so the download takes a few progress ticks.
         with open(os.path.join(BUILD, "standins", "ovinstaller.exe"), "rb") as f:
             cls.package = f.read() + b"\x55" * 6000000
         cls.md5 = hashlib.md5(cls.package).hexdigest()
         post("/_put?name=package", cls.package)
-
-    @classmethod
-    def tearDownClass(cls):
-        try:
-            urllib.request.urlopen(BASE + "/_quit", timeout=5).read()
-        except OSError:
-            pass
-        cls.server.wait(timeout=10)
-        shutil.rmtree(cls.work, ignore_errors=True)
 
     def setUp(self):
         # A machine without an earlier installation, and a fresh server log.

@@ -42,11 +42,6 @@ EXIT_BOX = "退出安装"
 
 FIGURES = []  # one row per case for the closing table
 
-# Xvfb has no window manager, and Wine then waits 2 s for one to withdraw each
-# hidden top-level window (box, shadows, main window): closing would take 8 s
-# of Wine's time, not the installer's. Unmanaged windows need no such answer.
-UNMANAGED_KEY = "HKCU\\Software\\Wine\\AppDefaults\\OvSetup.exe\\X11 Driver"
-
 
 def stats():
     with urllib.request.urlopen(BASE + "/_stats", timeout=10) as r:
@@ -68,13 +63,10 @@ class ReliabilityTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.work = tempfile.mkdtemp(prefix="ovrel_")
-        portfile = os.path.join(cls.work, "port")
-        cls.server = subprocess.Popen([sys.executable, e2e.SERVER, portfile, "--port", str(e2e.PORT), "--idle", "600",
-                                       "--max-life", "3600"])
-        for _ in range(100):
-            if os.path.exists(portfile):
-                break
-            time.sleep(0.1)
+        cls.addClassCleanup(shutil.rmtree, cls.work, ignore_errors=True)
+        cls.server = e2e.start_server(cls.work, "--max-life", "3600")
+        # Runs even when the rest of the set-up fails, so no server outlives us.
+        cls.addClassCleanup(e2e.stop_server, cls.server)
         # The stand-in package padded to 8 MB (a PE file ignores what follows it),
         # with a pattern that shows any misplaced byte.
         with open(os.path.join(BUILD, "standins", "ovinstaller.exe"), "rb") as f:
@@ -83,19 +75,6 @@ class ReliabilityTest(unittest.TestCase):
         cls.package = head + bytes((i * 7 + i // 4099) & 0xFF for i in range(pad))
         cls.md5 = hashlib.md5(cls.package).hexdigest()
         e2e.post("/_put?name=package", cls.package)
-        subprocess.run(["wine", "reg", "add", UNMANAGED_KEY, "/v", "Managed", "/d", "N", "/f"], env=e2e.WINE_ENV,
-                       capture_output=True, timeout=60, check=True)
-
-    @classmethod
-    def tearDownClass(cls):
-        subprocess.run(["wine", "reg", "delete", UNMANAGED_KEY, "/f"], env=e2e.WINE_ENV, capture_output=True,
-                       timeout=60)
-        try:
-            urllib.request.urlopen(BASE + "/_quit", timeout=5).read()
-        except OSError:
-            pass
-        cls.server.wait(timeout=10)
-        shutil.rmtree(cls.work, ignore_errors=True)
 
     def setUp(self):
         e2e.InstallerTest.clear_traces(self)
