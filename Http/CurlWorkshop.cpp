@@ -20,17 +20,7 @@ CCurlWorkshop::~CCurlWorkshop()
 {
     // Run uses this object: it must have ended before the members go.
     Stop(INFINITE);
-    Lock();
-    if (multi_) {
-        CURLMcode rc = curl_multi_cleanup(multi_);
-        if (rc != CURLM_OK)
-            OV_LOG(LOG_ERROR, kSource, L"curl_multi_cleanup failed:%d", static_cast<int>(rc));
-        multi_ = nullptr;
-    }
-    withdrawn_.clear();
-    pending_.clear();
-    running_.clear();
-    Unlock();
+    Uninit();
     DeleteCriticalSection(&lock_);
 }
 

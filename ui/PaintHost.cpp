@@ -457,11 +457,16 @@ void CPaintHostUI::RaiseNotification(TNotifyRecord& msg, bool delayed) {
         if (window_) PostMessageW(window_, kMsgDelayed, 0, 0);
         return;
     }
+    Deliver(msg);
+}
+
+void CPaintHostUI::Deliver(TNotifyRecord& msg) {
     if (msg.sender) {
         // A copy: a listener may change the control's listener list.
         std::vector<ControlListener> listeners = msg.sender->OnNotifyListeners;
         for (auto& l : listeners) l(&msg);
     }
+    // A copy too, and a notifier removed meanwhile is skipped.
     std::vector<INotifyUI*> notifiers = notifiers_;
     for (INotifyUI* n : notifiers)
         if (std::find(notifiers_.begin(), notifiers_.end(), n) != notifiers_.end()) n->Notify(msg);
@@ -481,13 +486,7 @@ void CPaintHostUI::DeliverDelayedNotifications() {
     while (!delayedNotifications_.empty()) {
         TNotifyRecord msg = delayedNotifications_.front();
         delayedNotifications_.erase(delayedNotifications_.begin());
-        if (msg.sender) {
-            std::vector<ControlListener> listeners = msg.sender->OnNotifyListeners;
-            for (auto& l : listeners) l(&msg);
-        }
-        std::vector<INotifyUI*> notifiers = notifiers_;
-        for (INotifyUI* n : notifiers)
-            if (std::find(notifiers_.begin(), notifiers_.end(), n) != notifiers_.end()) n->Notify(msg);
+        Deliver(msg);
     }
 }
 

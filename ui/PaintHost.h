@@ -186,6 +186,8 @@ private:
     void SendEvent(CControlUI* control, int type, WPARAM wParam = 0, LPARAM lParam = 0, WORD keyState = 0,
                    wchar_t key = 0);
     void DeliverDelayedNotifications();
+    // Hands one notification to the sender's listeners, then to every notifier.
+    void Deliver(TNotifyRecord& msg);
     void DoPaint();
     void ShowToolTip(CControlUI* control);
     void HideToolTip();
