@@ -2,6 +2,7 @@
 
 #include <shellapi.h>
 
+#include "Runtime/StartupTrace.h"
 #include "Runtime/TextUtil.h"
 #include "Updater/Endpoints.h"
 #include "Updater/UpdateModule.h"
@@ -34,7 +35,7 @@ CMainDlg::~CMainDlg()
         CloseHandle(installer_.hThread);
 }
 
-void CMainDlg::PrepareWindow()
+void CMainDlg::SetWindowIcons()
 {
     // Both icons at the system's large size rounded up to a multiple of 16.
     const int size = (GetSystemMetrics(SM_CXICON) + 15) / 16 * 16;
@@ -44,6 +45,11 @@ void CMainDlg::PrepareWindow()
         SendMessageW(hwnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
         SendMessageW(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
     }
+}
+
+void CMainDlg::PrepareWindow()
+{
+    // The icons follow the first frame (they only reach the taskbar).
     if (HMENU menu = GetSystemMenu(hwnd_, FALSE))
         EnableMenuItem(menu, SC_CLOSE, MF_BYCOMMAND | MF_GRAYED);
 
@@ -177,6 +183,9 @@ void CMainDlg::StartDownloadPhase()
         OnDownloadResult(0, 0, L"");
         return;
     }
+    // Requests bind to the channels when they are made; a click can come
+    // before the channels' start that follows the first paint.
+    CAppState::Instance().StartHttp();
     updater_ = new UpdateModule(packageDir_, this);
     if (!updater_->Start())
         Close(1);
@@ -271,6 +280,22 @@ void CMainDlg::OnInstallTick()
 LRESULT CMainDlg::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam)
 {
     switch (msg) {
+    case WM_PAINT:
+        if (!painted_) {
+            painted_ = true;
+            const LRESULT r = WindowImplBase::HandleMessage(msg, wParam, lParam);
+            // Posted, so it runs once the frame is on screen and the loop has
+            // answered whatever waited for it.
+            PostMessageW(hwnd_, kMsgAfterFirstPaint, 0, 0);
+            return r;
+        }
+        break;
+    case kMsgAfterFirstPaint:
+        CAppState::Instance().StartAfterFirstPaint();
+        SetWindowIcons();
+        CStartupTrace::Mark("after-first-paint");
+        CStartupTrace::Flush(true);
+        return 0;
     case WM_TIMER:
         if (wParam == kInstallTimer) {
             ++installTicks_;

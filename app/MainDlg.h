@@ -27,6 +27,8 @@ class UpdateModule;
 class CMainDlg : public WindowImplBase, public IGameEventListener {
 public:
     enum { kInstallTimer = 1, kRetryTimer = 2 };
+    // Posted by the first paint: the rest of the start-up follows the first frame.
+    static const UINT kMsgAfterFirstPaint = WM_APP + 0x40;
     static const UINT kInstallTickMs = 100;
     static const UINT kRetryMs = 5000;
     static const uint64_t kRequiredFreeBytes = 125829120;  // 120 MB
@@ -54,6 +56,7 @@ public:
     int InstallTicks() const { return installTicks_; }
 
 private:
+    void SetWindowIcons();
     void ShowAgreementWarning();
     void ShowFailureBox();
     void StartDownloadPhase();
@@ -94,4 +97,5 @@ private:
     bool failureBoxArmed_ = true;
     bool packageIsLocal_ = false;
     bool installerIsLocal_ = false;
+    bool painted_ = false;
 };
