@@ -112,5 +112,12 @@ private:
     uint64_t received_ = 0;
     uint32_t sinceLastTick_ = 0;
     uint64_t contentLength_ = 0;
+    // The final answer announced no length (a chunked body): progress is shown
+    // against the expected size, and the file is checked once the body ended.
+    bool lengthUnannounced_ = false;
     std::deque<uint32_t> speedSamples_;
+
+    // Ends the attempt as a length mismatch, cutting the file back to `keep`
+    // bytes (the body of the rejected answer may already be in it).
+    void RejectAnswer(uint64_t keep);
 };
