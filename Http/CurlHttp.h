@@ -190,8 +190,8 @@ private:
     // closing: the active flag stops new callbacks, this stops a running one
     // from racing the close.
     CRITICAL_SECTION streamLock_;
-    // Guards the header tree: the worker adds to it while the UI thread may
-    // read the answer before (an interim answer's event is handled while the
-    // next answer's headers arrive).
+    // Guards the header tree: the worker clears and fills it while the UI
+    // thread may be copying it out (the event of an interim answer or a
+    // redirect is handled while the next answer's headers arrive).
     mutable CRITICAL_SECTION headerLock_;
 };

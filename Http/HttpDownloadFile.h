@@ -5,9 +5,9 @@
 // (total, completed, speed) once a second.
 //
 // Threads: CHttpDownloadFile runs on the UI thread. DownloadWriteFile::Write,
-// and Discard when a server ignores the byte range, run on the worker thread
-// under the transfer's stream lock; Open, Close and the other Discard calls run
-// on the UI thread while no worker can reach the stream.
+// and Discard when a server does not answer for our byte range, run on the
+// worker thread under the transfer's stream lock; Open, Close and the other
+// Discard calls run on the UI thread while no worker can reach the stream.
 // Ownership: the transfer owns the DownloadWriteFile; the file stays open
 // while the transfer lives and is closed when the request lets it go.
 
