@@ -90,7 +90,9 @@ void Pump(DWORD ms)
         ULONGLONG now = GetTickCount64();
         if (now >= end)
             return;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(std::min<ULONGLONG>(end - now, 10)), QS_ALLINPUT);
+        // Sleeps until a message or the end: the idle figure is the channels'
+        // and the 500 ms pump's, not this loop's.
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(end - now), QS_ALLINPUT);
     }
 }
 
