@@ -118,17 +118,13 @@ bool RunEngine(const std::wstring& url, const std::wstring& path, uint64_t size,
     const double t0 = Now();
     if (!dl.Download(url, path, size, reinterpret_cast<uintptr_t>(&out), &OnDone, nullptr))
         return false;
-    // As the installer's own loop does: sleep until a message comes (the
+    // The installer's own loop: GetMessage sleeps until a message comes (the
     // engine's events, the 500 ms pump), so the figure is the engine's CPU,
     // not this loop's.
-    while (!out.done) {
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageW(&msg);
-        }
-        if (!out.done)
-            MsgWaitForMultipleObjects(0, nullptr, FALSE, INFINITE, QS_ALLINPUT);
+    MSG msg;
+    while (!out.done && GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
     }
     s.seconds = Now() - t0;
     s.cpu = ProcessCpu(GetCurrentProcess()) - cpu0;
