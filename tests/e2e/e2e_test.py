@@ -143,10 +143,10 @@ def utf8_lines(path, timeout=10):
 class Installer:
     """One run of the installer executable."""
 
-    def __init__(self, exe, launch_number=None, extra_env=None):
+    def __init__(self, exe, launch_number=None, extra_env=None, cwd=None):
         args = ["wine", exe] + ([str(launch_number)] if launch_number is not None else [])
         env = dict(WINE_ENV, **(extra_env or {}))
-        self.proc = subprocess.Popen(args, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.proc = subprocess.Popen(args, env=env, cwd=cwd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     def wait(self, timeout):
         try:
