@@ -21,7 +21,8 @@ struct InstalledLauncher {
     std::wstring installDir;
 };
 
-// Looks in "OrvelLaucher.ini" of the common application-data folder, then in
+// Looks in "OrvelLaucher.ini" of the common application-data folder (trusted
+// only when administrators alone can change it, see LauncherIni.h), then in
 // HKLM "SOFTWARE\OrvelLauncher" value "InstPath" (the 32-bit registry view,
 // where the launcher's own 32-bit installer writes it).
 InstalledLauncher FindInstalledLauncher();

@@ -151,6 +151,47 @@ class HardeningTest(unittest.TestCase):
         self.assertEqual(run.wait(60), PLANT_EXIT)
         self.assertIn("winmm.dll", {k.lower() for k in planted_loads(folder)})
 
+    # -- the installed-launcher ini ---------------------------------------------
+    def plant_ini(self, program):
+        win = "Z:" + program.replace("/", "\\")
+        ini = os.path.join(DRIVE_C, "ProgramData", "OrvelLaucher.ini")
+        with open(ini, "w", encoding="utf-16") as f:
+            f.write("[Orvelnet-Launcher]\r\nInstallPath=%s\r\n" % win)
+
+    def marker_program(self):
+        """A standard user's program under the launcher's name: it records each start."""
+        folder = os.path.join(self.work, "marker")
+        os.makedirs(folder, exist_ok=True)
+        shutil.copy(os.path.join(BUILD, "standins", "OrvelLauncher.exe"), folder)
+        record = os.path.join(folder, "launched.txt")
+        if os.path.exists(record):
+            os.remove(record)
+        return os.path.join(folder, "OrvelLauncher.exe"), record
+
+    def test_a_users_ini_never_starts_the_program_it_names(self):
+        marker, record = self.marker_program()
+        self.plant_ini(marker)
+        # The descriptor a standard user's file gets on Windows, and the one
+        # Wine itself reports (the Unix user owns every file): both refused.
+        for sddl in (e2e.USERS_INI_SDDL, None):
+            with self.subTest(descriptor="standard user's" if sddl else "Wine's own"):
+                env = {"OV_TEST_LAUNCHER_INI_SDDL": sddl} if sddl else None
+                run = self.start(launch_number=1, env=env)
+                self.assertIsNotNone(e2e.find_window("安装澄岳"), "the installer should carry on as on a clean machine")
+                time.sleep(2)
+                self.assertFalse(os.path.exists(record), "the planted program ran")
+                self.assertIsNone(run.proc.poll())
+                run.kill()
+
+    def test_control_an_administrators_ini_starts_the_program_it_names(self):
+        # Same planted file judged on an elevated installer's descriptor: the
+        # program starts, so the test above would see it if it did.
+        marker, record = self.marker_program()
+        self.plant_ini(marker)
+        run = self.start(launch_number=1, env={"OV_TEST_LAUNCHER_INI_SDDL": e2e.ADMINS_INI_SDDL})
+        self.assertEqual(run.wait(60), 0)
+        self.assertEqual(len(e2e.utf8_lines(record)), 1)
+
 
 if __name__ == "__main__":
     unittest.main(argv=[sys.argv[0]] + sys.argv[2:], verbosity=2)

@@ -37,6 +37,12 @@ void RemoveTree(const std::wstring& path)
     DWORD attrs = GetFileAttributesW(path.c_str());
     if (attrs == INVALID_FILE_ATTRIBUTES)
         return;
+    if (attrs & FILE_ATTRIBUTE_REPARSE_POINT) {
+        // A link goes itself; what it points to is not ours to delete.
+        if (!RemoveDirectoryW(path.c_str()))
+            DeleteFileW(path.c_str());
+        return;
+    }
     if (!(attrs & FILE_ATTRIBUTE_DIRECTORY)) {
         SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
         DeleteFileW(path.c_str());
