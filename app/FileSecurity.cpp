@@ -176,38 +176,48 @@ bool SecureOpenFile(HANDLE file)
 
 }  // namespace
 
+namespace {
+
+// Removes a link itself, never what it points at.
+bool RemoveLink(const std::wstring& path, DWORD attrs)
+{
+    return (attrs & FILE_ATTRIBUTE_DIRECTORY) ? RemoveDirectoryW(path.c_str()) : DeleteFileW(path.c_str());
+}
+
+}  // namespace
+
 bool PrepareInstallerFile(const std::wstring& path)
 {
+    const DWORD attrs = GetFileAttributesW(path.c_str());
+    if (attrs == INVALID_FILE_ATTRIBUTES)
+        return GetLastError() == ERROR_FILE_NOT_FOUND && CreateSecuredFile(path);
+    if (attrs & FILE_ATTRIBUTE_REPARSE_POINT)
+        return RemoveLink(path, attrs) && CreateSecuredFile(path);
+    if (attrs & FILE_ATTRIBUTE_DIRECTORY) {
+        SetLastError(ERROR_DIRECTORY);
+        return false;
+    }
     // Only the rights to rewrite the descriptor: no data access, so no share
-    // mode of another opener stands in the way. A link at this name is
-    // opened itself, never followed.
+    // mode of another opener stands in the way. A link that appeared since
+    // is opened itself, never followed.
     HANDLE file = CreateFileW(path.c_str(), READ_CONTROL | WRITE_DAC | WRITE_OWNER | FILE_READ_ATTRIBUTES,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                               FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        const DWORD error = GetLastError();
-        if (error == ERROR_FILE_NOT_FOUND)
-            return CreateSecuredFile(path);
-        // Opened for deletion below if it is a file we may not re-secure.
-        if (error != ERROR_ACCESS_DENIED)
-            return false;
-    } else {
+    if (file != INVALID_HANDLE_VALUE) {
         BY_HANDLE_FILE_INFORMATION info = {};
-        const bool known = GetFileInformationByHandle(file, &info) != 0;
-        if (known && (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-            CloseHandle(file);
-            SetLastError(ERROR_DIRECTORY);
-            return false;
-        }
-        const bool link = known && (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
-        const bool secured = known && !link && SecureOpenFile(file);
+        const bool plain = GetFileInformationByHandle(file, &info) &&
+                           !(info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY));
+        const bool secured = plain && SecureOpenFile(file);
         CloseHandle(file);
         if (secured)
             return true;
-    }
-    // Someone else's file or a link: it goes (the folder grants administrators
-    // the right to delete what is in it), and ours takes its place.
-    if (!DeleteFileW(path.c_str()))
+        if (!plain)
+            return RemoveLink(path, info.dwFileAttributes) && CreateSecuredFile(path);
+    } else if (GetLastError() != ERROR_ACCESS_DENIED) {
         return false;
-    return CreateSecuredFile(path);
+    }
+    // Someone else's file that keeps us from its descriptor: it goes (the
+    // folder grants administrators the right to delete what is in it), and
+    // ours takes its place.
+    return DeleteFileW(path.c_str()) && CreateSecuredFile(path);
 }

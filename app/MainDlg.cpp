@@ -165,10 +165,10 @@ void CMainDlg::ShowAgreementWarning()
     CMsgBoxDlg::ShowModal(hwnd_, L"未勾选“同意软件许可协议”", L"提示信息", L"提示");
 }
 
-void CMainDlg::ShowFailureBox()
+void CMainDlg::ShowFailureBox(const wchar_t* text)
 {
     // Modeless: the installer stays usable and the box frees itself.
-    CMsgBoxDlg::Open(hwnd_, L"安装失败，请检查网络后重试！", L"提示信息", L"澄岳提示");
+    CMsgBoxDlg::Open(hwnd_, text, L"提示信息", L"澄岳提示");
 }
 
 void CMainDlg::StartDownloadPhase()
@@ -241,6 +241,11 @@ void CMainDlg::OnDownloadResult(int errType, int code, const std::wstring& messa
             percentLabel_->SetText(L"安装中\n90%");
         SetBarFill(static_cast<int>(BarWidth() * 0.9));
         SetTimer(hwnd_, kInstallTimer, kInstallTickMs, nullptr);
+        return;
+    }
+    if (IsPackageDirRefusal(errType, code)) {
+        // Retrying would meet the same directory: the notice says why instead.
+        ShowFailureBox(message.c_str());
         return;
     }
     SetTimer(hwnd_, kRetryTimer, kRetryMs, nullptr);

@@ -192,6 +192,25 @@ class HardeningTest(unittest.TestCase):
         self.assertEqual(run.wait(60), 0)
         self.assertEqual(len(e2e.utf8_lines(record)), 1)
 
+    # -- links on the package directory's path -----------------------------------
+    def test_a_link_on_the_package_path_is_refused_with_a_notice(self):
+        # A standard user makes the default package directory's parent a link
+        # to a folder of their choice (a junction on Windows; a Unix symbolic
+        # link here, which Wine reports as a reparse point).
+        target = os.path.join(self.work, "redirected")
+        os.makedirs(target)
+        link = os.path.join(DRIVE_C, "欧维网络")
+        os.symlink(target, link)
+        self.cleanups.append(lambda: os.path.lexists(link) and os.remove(link))
+        run = self.start()
+        self.install(run)
+        self.assertIsNotNone(e2e.find_window(NOTICE, timeout=20), "the refusal was not shown")
+        time.sleep(6)  # a retry period goes by: nothing follows
+        self.assertEqual(self.requests(), [], "nothing is fetched for a refused directory")
+        self.assertEqual(os.listdir(target), [], "something was created through the link")
+        self.assertEqual(len(e2e.xdo("search", "--onlyvisible", "--name", "^%s$" % NOTICE, check=False).split()), 1)
+        self.assertIsNone(run.proc.poll(), "the installer stays open for the user to read why")
+
 
 if __name__ == "__main__":
     unittest.main(argv=[sys.argv[0]] + sys.argv[2:], verbosity=2)

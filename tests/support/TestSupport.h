@@ -35,6 +35,12 @@ bool PumpMessagesUntil(const std::function<bool()>& done, DWORD timeoutMs);
 // Runs this thread's message loop for `ms` milliseconds.
 void PumpMessagesFor(DWORD ms);
 
+// Makes `link` a symbolic link to `target` (a file or a directory). Under Wine,
+// whose CreateSymbolicLinkW creates nothing, a Unix symbolic link made with
+// ln, which Wine reports as a reparse point; on Windows a real one (needs the
+// right to create links). False when none could be made.
+bool MakeSymbolicLink(const std::wstring& link, const std::wstring& target);
+
 bool WriteBytes(const std::wstring& path, const std::string& bytes);
 std::string ReadBytes(const std::wstring& path);
 bool PathExists(const std::wstring& path);
