@@ -8,6 +8,7 @@
 #include "Runtime/TextUtil.h"
 #include "app/CommonUtils.h"
 #include "app/LauncherIni.h"
+#include "app/UserStart.h"
 
 namespace {
 
@@ -144,7 +145,7 @@ DWORD StartLauncherAndFinish(PROCESS_INFORMATION* installer, const std::wstring&
     }
     const std::wstring launcher = LauncherPathIn(installDir);
     const std::wstring commandLine = launchNumber > 0 ? LauncherCommandLine(launcher, launchNumber) : std::wstring();
-    const DWORD started = StartProcess(launcher, commandLine, nullptr);
+    const DWORD started = StartAsSignedInUser(launcher, commandLine);
     if (!packageIsLocal)
         DeleteFileW(installerPath.c_str());
     return started;

@@ -43,8 +43,9 @@ std::wstring LauncherPathIn(const std::wstring& installDir);
 void RunInstaller(const std::wstring& installerPath, const std::wstring& installDir, PROCESS_INFORMATION* process);
 
 // Waits for the package without a time limit (when it was started), closes
-// its handles, starts the launcher installed in `installDir` (with the launch
-// number when it is above 0, else with an empty command line) and deletes a
-// downloaded package. Returns the launcher's start result (0 or a system error).
+// its handles, starts the launcher installed in `installDir` with the
+// signed-in user's rights (see UserStart.h; with the launch number when it is
+// above 0, else with an empty command line) and deletes a downloaded package.
+// Returns the launcher's start result (0 or a system error).
 DWORD StartLauncherAndFinish(PROCESS_INFORMATION* installer, const std::wstring& installDir, unsigned launchNumber,
                              const std::wstring& installerPath, bool packageIsLocal);

@@ -1,7 +1,5 @@
 #include "app/MainDlg.h"
 
-#include <shellapi.h>
-
 #include "Runtime/TextUtil.h"
 #include "Updater/Endpoints.h"
 #include "Updater/UpdateModule.h"
@@ -9,6 +7,7 @@
 #include "app/CommonUtils.h"
 #include "app/InstallSteps.h"
 #include "app/MsgBoxDlg.h"
+#include "app/UserStart.h"
 #include "ui/Control.h"
 #include "ui/Option.h"
 #include "ui/SkinResources.h"
@@ -72,8 +71,9 @@ void CMainDlg::PrepareWindow()
         installDir_ = found.installDir;  // an earlier installation's directory is proposed
     if (found.found) {
         launcherPath_ = found.launcherPath;
-        if (StartProcess(launcherPath_, LauncherCommandLine(launcherPath_, static_cast<unsigned>(launchNumber_)),
-                         nullptr) == 0) {
+        // With the signed-in user's rights, not this installer's.
+        if (StartAsSignedInUser(launcherPath_,
+                                LauncherCommandLine(launcherPath_, static_cast<unsigned>(launchNumber_))) == 0) {
             Close(1);
             return;
         }
@@ -138,7 +138,7 @@ void CMainDlg::Notify(TNotifyRecord& msg)
                 UpdateFreeSpace();
             }
         } else if (sender == agreementLink_ && sender) {
-            ShellExecuteW(hwnd_, L"open", LicenceUrl(), nullptr, nullptr, SW_SHOWNORMAL);
+            OpenAsSignedInUser(hwnd_, LicenceUrl());
         }
     } else if (msg.type == L"textchanged" && sender && sender == dirEdit_) {
         installDir_ = dirEdit_->GetText();
