@@ -11,19 +11,11 @@
 
 using testsupport::PathExists;
 using testsupport::ReadBytes;
+using testsupport::StandinDir;
 using testsupport::TempDir;
 using testsupport::WriteBytes;
 
 namespace {
-
-std::wstring StandinDir()
-{
-    wchar_t self[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring dir(self);
-    dir = dir.substr(0, dir.find_last_of(L'\\'));  // ...\tests
-    return dir.substr(0, dir.find_last_of(L'\\')) + L"\\standins";
-}
 
 std::wstring CommonAppData()
 {

@@ -70,15 +70,6 @@ const std::wstring kLauncher = L"D:\\欧维网络\\欧维澄岳\\OrvelLauncher.e
 const std::wstring kCommand = L"D:\\欧维网络\\欧维澄岳\\OrvelLauncher.exe -i \"7\" -d";
 const std::wstring kPage = L"http://www.orvelnet.example/xy/";
 
-std::wstring StandinLauncher()
-{
-    wchar_t self[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring dir(self);
-    dir = dir.substr(0, dir.find_last_of(L'\\'));  // ...\tests
-    return dir.substr(0, dir.find_last_of(L'\\')) + L"\\standins\\OrvelLauncher.exe";
-}
-
 // The system's operations with this test process standing in for the shell,
 // so the token route runs for real; or with no shell at all.
 class OwnProcessAsShell : public SystemUserStartOps {
@@ -162,7 +153,7 @@ TEST(UserStart, BothRoutesGiveTheLauncherExactlyTheSameCommandLine)
     for (bool shell : {true, false}) {
         TempDir dir;
         const std::wstring launcher = dir / L"OrvelLauncher.exe";
-        ASSERT_TRUE(CopyFileW(StandinLauncher().c_str(), launcher.c_str(), FALSE));
+        ASSERT_TRUE(CopyFileW((testsupport::StandinDir() + L"\\OrvelLauncher.exe").c_str(), launcher.c_str(), FALSE));
         const std::wstring command = launcher + L" -i \"7\" -d";
         OwnProcessAsShell ops(shell);
         if (shell) {

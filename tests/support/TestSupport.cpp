@@ -123,6 +123,15 @@ bool PathExists(const std::wstring& path)
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+std::wstring StandinDir()
+{
+    wchar_t self[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring dir(self);
+    dir = dir.substr(0, dir.find_last_of(L'\\'));  // ...\tests
+    return dir.substr(0, dir.find_last_of(L'\\')) + L"\\standins";
+}
+
 namespace {
 
 // The Unix path of a Windows path under Wine; empty elsewhere.

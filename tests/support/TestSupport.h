@@ -41,6 +41,10 @@ void PumpMessagesFor(DWORD ms);
 // right to create links). False when none could be made.
 bool MakeSymbolicLink(const std::wstring& link, const std::wstring& target);
 
+// "<build>\standins": the stand-in package and launcher, beside the tests'
+// own folder.
+std::wstring StandinDir();
+
 bool WriteBytes(const std::wstring& path, const std::string& bytes);
 std::string ReadBytes(const std::wstring& path);
 bool PathExists(const std::wstring& path);
