@@ -87,7 +87,9 @@ public:
     // more. Safe to call more than once.
     void Stop();
     // The window's retry after a failed download: re-queues the package
-    // download with the values of its last start unless it is running.
+    // download with the values of its last start unless it is running (or
+    // starts it, when its first start stopped at the partial file), after
+    // checking the directory and preparing the partial file again.
     void ResumeInstallerDownload();
 
     // For diagnostics and tests.
