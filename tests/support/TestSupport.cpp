@@ -3,6 +3,8 @@
 #include <atomic>
 #include <cstdio>
 
+#include "Runtime/SimpleThread.h"
+
 namespace testsupport {
 
 namespace {
@@ -88,6 +90,14 @@ bool PumpMessagesUntil(const std::function<bool()>& done, DWORD timeoutMs)
         DWORD wait = static_cast<DWORD>(deadline - now);
         MsgWaitForMultipleObjects(0, nullptr, FALSE, wait < 10 ? wait : 10, QS_ALLINPUT);
     }
+}
+
+bool StopWithin(CSimpleThread& thread, DWORD ms)
+{
+    const ULONGLONG begin = GetTickCount64();
+    thread.Stop(ms);
+    // A stop that timed out has waited the whole bound before terminating.
+    return GetTickCount64() - begin < ms && !thread.IsRunning();
 }
 
 void PumpMessagesFor(DWORD ms)
