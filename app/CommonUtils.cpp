@@ -59,7 +59,8 @@ bool CreateDir(const std::wstring& path)
         return true;
     // A file where the directory must be is a failure: calling it a directory
     // would send every later step into the file, retrying without end.
-    int ret = attrs != INVALID_FILE_ATTRIBUTES ? ERROR_FILE_EXISTS : SHCreateDirectoryExW(nullptr, path.c_str(), nullptr);
+    const int ret =
+        attrs != INVALID_FILE_ATTRIBUTES ? ERROR_FILE_EXISTS : SHCreateDirectoryExW(nullptr, path.c_str(), nullptr);
     if (ret == ERROR_SUCCESS)
         return true;
     OV_LOG_AT(LOG_ERROR, 708, L".\\CommonUtils", L"CreateDir：%s ret：%d", path.c_str(), ret);

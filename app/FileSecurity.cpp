@@ -167,9 +167,9 @@ bool SecureOpenFile(HANDLE file)
     PACL dacl = nullptr;
     if (!GetSecurityDescriptorDacl(InstallerFileSecurity().Get(), &present, &dacl, &defaulted) || !dacl)
         return false;
-    const DWORD rc = SetSecurityInfo(
-        file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
-        ownerBuffer, nullptr, dacl, nullptr);
+    const SECURITY_INFORMATION what =
+        OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION;
+    const DWORD rc = SetSecurityInfo(file, SE_FILE_OBJECT, what, ownerBuffer, nullptr, dacl, nullptr);
     SetLastError(rc);
     return rc == ERROR_SUCCESS;
 }

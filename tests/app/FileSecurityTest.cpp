@@ -26,8 +26,8 @@ const std::wstring kTrustedInstaller = L"S-1-5-80-956008885-3418522649-183103804
 // the entries inherited from the folder (SYSTEM and Administrators full
 // control, CREATOR OWNER's full control turned into the user's, Users read
 // and execute; the folder's own write grant to Users applies to subfolders).
-const std::wstring kStandardUsersFile = L"O:" + kUser + L"G:" + kUserGroup + L"D:AI(A;ID;FA;;;SY)(A;ID;FA;;;BA)(A;ID;FA;;;" +
-                                        kUser + L")(A;ID;0x1200a9;;;BU)";
+const std::wstring kStandardUsersFile = L"O:" + kUser + L"G:" + kUserGroup +
+                                        L"D:AI(A;ID;FA;;;SY)(A;ID;FA;;;BA)(A;ID;FA;;;" + kUser + L")(A;ID;0x1200a9;;;BU)";
 // The same file written by an elevated installer: an elevated administrator's
 // token makes Administrators the owner, and CREATOR OWNER's entry with it.
 const std::wstring kElevatedInstallersFile =
