@@ -8,6 +8,7 @@
 #include "Updater/PackageCheck.h"
 #include "Updater/UpdateManifest.h"
 #include "app/CommonUtils.h"
+#include "app/FileSecurity.h"
 
 namespace {
 
@@ -19,6 +20,18 @@ const wchar_t kFailureText[] = L"安装失败";
 // Registrations of helper window classes in this process; each module's class
 // gets the next number, so modules never share a class.
 int g_helperRegistrations = 0;
+
+// Notices of a refused package directory, one per cause (short enough for
+// one line of the notice box).
+const wchar_t* RefusalText(int code)
+{
+    switch (code) {
+    case UM_ERR_DIR_LINK: return L"安装路径中有链接，已停止安装！";
+    case UM_ERR_DIR_IS_FILE: return L"安装目录被同名文件占用！";
+    case UM_ERR_FILE_UNSAFE: return L"安装文件无法安全写入！";
+    default: return L"无法创建安装目录，请检查磁盘！";
+    }
+}
 
 // The helper window also swallows these (timers and the numbers right after
 // the module's own messages) without default processing.
@@ -52,13 +65,60 @@ UpdateModule::~UpdateModule()
     Stop();
 }
 
+bool IsPackageDirRefusal(int errType, int code)
+{
+    return errType == ERR_USER && code >= 3020 && code <= 3029;
+}
+
 bool UpdateModule::Start()
 {
     CreateHelperWindow();
-    if (!CreateDir(packageDir_))
-        return false;
+    if (const int refusal = SecurePackageDir()) {
+        Refuse(refusal);
+        return helper_ != nullptr;
+    }
     RequestManifest();
     return true;
+}
+
+int UpdateModule::SecurePackageDir()
+{
+    // Before creating (the creation would follow a link), then again once the
+    // directory is held open, when nothing on its path can change any more.
+    PathCheck check = CheckPathForLinks(packageDir_);
+    int code = 0;
+    if (check.verdict == PathVerdict::kSafe && !CreateDir(packageDir_))
+        code = UM_ERR_DIR_CREATE;
+    if (!code && check.verdict == PathVerdict::kSafe && !packageDirPin_.Pinned() && !packageDirPin_.Pin(packageDir_)) {
+        OV_LOG(LOG_ERROR, kSource, L"[UM] cannot hold the package directory:%u", static_cast<unsigned>(GetLastError()));
+        code = UM_ERR_DIR_CREATE;
+    }
+    if (check.verdict == PathVerdict::kSafe)
+        check = CheckPathForLinks(packageDir_);
+    if (check.verdict == PathVerdict::kLink)
+        code = UM_ERR_DIR_LINK;
+    else if (check.verdict == PathVerdict::kFileInTheWay)
+        code = UM_ERR_DIR_IS_FILE;
+    if (code) {
+        OV_LOG(LOG_ERROR, kSource, L"[UM] package directory refused:%d dir:%s at:%s", code, packageDir_.c_str(),
+               check.at.c_str());
+        packageDirPin_.Release();
+    }
+    return code;
+}
+
+void UpdateModule::Refuse(int code)
+{
+    manifestRequest_.Stop();
+    download_.Stop();
+    downloading_ = false;
+    Post(UM_DIRECTORY_REFUSED, static_cast<WPARAM>(code), 0);
+}
+
+void UpdateModule::HandleDirectoryRefused(int code)
+{
+    if (listener_)
+        listener_->OnDownloadResult(ERR_USER, code, RefusalText(code));
 }
 
 void UpdateModule::Stop()
@@ -67,6 +127,7 @@ void UpdateModule::Stop()
     download_.Stop();
     manifestText_.clear();
     downloading_ = false;
+    packageDirPin_.Release();
     if (helper_) {
         // Posted messages still queued for the window go with it.
         if (!DestroyWindow(helper_))
@@ -80,7 +141,18 @@ void UpdateModule::Stop()
 void UpdateModule::ResumeInstallerDownload()
 {
     // Nothing to resume before the first start: the request has no values yet.
-    if (download_.IsRunning() || download_.LocalPath().empty())
+    if (download_.IsRunning() || packagePath_.empty())
+        return;
+    // The first start stopped at its file: start afresh.
+    if (download_.LocalPath().empty()) {
+        StartInstallerDownload();
+        return;
+    }
+    if (const int refusal = SecurePackageDir()) {
+        Refuse(refusal);
+        return;
+    }
+    if (!PrepareTemporaryFile())
         return;
     downloading_ = true;
     SubmitDownload(&download_);
@@ -132,6 +204,9 @@ LRESULT CALLBACK UpdateModule::HelperWindowProc(HWND hwnd, UINT message, WPARAM 
             break;
         case UM_DOWNLOAD_DONE:
             self->HandleDownloadDone(static_cast<int>(wParam), static_cast<int>(lParam));
+            break;
+        case UM_DIRECTORY_REFUSED:
+            self->HandleDirectoryRefused(static_cast<int>(wParam));
             break;
         default:
             break;
@@ -195,6 +270,16 @@ void UpdateModule::HandleManifestDone(int errType, int code)
             listener_->OnManifestResult(errType, code, std::wstring());
         return;
     }
+    // The copy is read back: only administrators may be able to change it.
+    int refusal = SecurePackageDir();
+    if (!refusal && !PrepareInstallerFile(ManifestCopyPath(packageDir_))) {
+        OV_LOG(LOG_ERROR, kSource, L"[UM] cannot secure the manifest copy:%u", static_cast<unsigned>(GetLastError()));
+        refusal = UM_ERR_FILE_UNSAFE;
+    }
+    if (refusal) {
+        Refuse(refusal);
+        return;
+    }
     // A copy that cannot be written leaves the values of an earlier one.
     SaveManifestCopy(packageDir_, manifestText_);
     UpdateManifestValues values = ReadManifestValues(packageDir_);
@@ -212,11 +297,13 @@ void UpdateModule::HandleManifestDone(int errType, int code)
 
 bool UpdateModule::StartInstallerDownload()
 {
-    packagePath_ = packageDir_;
-    if (!CreateDir(packagePath_))
+    if (const int refusal = SecurePackageDir()) {
+        Refuse(refusal);
         return false;
-    packagePath_ += L"\\";
-    packagePath_ += kPackageName;
+    }
+    packagePath_ = packageDir_ + L"\\" + kPackageName;
+    if (!PrepareTemporaryFile())
+        return false;
     downloading_ = true;
     const int64_t expected = ParseManifestSize(sizeText_);
     // Refused while the download runs: the running one reports.
@@ -224,6 +311,18 @@ bool UpdateModule::StartInstallerDownload()
                        reinterpret_cast<uintptr_t>(helper_), &UpdateModule::DownloadDoneCallback,
                        &UpdateModule::DownloadProgressCallback);
     return true;
+}
+
+bool UpdateModule::PrepareTemporaryFile()
+{
+    // The package is this file renamed, and a rename keeps the descriptor.
+    if (PrepareInstallerFile(TemporaryPath()))
+        return true;
+    OV_LOG(LOG_ERROR, kSource, L"[UM] cannot secure the partial download:%u path:%s",
+           static_cast<unsigned>(GetLastError()), TemporaryPath().c_str());
+    downloading_ = true;  // its end is reported like any other
+    Post(UM_DOWNLOAD_DONE, static_cast<WPARAM>(ERR_SYS), static_cast<LPARAM>(DOWNLOAD_ERR_OPEN));
+    return false;
 }
 
 void UpdateModule::DownloadProgressCallback(uintptr_t userData, uint64_t total, uint64_t completed, uint32_t speed)
@@ -300,6 +399,13 @@ void UpdateModule::FinishPackage(int& errType, int& code, std::wstring& message)
         errType = ERR_USER;
         code = UM_ERR_PACKAGE_CHECK;
         message = kFailureText;
+        return;
+    }
+    // Deleted and renamed with administrator rights: not through a link.
+    if (const int refusal = SecurePackageDir()) {
+        errType = ERR_USER;
+        code = refusal;
+        message = RefusalText(refusal);
         return;
     }
     if (!DeleteFileOnce(packagePath_) || !MoveFileOnce(temporary, packagePath_)) {

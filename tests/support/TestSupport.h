@@ -42,6 +42,16 @@ void PumpMessagesFor(DWORD ms);
 // hung worker fails its test instead of hanging the run.
 bool StopWithin(CSimpleThread& thread, DWORD ms);
 
+// Makes `link` a symbolic link to `target` (a file or a directory). Under Wine,
+// whose CreateSymbolicLinkW creates nothing, a Unix symbolic link made with
+// ln, which Wine reports as a reparse point; on Windows a real one (needs the
+// right to create links). False when none could be made.
+bool MakeSymbolicLink(const std::wstring& link, const std::wstring& target);
+
+// "<build>\standins": the stand-in package and launcher, beside the tests'
+// own folder.
+std::wstring StandinDir();
+
 bool WriteBytes(const std::wstring& path, const std::string& bytes);
 std::string ReadBytes(const std::wstring& path);
 bool PathExists(const std::wstring& path);
