@@ -43,7 +43,7 @@
 #
 # Settings: OV_BENCH_OUT (build tree, default build/out), OV_BENCH_TOOLS (where
 # min_window.exe and paint_probe.exe are, default OV_BENCH_OUT/bench),
-# OV_BENCH_BUILD=0 (use what is built), OV_BENCH_RUNS (default 9),
+# OV_BENCH_BUILD=0 (use what is built), OV_BENCH_RUNS (default 15),
 # OV_BENCH_DL_RUNS, OV_BENCH_SIZE (bytes), WINEPREFIX (default
 # build/wineprefix; the run resets the installer's ini, registry value and
 # default install folder in it). Needs a display; without DISPLAY it runs
@@ -57,7 +57,7 @@ BUILD=${OV_BUILD_DIR:-$ROOT/build}
 DEPS=$BUILD/deps
 OUT=${OV_BENCH_OUT:-$BUILD/out}
 TOOLS=${OV_BENCH_TOOLS:-$OUT/bench}
-RUNS=${OV_BENCH_RUNS:-9}
+RUNS=${OV_BENCH_RUNS:-15}
 DL_RUNS=${OV_BENCH_DL_RUNS:-5}
 SIZE=${OV_BENCH_SIZE:-200000000}
 export WINEPREFIX=${WINEPREFIX:-$BUILD/wineprefix}
