@@ -284,23 +284,21 @@ void CMainDlg::OnInstallTick()
 
 LRESULT CMainDlg::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam)
 {
-    switch (msg) {
-    case WM_PAINT:
-        if (!painted_) {
-            painted_ = true;
-            const LRESULT r = WindowImplBase::HandleMessage(msg, wParam, lParam);
-            // Posted, so it runs once the frame is on screen and the loop has
-            // answered whatever waited for it.
-            PostMessageW(hwnd_, kMsgAfterFirstPaint, 0, 0);
-            return r;
-        }
-        break;
-    case kMsgAfterFirstPaint:
+    if (msg == WM_TIMER && wParam == kAfterFirstPaintTimer) {
+        KillTimer(hwnd_, kAfterFirstPaintTimer);
         CAppState::Instance().StartAfterFirstPaint();
         SetWindowIcons();
         CStartupTrace::Mark("after-first-paint");
         CStartupTrace::Flush(true);
         return 0;
+    }
+    switch (msg) {
+    case WM_PAINT:
+        if (!painted_) {
+            painted_ = true;
+            SetTimer(hwnd_, kAfterFirstPaintTimer, kAfterFirstPaintMs, nullptr);
+        }
+        break;
     case WM_TIMER:
         if (wParam == kInstallTimer) {
             ++installTicks_;

@@ -27,8 +27,12 @@ class UpdateModule;
 class CMainDlg : public WindowImplBase, public IGameEventListener {
 public:
     enum { kInstallTimer = 1, kRetryTimer = 2 };
-    // Posted by the first paint: the rest of the start-up follows the first frame.
-    static const UINT kMsgAfterFirstPaint = WM_APP + 0x40;
+    // Set by the first paint: the rest of the start-up follows the first frame
+    // once the window has been idle for a moment (a timer message comes only
+    // when nothing else is queued), so it never competes with the frame, a
+    // first input or whoever waits on the window.
+    static const UINT_PTR kAfterFirstPaintTimer = 0x314;
+    static const UINT kAfterFirstPaintMs = 50;
     static const UINT kInstallTickMs = 100;
     static const UINT kRetryMs = 5000;
     static const uint64_t kRequiredFreeBytes = 125829120;  // 120 MB
