@@ -95,6 +95,15 @@ TlsPeer CheckTlsPeer(CURL* easy, std::wstring& detail)
         return TlsPeer::kRefused;
     }
 
+    // Any error of the chain itself (an untrusted or unknown root, a partial
+    // chain, an expired or unsuitable certificate) refuses it; only "could not
+    // tell about revocation" is left to Schannel.
+    const DWORD revocationUnknown = CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION;
+    if (s.chain->TrustStatus.dwErrorStatus & ~revocationUnknown) {
+        detail = Format(L"chain refused:0x%08x host:%s", static_cast<unsigned>(s.chain->TrustStatus.dwErrorStatus),
+                        host.c_str());
+        return TlsPeer::kRefused;
+    }
     SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl = {};
     ssl.cbSize = sizeof ssl;
     ssl.dwAuthType = AUTHTYPE_SERVER;

@@ -128,7 +128,7 @@ UpdateManifestValues ParseManifestValues(const std::wstring& text)
         if (line[0] == L'[') {
             const size_t close = line.rfind(L']');
             if (close != std::wstring::npos && close > 0) {
-                const bool install = SameName(line.substr(1, close - 1), kSection);
+                const bool install = SameName(TrimBlanks(line.substr(1, close - 1)), kSection);
                 if (state == 1)
                     state = 2;
                 else if (state == 0 && install)

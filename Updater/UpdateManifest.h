@@ -28,13 +28,14 @@ bool SaveManifestCopy(const std::wstring& packageDir, const std::wstring& text);
 // The four values of section "Install" of the manifest text, read the way the
 // platform's profile reader reads the copy, so that a manifest means what it
 // always meant: lines end at CR or LF; blanks around names and values are
-// dropped; section and key names match without regard to case; the first
-// section "Install" and the first occurrence of a key in it count (a line
-// without "=" counts as the key with an empty value); a value wholly in single
-// or double quotes loses them; a value is cut to 2047 code units, and at a
-// NUL. One difference: a byte-order mark at the start of the text (a UTF-8
-// file saved with one) is skipped, where the profile reader saw a first line
-// that was no section header and read nothing.
+// dropped (inside the brackets of a section name too); section and key names
+// match without regard to case; the first section "Install" and the first
+// occurrence of a key in it count (a line without "=" counts as the key with
+// an empty value); a value wholly in single or double quotes loses them; a
+// value is cut to 2047 code units, and at a NUL. One difference: a byte-order
+// mark at the start of the text (a UTF-8 file saved with one) is skipped,
+// where the profile reader saw a first line that was no section header and
+// read nothing.
 UpdateManifestValues ParseManifestValues(const std::wstring& text);
 
 // The platform profile reader's values of the copy in `packageDir` (missing

@@ -5,6 +5,7 @@
 
 #include <curl/curl.h>
 #include <gtest/gtest.h>
+#include <wincrypt.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -57,8 +58,50 @@ std::string SigningArgs()
     return " --sign-key " + keys + "/test.key --other-key " + keys + "/other.key";
 }
 
+bool g_caTrusted = false;
+
+HCERTSTORE OpenMachineRoot()
+{
+    return CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root");
+}
+
+std::string ReadAll(const std::wstring& path)
+{
+    std::string out;
+    FILE* f = _wfopen(path.c_str(), L"rb");
+    if (!f)
+        return out;
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, f)) > 0)
+        out.append(buf, n);
+    fclose(f);
+    return out;
+}
+
+void ForgetTestCa()
+{
+    if (!g_caTrusted)
+        return;
+    g_caTrusted = false;
+    const std::string der = ReadAll(WinePath(TestTlsDir() + "/ca.der"));
+    HCERTSTORE root = OpenMachineRoot();
+    if (!root)
+        return;
+    PCCERT_CONTEXT cert = CertCreateCertificateContext(X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der.data()),
+                                                       static_cast<DWORD>(der.size()));
+    if (cert) {
+        PCCERT_CONTEXT found = CertFindCertificateInStore(root, X509_ASN_ENCODING, 0, CERT_FIND_EXISTING, cert, nullptr);
+        if (found)
+            CertDeleteCertificateFromStore(found);  // frees `found`
+        CertFreeCertificateContext(cert);
+    }
+    CertCloseStore(root, 0);
+}
+
 void ServerEnvironment::TearDown()
 {
+    ForgetTestCa();
     FaultServer::Get().Quit();
     for (auto& entry : TlsServers()) {
         entry.second->Quit();
@@ -110,6 +153,21 @@ std::string TestPublicKey(const std::string& name)
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
         text.pop_back();
     return text;
+}
+
+bool TrustTestCa()
+{
+    if (g_caTrusted)
+        return true;
+    const std::string der = ReadAll(WinePath(TestTlsDir() + "/ca.der"));
+    HCERTSTORE root = OpenMachineRoot();
+    if (der.empty() || !root)
+        return false;
+    g_caTrusted = CertAddEncodedCertificateToStore(root, X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der.data()),
+                                                   static_cast<DWORD>(der.size()), CERT_STORE_ADD_REPLACE_EXISTING,
+                                                   nullptr) != FALSE;
+    CertCloseStore(root, 0);
+    return g_caTrusted;
 }
 
 FaultServer& FaultServer::Get()

@@ -64,6 +64,10 @@ std::wstring WinePath(const std::string& unixPath);
 // The key line of the public key `name` ("test" or "other").
 std::string TestPublicKey(const std::string& name);
 
+// Makes this Wine prefix's machine store trust the test CA (never the
+// machine's own store), until the test program ends. False when it cannot.
+bool TrustTestCa();
+
 // Body bytes the server sends for (size, seed): a pure function of the offset.
 std::string ExpectedContent(uint64_t size, int seed, uint64_t from = 0);
 
