@@ -44,8 +44,11 @@ class SignatureTest(unittest.TestCase):
         cls.addClassCleanup(e2e.stop_server, cls.server)
         with open(os.path.join(STANDINS, "ovinstaller.exe"), "rb") as f:
             cls.package = f.read() + b"\x55" * 2000000
+        # The attacker's program, padded to the package's size (a program
+        # ignores bytes after its end), so that only a signature can tell.
         with open(os.path.join(STANDINS, "attacker.exe"), "rb") as f:
             cls.attacker = f.read()
+        cls.attacker += b"\xAA" * (len(cls.package) - len(cls.attacker))
         e2e.post("/_put?name=package", cls.package)
         e2e.post("/_put?name=attacker", cls.attacker)
         cls.put_manifest("manifest", cls.package, "/ovinstaller.exe")
@@ -104,9 +107,11 @@ class SignatureTest(unittest.TestCase):
         self.assertTrue(e2e.wait_gone(NOTICE, timeout=10), "the window does not answer")
 
     def assert_honest_install(self, run, timeout=120):
-        self.assertEqual(run.wait(timeout), 0)
-        self.assertEqual(len(e2e.utf8_lines(INSTALLER_TXT)), 1)
+        code = run.wait(timeout)
         self.assertFalse(os.path.exists(MARKER), "the attacker's program ran")
+        self.assertEqual(code, 0)
+        self.assertTrue(os.path.exists(INSTALLER_TXT), "the publisher's package did not run")
+        self.assertEqual(len(e2e.utf8_lines(INSTALLER_TXT)), 1)
 
     def requested(self):
         return [r[1] for r in e2e.server_log()]
