@@ -18,14 +18,6 @@ using testsupport::ReadBytes;
 using testsupport::WriteBytes;
 typedef ListenerEvent E;
 
-const wchar_t kFailure[] = L"安装失败";
-
-struct PackageDir {
-    testsupport::TempDir dir;
-    std::wstring Path() const { return dir.Path(); }
-    std::wstring Package() const { return dir / L"ovinstaller.exe"; }
-    std::wstring Temporary() const { return dir / L"ovinstaller.exe.yw"; }
-};
 
 // One module and what it reported, for cases run side by side.
 struct ModuleRun {

@@ -19,15 +19,6 @@ using testsupport::ReadBytes;
 using testsupport::WriteBytes;
 typedef ListenerEvent E;
 
-const wchar_t kFailure[] = L"安装失败";
-
-// A package directory and the two files the module writes there.
-struct PackageDir {
-    testsupport::TempDir dir;
-    std::wstring Path() const { return dir.Path(); }
-    std::wstring Package() const { return dir / L"ovinstaller.exe"; }
-    std::wstring Temporary() const { return dir / L"ovinstaller.exe.yw"; }
-};
 
 std::wstring Widen(const std::string& ascii)
 {

@@ -15,6 +15,17 @@
 
 namespace updatertest {
 
+// The failure text of a download result.
+const wchar_t kFailure[] = L"安装失败";
+
+// A package directory and the two files the module writes there.
+struct PackageDir {
+    testsupport::TempDir dir;
+    std::wstring Path() const { return dir.Path(); }
+    std::wstring Package() const { return dir / L"ovinstaller.exe"; }
+    std::wstring Temporary() const { return dir / L"ovinstaller.exe.yw"; }
+};
+
 struct ListenerEvent {
     enum Kind { kProgress, kDownload, kManifest, kUnused };
     Kind kind = kUnused;
