@@ -7,6 +7,7 @@
 #include "Updater/GameEventListener.h"
 #include "Updater/UpdateManifest.h"
 #include "app/CommonUtils.h"
+#include "app/FileSecurity.h"
 
 namespace {
 
@@ -18,6 +19,18 @@ const wchar_t kFailureText[] = L"安装失败";
 // Registrations of helper window classes in this process; each module's class
 // gets the next number, so modules never share a class.
 int g_helperRegistrations = 0;
+
+// Notices of a refused package directory, one per cause (short enough for
+// one line of the notice box).
+const wchar_t* RefusalText(int code)
+{
+    switch (code) {
+    case UM_ERR_DIR_LINK: return L"安装路径中有链接，已停止安装！";
+    case UM_ERR_DIR_IS_FILE: return L"安装目录被同名文件占用！";
+    case UM_ERR_FILE_UNSAFE: return L"安装文件无法安全写入！";
+    default: return L"无法创建安装目录，请检查磁盘！";
+    }
+}
 
 // The helper window also swallows these (timers and the numbers right after
 // the module's own messages) without default processing.
@@ -58,13 +71,60 @@ UpdateModule::~UpdateModule()
     Stop();
 }
 
+bool IsPackageDirRefusal(int errType, int code)
+{
+    return errType == ERR_USER && code >= 3020 && code <= 3029;
+}
+
 bool UpdateModule::Start()
 {
     CreateHelperWindow();
-    if (!CreateDir(packageDir_))
-        return false;
+    if (const int refusal = SecurePackageDir()) {
+        Refuse(refusal);
+        return helper_ != nullptr;
+    }
     RequestManifest();
     return true;
+}
+
+int UpdateModule::SecurePackageDir()
+{
+    // Before creating (the creation would follow a link), then again once the
+    // directory is held open, when nothing on its path can change any more.
+    PathCheck check = CheckPathForLinks(packageDir_);
+    int code = 0;
+    if (check.verdict == PathVerdict::kSafe && !CreateDir(packageDir_))
+        code = UM_ERR_DIR_CREATE;
+    if (!code && check.verdict == PathVerdict::kSafe && !packageDirPin_.Pinned() && !packageDirPin_.Pin(packageDir_)) {
+        OV_LOG(LOG_ERROR, kSource, L"[UM] cannot hold the package directory:%u", static_cast<unsigned>(GetLastError()));
+        code = UM_ERR_DIR_CREATE;
+    }
+    if (check.verdict == PathVerdict::kSafe)
+        check = CheckPathForLinks(packageDir_);
+    if (check.verdict == PathVerdict::kLink)
+        code = UM_ERR_DIR_LINK;
+    else if (check.verdict == PathVerdict::kFileInTheWay)
+        code = UM_ERR_DIR_IS_FILE;
+    if (code) {
+        OV_LOG(LOG_ERROR, kSource, L"[UM] package directory refused:%d dir:%s at:%s", code, packageDir_.c_str(),
+               check.at.c_str());
+        packageDirPin_.Release();
+    }
+    return code;
+}
+
+void UpdateModule::Refuse(int code)
+{
+    manifestRequest_.Stop();
+    download_.Stop();
+    downloading_ = false;
+    Post(UM_DIRECTORY_REFUSED, static_cast<WPARAM>(code), 0);
+}
+
+void UpdateModule::HandleDirectoryRefused(int code)
+{
+    if (listener_)
+        listener_->OnDownloadResult(ERR_USER, code, RefusalText(code));
 }
 
 void UpdateModule::Stop()
@@ -77,6 +137,7 @@ void UpdateModule::Stop()
     downloading_ = false;
     fetchingSignature_ = false;
     package_.Release();
+    packageDirPin_.Release();
     if (helper_) {
         // Posted messages still queued for the window go with it.
         if (!DestroyWindow(helper_))
@@ -90,7 +151,18 @@ void UpdateModule::Stop()
 void UpdateModule::ResumeInstallerDownload()
 {
     // Nothing to resume before the first start: the request has no values yet.
-    if (download_.IsRunning() || fetchingSignature_ || download_.LocalPath().empty())
+    if (download_.IsRunning() || fetchingSignature_ || packagePath_.empty())
+        return;
+    // The first start stopped at its file: start afresh.
+    if (download_.LocalPath().empty()) {
+        StartInstallerDownload();
+        return;
+    }
+    if (const int refusal = SecurePackageDir()) {
+        Refuse(refusal);
+        return;
+    }
+    if (!PrepareTemporaryFile())
         return;
     downloading_ = true;
     SubmitDownload(&download_);
@@ -142,6 +214,9 @@ LRESULT CALLBACK UpdateModule::HelperWindowProc(HWND hwnd, UINT message, WPARAM 
             break;
         case UM_DOWNLOAD_DONE:
             self->HandleDownloadDone(static_cast<int>(wParam), static_cast<int>(lParam));
+            break;
+        case UM_DIRECTORY_REFUSED:
+            self->HandleDirectoryRefused(static_cast<int>(wParam));
             break;
         case UM_MANIFEST_SIGNATURE_DONE:
             self->HandleManifestSignatureDone(static_cast<int>(wParam), static_cast<int>(lParam));
@@ -267,6 +342,17 @@ void UpdateModule::ManifestEndpointFailed(int errType, int code)
 
 void UpdateModule::UseManifest(int code)
 {
+    // The copy is written with administrator rights: not through a link, and
+    // only administrators may change it afterwards.
+    int refusal = SecurePackageDir();
+    if (!refusal && !PrepareInstallerFile(ManifestCopyPath(packageDir_))) {
+        OV_LOG(LOG_ERROR, kSource, L"[UM] cannot secure the manifest copy:%u", static_cast<unsigned>(GetLastError()));
+        refusal = UM_ERR_FILE_UNSAFE;
+    }
+    if (refusal) {
+        Refuse(refusal);
+        return;
+    }
     const std::wstring text = Utf8ToWide(manifestBody_);
     // The copy is the record of what was received; the values come from the
     // bytes in memory, which nobody else can have changed.
@@ -286,11 +372,13 @@ void UpdateModule::UseManifest(int code)
 
 bool UpdateModule::StartInstallerDownload()
 {
-    packagePath_ = packageDir_;
-    if (!CreateDir(packagePath_))
+    if (const int refusal = SecurePackageDir()) {
+        Refuse(refusal);
         return false;
-    packagePath_ += L"\\";
-    packagePath_ += kPackageName;
+    }
+    packagePath_ = packageDir_ + L"\\" + kPackageName;
+    if (!PrepareTemporaryFile())
+        return false;
     downloading_ = true;
     const int64_t expected = ParseManifestSize(sizeText_);
     // Refused while the download runs: the running one reports.
@@ -298,6 +386,18 @@ bool UpdateModule::StartInstallerDownload()
                        reinterpret_cast<uintptr_t>(helper_), &UpdateModule::DownloadDoneCallback,
                        &UpdateModule::DownloadProgressCallback);
     return true;
+}
+
+bool UpdateModule::PrepareTemporaryFile()
+{
+    // The package is this file renamed, and a rename keeps the descriptor.
+    if (PrepareInstallerFile(TemporaryPath()))
+        return true;
+    OV_LOG(LOG_ERROR, kSource, L"[UM] cannot secure the partial download:%u path:%s",
+           static_cast<unsigned>(GetLastError()), TemporaryPath().c_str());
+    downloading_ = true;  // its end is reported like any other
+    Post(UM_DOWNLOAD_DONE, static_cast<WPARAM>(ERR_SYS), static_cast<LPARAM>(DOWNLOAD_ERR_OPEN));
+    return false;
 }
 
 void UpdateModule::DownloadProgressCallback(uintptr_t userData, uint64_t total, uint64_t completed, uint32_t speed)
@@ -416,6 +516,14 @@ void UpdateModule::FinishPackage(int& errType, int& code, std::wstring& message)
         errType = ERR_USER;
         code = verdict == PackageVerdict::kSignature ? UM_ERR_PACKAGE_SIGNATURE : UM_ERR_PACKAGE_CHECK;
         message = kFailureText;
+        return;
+    }
+    // Renamed with administrator rights: not through a link.
+    if (const int refusal = SecurePackageDir()) {
+        package_.Release();
+        errType = ERR_USER;
+        code = refusal;
+        message = RefusalText(refusal);
         return;
     }
     // Replaces an older package unless that one is in use; then both stay.

@@ -37,6 +37,7 @@
 #include "Runtime/ProtoValue.h"
 #include "Updater/LockedPackage.h"
 #include "Updater/PublisherSignature.h"
+#include "app/PathSafety.h"
 
 class IGameEventListener;
 
@@ -45,8 +46,9 @@ enum UpdateModuleMessage : UINT {
     UM_MANIFEST_DONE = 2024,      // wParam error type, lParam error code
     UM_DOWNLOAD_PROGRESS = 2025,  // the figures are in the progress record
     UM_DOWNLOAD_DONE = 2026,      // wParam error type, lParam error code
-    UM_MANIFEST_SIGNATURE_DONE = 2027,  // wParam error type, lParam error code
-    UM_PACKAGE_SIGNATURE_DONE = 2028,   // wParam error type, lParam error code
+    UM_DIRECTORY_REFUSED = 2027,  // wParam the refusal code (UM_ERR_DIR_*)
+    UM_MANIFEST_SIGNATURE_DONE = 2028,  // wParam error type, lParam error code
+    UM_PACKAGE_SIGNATURE_DONE = 2029,   // wParam error type, lParam error code
 };
 
 // Codes of OnDownloadResult that come from the module itself (error type 3).
@@ -67,7 +69,18 @@ enum UpdateModuleError {
     // A manifest whose signature file does not verify: that endpoint counts as
     // failed, and the last endpoint's failure is the manifest result.
     UM_ERR_MANIFEST_SIGNATURE = 3003,
+    // The package directory is refused; the message is a notice for the user
+    // saying why. Nothing is fetched or written there, and nothing follows:
+    // retrying would not change the cause.
+    UM_ERR_DIR_LINK = 3020,     // a junction or symbolic link on its path
+    UM_ERR_DIR_IS_FILE = 3021,  // a file where one of its folders must be
+    UM_ERR_DIR_CREATE = 3022,   // it cannot be created or held open
+    UM_ERR_FILE_UNSAFE = 3023,  // the manifest copy cannot be made the installer's own file
 };
+
+// True for the results that refuse the package directory (error type 3,
+// codes 3020 to 3029).
+bool IsPackageDirRefusal(int errType, int code);
 
 // Manifest bodies longer than this fail the transfer (3, 3005): a manifest is
 // a few hundred bytes.
@@ -89,15 +102,20 @@ public:
 
     // Creates the helper window (a failure is logged and Start goes on, but
     // then no result ever reaches the listener), makes sure the package
-    // directory exists and asks for the manifest. False only when the
-    // directory cannot be created.
+    // directory exists with no link on its path, holds it open, and asks for
+    // the manifest. A refused directory is reported to the listener as
+    // OnDownloadResult(3, UM_ERR_DIR_*, notice) instead; the same check runs
+    // again before the download starts and before the package is moved into
+    // place. False only when a refusal cannot be reported (no helper window).
     bool Start();
     // Cancels the manifest request and the package download without any
     // callback, and destroys the helper window: the listener hears nothing
     // more. Safe to call more than once.
     void Stop();
     // The window's retry after a failed download: re-queues the package
-    // download with the values of its last start unless it is running.
+    // download with the values of its last start unless it is running (or
+    // starts it, when its first start stopped at the partial file), after
+    // checking the directory and preparing the partial file again.
     void ResumeInstallerDownload();
     // The package's process has been created (or the package is not going to
     // run): the checked package may be changed by others again.
@@ -122,6 +140,16 @@ private:
     static int PackageSignatureCallback(uintptr_t userData, std::string& body, int errType, int code);
 
     void CreateHelperWindow();
+    // Checks the package directory's path for links, creates what is missing,
+    // pins the directory and checks again. 0, or the refusal code (logged).
+    int SecurePackageDir();
+    // Tells the listener, through the helper window, that the directory is refused.
+    void Refuse(int code);
+    void HandleDirectoryRefused(int code);
+    // Gives the partial download the installer's own descriptor before a byte
+    // goes in; on failure reports it like a file that cannot be opened (the
+    // window's retry tries again).
+    bool PrepareTemporaryFile();
     bool Post(UINT message, WPARAM wParam, LPARAM lParam);
     void RequestManifest();
     void HandleManifestDone(int errType, int code);
@@ -167,6 +195,8 @@ private:
     ProtoValue progress_;
     HWND helper_ = nullptr;
     std::wstring className_;
+    // Holds the package directory open from Start on.
+    DirectoryPin packageDirPin_;
 
     UpdateModule(const UpdateModule&) = delete;
     UpdateModule& operator=(const UpdateModule&) = delete;

@@ -1,7 +1,5 @@
 #include "app/MainDlg.h"
 
-#include <shellapi.h>
-
 #include "Runtime/TextUtil.h"
 #include "Updater/Endpoints.h"
 #include "Updater/UpdateModule.h"
@@ -9,6 +7,7 @@
 #include "app/CommonUtils.h"
 #include "app/InstallSteps.h"
 #include "app/MsgBoxDlg.h"
+#include "app/UserStart.h"
 #include "ui/Control.h"
 #include "ui/Option.h"
 #include "ui/SkinResources.h"
@@ -72,8 +71,9 @@ void CMainDlg::PrepareWindow()
         installDir_ = found.installDir;  // an earlier installation's directory is proposed
     if (found.found) {
         launcherPath_ = found.launcherPath;
-        if (StartProcess(launcherPath_, LauncherCommandLine(launcherPath_, static_cast<unsigned>(launchNumber_)),
-                         nullptr) == 0) {
+        // With the signed-in user's rights, not this installer's.
+        if (StartAsSignedInUser(launcherPath_,
+                                LauncherCommandLine(launcherPath_, static_cast<unsigned>(launchNumber_))) == 0) {
             Close(1);
             return;
         }
@@ -138,7 +138,7 @@ void CMainDlg::Notify(TNotifyRecord& msg)
                 UpdateFreeSpace();
             }
         } else if (sender == agreementLink_ && sender) {
-            ShellExecuteW(hwnd_, L"open", LicenceUrl(), nullptr, nullptr, SW_SHOWNORMAL);
+            OpenAsSignedInUser(hwnd_, LicenceUrl());
         }
     } else if (msg.type == L"textchanged" && sender && sender == dirEdit_) {
         installDir_ = dirEdit_->GetText();
@@ -165,10 +165,10 @@ void CMainDlg::ShowAgreementWarning()
     CMsgBoxDlg::ShowModal(hwnd_, L"未勾选“同意软件许可协议”", L"提示信息", L"提示");
 }
 
-void CMainDlg::ShowFailureBox()
+void CMainDlg::ShowFailureBox(const wchar_t* text)
 {
     // Modeless: the installer stays usable and the box frees itself.
-    CMsgBoxDlg::Open(hwnd_, L"安装失败，请检查网络后重试！", L"提示信息", L"澄岳提示");
+    CMsgBoxDlg::Open(hwnd_, text, L"提示信息", L"澄岳提示");
 }
 
 void CMainDlg::StartDownloadPhase()
@@ -247,6 +247,11 @@ void CMainDlg::OnDownloadResult(int errType, int code, const std::wstring& messa
             percentLabel_->SetText(L"安装中\n90%");
         SetBarFill(static_cast<int>(BarWidth() * 0.9));
         SetTimer(hwnd_, kInstallTimer, kInstallTickMs, nullptr);
+        return;
+    }
+    if (IsPackageDirRefusal(errType, code)) {
+        // Retrying would meet the same directory: the notice says why instead.
+        ShowFailureBox(message.c_str());
         return;
     }
     SetTimer(hwnd_, kRetryTimer, kRetryMs, nullptr);

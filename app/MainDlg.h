@@ -56,7 +56,7 @@ public:
 
 private:
     void ShowAgreementWarning();
-    void ShowFailureBox();
+    void ShowFailureBox(const wchar_t* text = L"安装失败，请检查网络后重试！");
     void StartDownloadPhase();
     void UpdateFreeSpace();
     // Sets the two-image bar string with the bar's width and a fill of `fill` pixels.

@@ -54,19 +54,15 @@ fetch_source() {
   local pkg=$1 dir=$2 dsc
   mkdir -p "$APTDIR/lists/partial" "$APTDIR/cache/archives/partial" "$DEPS/src"
   if [ -z "$APT_UPDATED" ]; then
-    local uris suite
-    uris=$(awk '/^URIs:/{print $2; exit}' /etc/apt/sources.list.d/*.sources 2>/dev/null || true)
-    [ -n "$uris" ] || uris=$(awk '$1 == "deb" {print ($2 ~ /^\[/) ? $3 : $2; exit}' /etc/apt/sources.list 2>/dev/null || true)
-    [ -n "$uris" ] || { echo "setup: no Debian mirror in this machine's apt sources" >&2; exit 1; }
-    suite=$(. /etc/os-release && echo "${VERSION_CODENAME:-bookworm}")
-    cat > "$APTDIR/sources.sources" <<SRC
-Types: deb-src
-URIs: $uris
-Suites: $suite $suite-updates
-Components: main
-Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
-SRC
-    apt-get "${APTOPTS[@]}" update -q
+    # Source entries for exactly the archives this machine's apt already uses
+    # (its mirror, suites and keys), kept private so /etc/apt is untouched. No
+    # archive is named here: without sources of its own the machine cannot
+    # build, and the script says so.
+    python3 "$ROOT/scripts/deb-src-entries.py" > "$APTDIR/sources.sources"
+    # An archive of the machine's that offers no source packages (a vendor's
+    # binary-only one) fails its part of the update; the Debian ones still
+    # count, and a missing source package stops the next step by itself.
+    apt-get "${APTOPTS[@]}" update -q || log "some apt sources offer no source packages; going on with the others"
     APT_UPDATED=1
   fi
   log "fetching Debian's $pkg source package"
@@ -177,9 +173,12 @@ fi
 #   the half-width Latin letters of 宋体, so texts measured for 宋体 fit.
 # - Windows are not handed to a window manager: Xvfb runs none, and Wine would
 #   otherwise wait two seconds for one whenever a popup window is hidden.
-PREFIX_REG=$(printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]\r\n"宋体"="WenQuanYi Micro Hei Mono"\r\n"SimSun"="WenQuanYi Micro Hei Mono"\r\n"微软雅黑"="WenQuanYi Micro Hei"\r\n"Microsoft YaHei"="WenQuanYi Micro Hei"\r\n\r\n[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\r\n"Managed"="N"\r\n\r\n')
+# - A crashing program is not held open by the crash dialog of Wine's
+#   debugger, which nobody can click on a virtual display: the debugger prints
+#   its backtrace and the program ends at once, failing its test.
+PREFIX_REG=$(printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]\r\n"宋体"="WenQuanYi Micro Hei Mono"\r\n"SimSun"="WenQuanYi Micro Hei Mono"\r\n"微软雅黑"="WenQuanYi Micro Hei"\r\n"Microsoft YaHei"="WenQuanYi Micro Hei"\r\n\r\n[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\r\n"Managed"="N"\r\n\r\n[HKEY_CURRENT_USER\\Software\\Wine\\WineDbg]\r\n"ShowCrashDialog"=dword:00000000\r\n\r\n')
 if [ "$(cat "$WINEPREFIX/.ov-settings" 2>/dev/null)" != "$PREFIX_REG" ]; then
-  log "applying the prefix settings (fonts, window management)"
+  log "applying the prefix settings (fonts, window management, crash dialog)"
   reg=$BUILD/prefix.reg
   printf '%s' "$PREFIX_REG" | iconv -f UTF-8 -t UTF-16 > "$reg"
   xvfb-run -a -s "-screen 0 1024x768x24" wine regedit "$(winepath -w "$reg")"

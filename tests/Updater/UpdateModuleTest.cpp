@@ -467,16 +467,39 @@ TEST_F(UpdaterTest, ValuesComeFromTheReceivedManifestNeverFromTheCopy)
     EXPECT_EQ(L"old", ReadManifestValues(pkg.Path()).version) << "the planted copy stays as it was";
 }
 
-TEST_F(UpdaterTest, StartFailsWhenThePackageDirectoryCannotBeCreated)
+TEST_F(UpdaterTest, ARefusedPackageDirectoryIsToldWhyAndNothingIsFetchedOrWritten)
 {
-    testsupport::TempDir dir;
+    testsupport::TempDir dir, elsewhere;
     ASSERT_TRUE(WriteBytes(dir / L"file", "x"));
-    RecordingListener listener;
-    UpdateModule module(dir / L"file\\sub", &listener, {StatusEndpoint("m", 404)});
-    EXPECT_FALSE(module.Start());
-    Settle();
-    EXPECT_TRUE(listener.events.empty());
+    // A folder on the way turned into a link to somewhere else (Wine makes a
+    // Unix symbolic link, which it reports as a reparse point).
+    ASSERT_TRUE(testsupport::MakeSymbolicLink(dir / L"link", elsewhere.Path()));
+    struct Case {
+        std::wstring packageDir;
+        int code;
+    } cases[] = {{dir / L"file\\sub", UM_ERR_DIR_IS_FILE},
+                 {dir / L"file", UM_ERR_DIR_IS_FILE},
+                 {dir / L"link\\欧维澄岳", UM_ERR_DIR_LINK},
+                 {dir / L"link", UM_ERR_DIR_LINK}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "case " << (&c - cases));
+        RecordingListener listener;
+        UpdateModule module(c.packageDir, &listener, {StatusEndpoint("m", 404)});
+        ASSERT_TRUE(module.Start());
+        ASSERT_TRUE(WaitForKind(listener, E::kDownload));
+        Settle();
+        ASSERT_EQ(1u, listener.events.size()) << "one result, and no manifest stage";
+        EXPECT_EQ(ERR_USER, listener.events[0].type);
+        EXPECT_EQ(c.code, listener.events[0].code);
+        EXPECT_TRUE(IsPackageDirRefusal(listener.events[0].type, listener.events[0].code));
+        EXPECT_NE(L"", listener.events[0].text) << "a notice for the user";
+        EXPECT_NE(kFailure, listener.events[0].text);
+        EXPECT_EQ(uiThread_, listener.events[0].thread);
+    }
     EXPECT_TRUE(server_->Requests(Path()).empty());
+    // Nothing was created through the link.
+    EXPECT_FALSE(PathExists(elsewhere / L"欧维澄岳"));
+    EXPECT_FALSE(PathExists(elsewhere / L"ovinstall.ini"));
 }
 
 }  // namespace
