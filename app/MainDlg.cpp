@@ -180,8 +180,14 @@ void CMainDlg::ShowFailureBox(const wchar_t* text)
 void CMainDlg::StartDownloadPhase()
 {
     if (installerIsLocal_) {
-        OnDownloadResult(0, 0, L"");
-        return;
+        if (LockShippedPackage(shippedPackage_, packageDir_ + L"\\ovinstaller.exe", PublisherKeys::Compiled())) {
+            OnDownloadResult(0, 0, L"");
+            return;
+        }
+        // Not the publisher's: fetched as if nothing were shipped.
+        installerIsLocal_ = false;
+        packageIsLocal_ = false;
+        packageDir_ = DefaultInstallDir();
     }
     // Requests bind to the channels when they are made; a click can come
     // before the channels' start that follows the first paint.
@@ -275,6 +281,11 @@ void CMainDlg::OnInstallTick()
     if (installTicks_ == 1) {
         installerPath_ = packageDir_ + L"\\ovinstaller.exe";
         RunInstaller(installerPath_, installDir_, &installer_);
+        // The package was held against changes since its check; its process
+        // exists now (or it could not start), so it may be let go.
+        shippedPackage_.Release();
+        if (updater_)
+            updater_->ReleasePackage();
     }
     const int percent = 90 + installTicks_ * 10 / 100;
     if (percentLabel_)

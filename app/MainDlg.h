@@ -18,6 +18,7 @@
 #include <string>
 
 #include "Updater/GameEventListener.h"
+#include "Updater/LockedPackage.h"
 #include "ui/WindowImplBase.h"
 
 class CControlUI;
@@ -101,5 +102,8 @@ private:
     bool failureBoxArmed_ = true;
     bool packageIsLocal_ = false;
     bool installerIsLocal_ = false;
+    // The package shipped beside the program, held from its check until its
+    // process exists.
+    LockedPackage shippedPackage_;
     bool painted_ = false;
 };

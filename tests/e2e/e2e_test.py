@@ -36,6 +36,8 @@ def cache_value(name):
 
 
 PORT = int(cache_value("OV_E2E_PORT"))
+KEYS = cache_value("OV_TEST_KEYS_DIR")
+STANDINS = os.path.join(BUILD, "standins")
 BASE = "http://127.0.0.1:%d" % PORT
 DRIVE_C = os.path.join(os.environ["WINEPREFIX"], "drive_c")
 INSTALL_DIR = os.path.join(DRIVE_C, "欧维网络", "欧维澄岳")
@@ -63,10 +65,14 @@ INSTALL_NOW_BUTTON = (457, 332)  # page 1, btn_install2
 
 
 def start_server(work, *extra):
-    """The fault server on PORT, quiet (no pipe of ours for CTest to wait on).
-    Fails at once, naming the port, when it cannot listen there."""
+    """The fault server on PORT, quiet (no pipe of ours for CTest to wait on),
+    signing what it serves with the test publisher's key (the local installer
+    verifies against it). Fails at once, naming the port, when it cannot
+    listen there."""
     portfile = os.path.join(work, "port")
-    server = subprocess.Popen([sys.executable, SERVER, portfile, "--port", str(PORT), "--idle", "600"] + list(extra),
+    signing = ["--sign-key", os.path.join(KEYS, "test.key"), "--other-key", os.path.join(KEYS, "other.key")]
+    server = subprocess.Popen([sys.executable, SERVER, portfile, "--port", str(PORT), "--idle", "600"] + signing +
+                              list(extra),
                               stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     for _ in range(100):
         if os.path.exists(portfile) or server.poll() is not None:
@@ -88,6 +94,13 @@ def stop_server(server):
     except subprocess.TimeoutExpired:
         server.kill()
         server.wait()
+
+
+def sign_file(path, key="test"):
+    """Writes PATH.minisig, signed with the test key (or "other")."""
+    subprocess.run(["minisign", "-S", "-s", os.path.join(KEYS, key + ".key"), "-m", path, "-x", path + ".minisig",
+                    "-t", "test release"], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL, check=True, timeout=60)
 
 
 def post(path, data):
@@ -297,6 +310,7 @@ class InstallerTest(unittest.TestCase):
         os.makedirs(local, exist_ok=True)
         shutil.copy(os.path.join(BUILD, "local", "OvSetup.exe"), local)
         shutil.copy(os.path.join(BUILD, "standins", "ovinstaller.exe"), local)
+        sign_file(os.path.join(local, "ovinstaller.exe"))  # a release ships the package with its signature
         open(os.path.join(local, "ovmain.dll"), "wb").close()
         run = self.start(exe=os.path.join(local, "OvSetup.exe"), launch_number=3)
         click(self.main_window(), INSTALL_BUTTON)
