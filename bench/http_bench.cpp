@@ -166,7 +166,11 @@ int Fetch(const std::wstring& url, uint64_t size, const std::wstring& path)
     Sample s = {};
     const bool ok = StartCommandChannel() && StartDownloadChannel() && RunEngine(url, path, size, s);
     if (ok)
-        printf("fetched %.0f bytes in %.2f s, cpu %.3f s\n", static_cast<double>(size), s.seconds, s.cpu);
+        printf("fetched %.0f bytes in %.2f s, cpu %.3f s (ui thread %.3f, download worker %.3f, command worker %.3f; "
+               "download worker waits %llu)\n",
+               static_cast<double>(size), s.seconds, s.cpu, ThreadCpu(GetCurrentThread()),
+               ThreadCpu(DownloadWorkshop()->ThreadHandle()), ThreadCpu(CommandWorkshop()->ThreadHandle()),
+               static_cast<unsigned long long>(DownloadWorkshop()->WaitCount()));
     else
         fprintf(stderr, "engine download failed\n");
     KillTimer(nullptr, timer);

@@ -58,7 +58,7 @@ timed() {  # RESULT_FILE EXPECTED_SIZE OUTPUT_FILE PROGRAM ARGS... -> "cpu wall"
   local result=$1 expect=$2 output=$3; shift 3
   local TIMEFORMAT='%3U %3S %3R'
   rm -f "$output"
-  { time OV_WINE_DIRECT=1 "$ROOT/scripts/wine-run.sh" "$@" >/dev/null 2>"$WORK/err.txt"; } 2>"$result.t" || {
+  { time OV_WINE_DIRECT=1 "$ROOT/scripts/wine-run.sh" "$@" >"$WORK/out.txt" 2>"$WORK/err.txt"; } 2>"$result.t" || {
     echo "failed: $*" >&2; cat "$WORK/err.txt" >&2; exit 1; }
   [ "$(stat -c %s "$output" 2>/dev/null)" = "$expect" ] || { echo "wrong size from: $*" >&2; exit 1; }
   awk '{ printf "%.3f %.3f\n", $1 + $2, $3 }' "$result.t" > "$result"
@@ -76,9 +76,11 @@ for _ in 1 2 3; do
 done
 for i in $(seq "$SLOW_RUNS"); do
   engine_get "$WORK/r" "$SLOW_SIZE" "$SLOW_URL"; read -r ecpu ewall < "$WORK/r"; echo "$ecpu" >> "$WORK/slow.e"
+  tr -d '\r' < "$WORK/out.txt" > "$WORK/engine_threads.txt"
   curl_get "$WORK/r" "$SLOW_SIZE" "$SLOW_URL"; read -r ccpu cwall < "$WORK/r"; echo "$ccpu" >> "$WORK/slow.c"
   echo "run $i: engine cpu $ecpu s (${ewall} s), curl.exe cpu $ccpu s (${cwall} s)"
 done
+echo "the engine's own view of its last run: $(cat "$WORK/engine_threads.txt")"
 ES=$(median < "$WORK/start.e"); CS=$(median < "$WORK/start.c")
 EC=$(median < "$WORK/slow.e"); CC=$(median < "$WORK/slow.c")
 echo "start-up (a 16-byte download, median of 3): engine $ES s, curl.exe $CS s"
