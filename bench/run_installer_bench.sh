@@ -32,7 +32,7 @@
 #    file ignores bytes after its end). "立即安装" is clicked with xdotool as a
 #    user would.
 # 3. Download throughput of the installer itself against curl.exe on the same
-#    file from the same server, OV_BENCH_DL_RUNS (default 5) runs alternating:
+#    file from the same server, OV_BENCH_DL_RUNS (default 7) runs alternating:
 #    a fresh installer start, a real click, and the server's own timing of the
 #    package request (arrival to last byte, /_timing); curl.exe writes into the
 #    same folder. Nothing queries the server while a download runs (the
@@ -58,7 +58,7 @@ DEPS=$BUILD/deps
 OUT=${OV_BENCH_OUT:-$BUILD/out}
 TOOLS=${OV_BENCH_TOOLS:-$OUT/bench}
 RUNS=${OV_BENCH_RUNS:-15}
-DL_RUNS=${OV_BENCH_DL_RUNS:-5}
+DL_RUNS=${OV_BENCH_DL_RUNS:-7}
 SIZE=${OV_BENCH_SIZE:-200000000}
 export WINEPREFIX=${WINEPREFIX:-$BUILD/wineprefix}
 export WINEDEBUG=-all LANG=zh_CN.UTF-8
@@ -198,8 +198,11 @@ exec 9<> <(:)  # read -t on a pipe nobody writes: a short sleep without starting
 # The server's timing of the last request of exactly this path (not its signature's).
 server_seconds() { curl -s "$BASE/_timing" | awk -F '\t' -v p="$1" '$1 == p { t = $3 } END { print t }'; }
 : > "$WORK/dl.inst"; : > "$WORK/dl.curl"
+# Before each download: the previous one's files written out and its process
+# gone, so that neither run pays for the other.
+settle() { sync; read -rt 1 -u 9 || true; }
 for i in $(seq "$DL_RUNS"); do
-  reset_machine; sync
+  reset_machine; settle
   OV_WINE_DIRECT=1 "$ROOT/scripts/wine-run.sh" "$WORK/inst/OvSetup.exe" >/dev/null 2>&1 &
   INST_PID=$!
   WID=$(timeout 30 xdotool search --sync --onlyvisible --name "$TITLE" | head -n 1)
@@ -212,7 +215,7 @@ for i in $(seq "$DL_RUNS"); do
   kill "$INST_PID" 2>/dev/null || true
   wait "$INST_PID" 2>/dev/null || true
   ti=$(server_seconds /ovinstaller.exe)
-  rm -f "$INSTALL_DIR"/*; sync
+  rm -f "$INSTALL_DIR"/*; settle
   OV_WINE_DIRECT=1 "$ROOT/scripts/wine-run.sh" "$WORK/curl.exe" -s -o 'C:\欧维网络\欧维澄岳\curl.bin' "$BASE/ovinstaller.exe"
   [ "$(stat -c %s "$INSTALL_DIR/curl.bin")" = "$PKG_SIZE" ] || { echo "curl.exe run $i: wrong size" >&2; exit 1; }
   tc=$(server_seconds /ovinstaller.exe)
