@@ -8,10 +8,10 @@
 // the dispatcher; StartAfterFirstPaint brings up what only a click needs, the
 // HTTP channels with libcurl's set-up. (The common controls are loaded by the
 // toolkit when a control first needs them: the directory page's native edit
-// field, a tooltip.) The channels
-// bind requests at construction, so whatever creates the first request calls
-// StartHttp first (it does nothing once the channels are up). Nothing reaches
-// the network either way: the channels only wait until a request is submitted.
+// field, a tooltip.) The channels bind requests at construction, so whatever
+// creates the first request calls StartHttp first (it does nothing once the
+// channels are up). Nothing reaches the network either way: the channels only
+// wait until a request is submitted.
 //
 // Threads: UI thread only.
 // Ownership: a process-wide object created on first use; it does not own the

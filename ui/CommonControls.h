@@ -1,14 +1,14 @@
 #pragma once
-// The system's common controls (comctl32), loaded on first need rather than
-// imported: an imported comctl32 is loaded and initialised, with its theming,
-// before the program's entry point runs, which costs every window its first
-// frame for classes that only some windows use later (tooltips, the native
-// edit field of common controls 6, which the manifest binds by name).
+// The system's common controls, initialised when a control first needs them
+// (a tooltip, the native edit field of common controls 6, which the manifest
+// binds), not at start: comctl32 is delay-loaded, and loading it with its
+// theming before the first frame costs every window that frame's time for
+// classes that only some windows use later.
 //
 // Threads: UI thread.
 
 #include <windows.h>
 
 // Registers the classes of `classes` (ICC_* flags); comctl32 is loaded on the
-// first call. False when comctl32 or its initialisation failed.
+// first call. False when its initialisation failed (logged).
 bool EnsureCommonControls(DWORD classes);

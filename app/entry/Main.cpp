@@ -2,9 +2,10 @@
 // the install window with the application state running, turns the message
 // loop, and tears down in a fixed order.
 //
-// The first frame comes first: what it does not need (the common controls,
-// the HTTP channels with libcurl's set-up, the window's icons) the install
-// window starts once it has painted (CMainDlg, CAppState).
+// The first frame comes first: what it does not need (the HTTP channels with
+// libcurl's set-up, the window's icons) the install window starts once it has
+// painted (CMainDlg, CAppState); the common controls wait for the first
+// control that needs them.
 
 #include <winsock2.h>
 #include <windows.h>
