@@ -7,6 +7,13 @@
 // default attributes, option groups) and the window properties of the layout
 // (caption band, round corners, sizes, shadow settings).
 //
+// The class is implemented by concern: PaintHost.cpp (lifetime, window
+// properties, the control tree, notifications), PaintHostResources.cpp
+// (fonts, images, defaults, option groups, process-wide settings),
+// PaintHostInput.cpp (focus, capture, timers, tooltips), PaintHostPaint.cpp
+// (layout and painting) and PaintHostMessages.cpp (filters and the dispatch
+// of window messages).
+//
 // Threads: UI thread of its window only. A process-wide list of managers is
 // used by TranslateMessage for pre-translation in modal loops.
 // Ownership: the manager owns the attached root control (and through it the
@@ -185,14 +192,38 @@ private:
 
     void SendEvent(CControlUI* control, int type, WPARAM wParam = 0, LPARAM lParam = 0, WORD keyState = 0,
                    wchar_t key = 0);
+    // Deletes the controls queued for cleanup so far (one pass).
+    void DeleteDelayedCleanup();
     void DeliverDelayedNotifications();
     // Hands one notification to the sender's listeners, then to every notifier.
     void Deliver(TNotifyRecord& msg);
     void DoPaint();
+    void PrintClient(HDC dc, LPARAM flags);
     void ShowToolTip(CControlUI* control);
     void HideToolTip();
+    void InitDefaultFont();
     void FreeFonts();
     TFontInfo MakeFont(const std::wstring& name, int size, bool bold, bool underline, bool italic);
+
+    // One handler per window message, behind MessageHandler's filters. Those
+    // returning bool claim the message when they return true.
+    bool Dispatch(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result);
+    void OnSize();
+    void OnGetMinMaxInfo(MINMAXINFO* mmi);
+    void OnClose();
+    bool OnTimer(WPARAM nativeId);
+    bool OnMouseHover(WPARAM wParam, LPARAM lParam);
+    void OnMouseLeave();
+    void OnMouseMove(WPARAM wParam, LPARAM lParam);
+    void OnButtonDown(UINT msg, WPARAM wParam, LPARAM lParam);
+    void OnButtonUp(WPARAM wParam, LPARAM lParam);
+    void OnContextMenu(WPARAM wParam, LPARAM lParam);
+    void OnMouseWheel(WPARAM wParam, LPARAM lParam);
+    bool OnSetCursor(WPARAM wParam, LPARAM lParam, LRESULT& result);
+    void OnKeyDown(WPARAM wParam, LPARAM lParam);
+    void OnKeyUp(WPARAM wParam, LPARAM lParam);
+    void OnChar(WPARAM wParam, LPARAM lParam);
+    bool ReflectToChild(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result);
 
     HWND window_ = nullptr;
     HDC windowDC_ = nullptr;
