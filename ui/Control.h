@@ -5,6 +5,10 @@
 // own their children; the paint manager (PaintHost.h) lays the tree out,
 // paints it and delivers events to it.
 //
+// Implemented in Control.cpp (state, geometry, layout requests, events),
+// ControlAttributes.cpp (markup attributes) and ControlPaint.cpp (colours,
+// border, images and painting).
+//
 // Threads: UI thread of the owning window only.
 // Ownership: a control is owned by its parent container (or by whoever holds
 // the root); the paint manager and parent pointers are not owned.
