@@ -220,9 +220,7 @@ private:
     void OnContextMenu(WPARAM wParam, LPARAM lParam);
     void OnMouseWheel(WPARAM wParam, LPARAM lParam);
     bool OnSetCursor(WPARAM wParam, LPARAM lParam, LRESULT& result);
-    void OnKeyDown(WPARAM wParam, LPARAM lParam);
-    void OnKeyUp(WPARAM wParam, LPARAM lParam);
-    void OnChar(WPARAM wParam, LPARAM lParam);
+    void OnKey(UINT msg, WPARAM wParam, LPARAM lParam);
     bool ReflectToChild(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result);
 
     HWND window_ = nullptr;

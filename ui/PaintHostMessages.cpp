@@ -141,15 +141,11 @@ bool CPaintHostUI::Dispatch(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& res
         case WM_SETCURSOR:
             return OnSetCursor(wParam, lParam, result);
 
-        // The keyboard goes to the focused control.
+        // The keyboard.
         case WM_KEYDOWN:
-            OnKeyDown(wParam, lParam);
-            return false;
         case WM_KEYUP:
-            OnKeyUp(wParam, lParam);
-            return false;
         case WM_CHAR:
-            OnChar(wParam, lParam);
+            OnKey(msg, wParam, lParam);
             return false;
 
         // Native child windows (the edit box) handle their own notifications.
@@ -296,23 +292,20 @@ bool CPaintHostUI::OnSetCursor(WPARAM wParam, LPARAM lParam, LRESULT& result) {
 
 // ---- the keyboard ---------------------------------------------------------------
 
-void CPaintHostUI::OnKeyDown(WPARAM wParam, LPARAM lParam) {
+void CPaintHostUI::OnKey(UINT msg, WPARAM wParam, LPARAM lParam) {
+    const wchar_t key = static_cast<wchar_t>(wParam);
+    if (msg == WM_KEYUP) {
+        // The key-up goes where the key-down went, even if the focus moved since.
+        if (!keyPressed_) return;
+        CControlUI* c = keyPressed_;
+        keyPressed_ = nullptr;
+        SendEvent(c, UIEVENT_KEYUP, wParam, lParam, 0, key);
+        return;
+    }
+    // Key-down and characters go to the focused control.
     if (!focus_) return;
-    keyPressed_ = focus_;
-    SendEvent(focus_, UIEVENT_KEYDOWN, wParam, lParam, 0, static_cast<wchar_t>(wParam));
-}
-
-void CPaintHostUI::OnKeyUp(WPARAM wParam, LPARAM lParam) {
-    // The key-up goes where the key-down went, even if the focus moved since.
-    if (!keyPressed_) return;
-    CControlUI* c = keyPressed_;
-    keyPressed_ = nullptr;
-    SendEvent(c, UIEVENT_KEYUP, wParam, lParam, 0, static_cast<wchar_t>(wParam));
-}
-
-void CPaintHostUI::OnChar(WPARAM wParam, LPARAM lParam) {
-    if (!focus_) return;
-    SendEvent(focus_, UIEVENT_CHAR, wParam, lParam, 0, static_cast<wchar_t>(wParam));
+    if (msg == WM_KEYDOWN) keyPressed_ = focus_;
+    SendEvent(focus_, msg == WM_KEYDOWN ? UIEVENT_KEYDOWN : UIEVENT_CHAR, wParam, lParam, 0, key);
 }
 
 // ---- child windows --------------------------------------------------------------
