@@ -205,7 +205,8 @@ private:
     void FreeFonts();
     TFontInfo MakeFont(const std::wstring& name, int size, bool bold, bool underline, bool italic);
 
-    // One handler per window message, behind MessageHandler's filters. Those
+    // What MessageHandler dispatches a message to once no filter claimed it:
+    // one handler per message (the keyboard's three share one). Those
     // returning bool claim the message when they return true.
     bool Dispatch(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result);
     void OnSize();
