@@ -55,8 +55,29 @@ UpdateModule::~UpdateModule()
 bool UpdateModule::Start()
 {
     CreateHelperWindow();
+    return BeginManifest();
+}
+
+bool UpdateModule::RetryManifest()
+{
+    if (manifestRequest_.IsRunning() || downloading_)
+        return true;
+    if (!helper_)
+        CreateHelperWindow();
+    return BeginManifest();
+}
+
+bool UpdateModule::BeginManifest()
+{
     if (!CreateDir(packageDir_))
         return false;
+    attempts_ = 0;
+    if (!helper_) {
+        // No window, so no message could ever carry a result: say so now.
+        if (listener_)
+            listener_->OnManifestResult(ERR_USER, UM_ERR_HELPER_WINDOW, std::wstring());
+        return true;
+    }
     RequestManifest();
     return true;
 }
@@ -79,11 +100,10 @@ void UpdateModule::Stop()
 
 void UpdateModule::ResumeInstallerDownload()
 {
-    // Nothing to resume before the first start: the request has no values yet.
-    if (download_.IsRunning() || download_.LocalPath().empty())
+    // Nothing to fetch before the manifest named it.
+    if (download_.IsRunning() || downloading_ || !haveManifest_)
         return;
-    downloading_ = true;
-    SubmitDownload(&download_);
+    StartInstallerDownload();
 }
 
 // --- helper window -------------------------------------------------------------
@@ -201,8 +221,9 @@ void UpdateModule::HandleManifestDone(int errType, int code)
     packageUrl_ = values.url;
     sizeText_ = values.sizeText;
     md5_ = values.md5;
-    // A download that cannot start shows up later as no progress; the manifest
-    // stage itself did succeed.
+    haveManifest_ = true;
+    // A download that cannot start reports through its own result; the
+    // manifest stage itself did succeed.
     StartInstallerDownload();
     if (listener_)
         listener_->OnManifestResult(0, code, values.version);
@@ -212,12 +233,15 @@ void UpdateModule::HandleManifestDone(int errType, int code)
 
 bool UpdateModule::StartInstallerDownload()
 {
-    packagePath_ = packageDir_;
-    if (!CreateDir(packagePath_))
-        return false;
-    packagePath_ += L"\\";
-    packagePath_ += kPackageName;
+    packagePath_ = packageDir_ + L"\\" + kPackageName;
     downloading_ = true;
+    // The directory may have gone since the manifest was saved (removed by
+    // hand, a drive taken away). Without a result here the window would wait
+    // for ever, so the failure travels like a failed download and is retried.
+    if (!CreateDir(packageDir_)) {
+        Post(UM_DOWNLOAD_DONE, static_cast<WPARAM>(ERR_USER), static_cast<LPARAM>(UM_ERR_PACKAGE_DIR));
+        return false;
+    }
     const int64_t expected = ParseManifestSize(sizeText_);
     // Refused while the download runs: the running one reports.
     download_.Download(packageUrl_, packagePath_ + kTemporarySuffix, static_cast<uint64_t>(expected),

@@ -47,6 +47,14 @@ enum UpdateModuleError {
     // is left untouched, and the message is "安装失败" so the window retries
     // with a fresh download. No other path reports this code.
     UM_ERR_PACKAGE_CHECK = 3001,
+    // 3010-3019: the module could not do its part, so the listener is told
+    // instead of waiting for a result that would never come.
+    // The helper window cannot be created (OnManifestResult, reported at once
+    // by Start or RetryManifest; the next RetryManifest tries again).
+    UM_ERR_HELPER_WINDOW = 3010,
+    // The package directory is gone and cannot be created again
+    // (OnDownloadResult, "安装失败"; the window's retry tries again).
+    UM_ERR_PACKAGE_DIR = 3011,
 };
 
 class UpdateModule {
@@ -61,17 +69,25 @@ public:
                  const std::vector<std::wstring>& endpoints);
     ~UpdateModule();
 
-    // Creates the helper window (a failure is logged and Start goes on, but
-    // then no result ever reaches the listener), makes sure the package
-    // directory exists and asks for the manifest. False only when the
-    // directory cannot be created.
+    // Creates the helper window, makes sure the package directory exists and
+    // asks for the manifest. False only when the directory cannot be created.
+    // Without a helper window no result could ever arrive, so the listener
+    // hears OnManifestResult(3, UM_ERR_HELPER_WINDOW) before Start returns:
+    // the one listener call that does not come from the helper window.
     bool Start();
+    // The window's retry after a failed manifest stage: walks the endpoints
+    // again from the first, as Start does (a missing helper window is created
+    // again, the package directory made again). Nothing happens while the
+    // manifest request or the package download runs. False only when the
+    // directory cannot be created.
+    bool RetryManifest();
     // Cancels the manifest request and the package download without any
     // callback, and destroys the helper window: the listener hears nothing
     // more. Safe to call more than once.
     void Stop();
-    // The window's retry after a failed download: re-queues the package
-    // download with the values of its last start unless it is running.
+    // The window's retry after a failed download: starts the package download
+    // again with the manifest's values unless it is running (the package
+    // directory is made again if it went away). Nothing before the manifest.
     void ResumeInstallerDownload();
 
     // For diagnostics and tests.
@@ -91,6 +107,8 @@ private:
 
     void CreateHelperWindow();
     bool Post(UINT message, WPARAM wParam, LPARAM lParam);
+    // Starts the endpoint walk from the first endpoint (Start, RetryManifest).
+    bool BeginManifest();
     void RequestManifest();
     void HandleManifestDone(int errType, int code);
     bool StartInstallerDownload();
@@ -103,7 +121,8 @@ private:
     std::wstring packageDir_;
     IGameEventListener* listener_;
     std::vector<std::wstring> endpoints_;
-    int attempts_ = 0;  // manifest requests started; never reset
+    int attempts_ = 0;  // manifest requests started in the current walk
+    bool haveManifest_ = false;  // the package values below are read
     CHttpCommand manifestRequest_;
     std::wstring manifestText_;
     std::wstring packageUrl_;
