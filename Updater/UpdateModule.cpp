@@ -215,6 +215,14 @@ void UpdateModule::HandleManifestDone(int errType, int code)
             listener_->OnManifestResult(errType, code, std::wstring());
         return;
     }
+    // The copy and the package go into the package directory. Gone and not to
+    // be made again (a drive taken away), the stage failed: the window's retry
+    // fetches the manifest again.
+    if (!CreateDir(packageDir_)) {
+        if (listener_)
+            listener_->OnManifestResult(ERR_USER, UM_ERR_PACKAGE_DIR, std::wstring());
+        return;
+    }
     // A copy that cannot be written leaves the values of an earlier one.
     SaveManifestCopy(packageDir_, manifestText_);
     UpdateManifestValues values = ReadManifestValues(packageDir_);

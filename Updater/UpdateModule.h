@@ -52,8 +52,9 @@ enum UpdateModuleError {
     // The helper window cannot be created (OnManifestResult, reported at once
     // by Start or RetryManifest; the next RetryManifest tries again).
     UM_ERR_HELPER_WINDOW = 3010,
-    // The package directory is gone and cannot be created again
-    // (OnDownloadResult, "安装失败"; the window's retry tries again).
+    // The package directory is gone and cannot be created again: when the
+    // manifest arrives (OnManifestResult) or when the package download starts
+    // (OnDownloadResult, "安装失败"). The window's retry tries again.
     UM_ERR_PACKAGE_DIR = 3011,
 };
 

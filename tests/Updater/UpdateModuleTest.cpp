@@ -491,5 +491,125 @@ TEST_F(UpdaterTest, StartFailsWhenThePackageDirectoryCannotBeCreated)
     EXPECT_TRUE(server_->Requests(Path()).empty());
 }
 
+// --- every path ends in a result --------------------------------------------------------
+
+TEST_F(UpdaterTest, AFailedManifestStageCanBeWalkedAgainAndThenInstalls)
+{
+    PackageDir pkg;
+    const std::string content = ExpectedContent(2500, 21);
+    const std::string body = ManifestBody(PackageUrl("pkg", 2500, 21), "2500", Narrow(Md5Of(content)), "9");
+    RecordingListener listener;
+    // Both endpoints fail on the first walk; the primary heals afterwards.
+    UpdateModule module(pkg.Path(), &listener, {HealingEndpoint("primary", 503, 1, body), StatusEndpoint("second", 500)});
+    ASSERT_TRUE(module.Start());
+    ASSERT_TRUE(WaitForKind(listener, E::kManifest));
+    Settle();
+    ASSERT_EQ(1u, listener.events.size());
+    EXPECT_EQ(ERR_HTTP, listener.events[0].type);
+    EXPECT_EQ(500, listener.events[0].code);
+
+    ASSERT_TRUE(module.RetryManifest());
+    // A second retry while the walk runs changes nothing.
+    ASSERT_TRUE(module.RetryManifest());
+    ASSERT_TRUE(WaitForKind(listener, E::kDownload));
+    Settle();
+    ASSERT_EQ(2u, listener.Count(E::kManifest));
+    EXPECT_EQ(0, listener.Of(E::kManifest)[1].type);
+    EXPECT_EQ(L"9", listener.Of(E::kManifest)[1].text);
+    EXPECT_EQ(0, listener.First(E::kDownload).type);
+    EXPECT_TRUE(ReadBytes(pkg.Package()) == content);
+    EXPECT_EQ(2u, server_->Requests(Path("primary/")).size());
+    EXPECT_EQ(1u, server_->Requests(Path("second/")).size());
+}
+
+TEST_F(UpdaterTest, AHelperWindowThatCannotBeCreatedIsReportedAndMadeAgainOnRetry)
+{
+    PackageDir pkg;
+    const std::wstring prefix = L"_UPDATE_MODULE_HELPER_WINDOW_ORVEL";
+    const std::string body = ManifestBody(PackageUrl("pkg", 900, 22), "900", "", "");
+    const std::wstring endpoint = ManifestEndpoint("m", body);
+    int last = 0;
+    {
+        // Only to learn the process-wide counter.
+        RecordingListener probe;
+        UpdateModule one(pkg.Path(), &probe, {StatusEndpoint("unused", 404)});
+        ASSERT_TRUE(one.Start());
+        last = std::stoi(one.HelperClassName().substr(prefix.size()));
+    }
+    // The next module's class name is taken already, so its window cannot be made.
+    const std::wstring taken = prefix + std::to_wstring(last + 1);
+    WNDCLASSW wc = {};
+    wc.lpfnWndProc = DefWindowProcW;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = taken.c_str();
+    ASSERT_NE(0, RegisterClassW(&wc));
+
+    RecordingListener listener;
+    UpdateModule module(pkg.Path(), &listener, {endpoint});
+    EXPECT_TRUE(module.Start());
+    UnregisterClassW(taken.c_str(), GetModuleHandleW(nullptr));
+    ASSERT_EQ(1u, listener.events.size()) << "reported before Start returned";
+    EXPECT_EQ(E::kManifest, listener.events[0].kind);
+    EXPECT_EQ(ERR_USER, listener.events[0].type);
+    EXPECT_EQ(UM_ERR_HELPER_WINDOW, listener.events[0].code);
+    EXPECT_EQ(nullptr, module.HelperWindow());
+    EXPECT_TRUE(server_->Requests(Path("m/")).empty());
+
+    ASSERT_TRUE(module.RetryManifest());
+    EXPECT_NE(nullptr, module.HelperWindow());
+    ASSERT_TRUE(WaitForKind(listener, E::kDownload));
+    EXPECT_EQ(0, listener.First(E::kDownload).type);
+    EXPECT_TRUE(ReadBytes(pkg.Package()) == ExpectedContent(900, 22));
+}
+
+TEST_F(UpdaterTest, APackageDirectoryThatGoesAwayIsReportedAtEachStageAndRetried)
+{
+    testsupport::TempDir root;
+    const std::wstring parent = root / L"games";
+    const std::wstring dir = parent + L"\\pkg";
+    // Takes the directory away so that it cannot be made again: its parent
+    // becomes a file. Undone, the directory can be made once more.
+    auto takeAway = [&] {
+        testsupport::RemoveTree(parent);
+        ASSERT_TRUE(WriteBytes(parent, "not a directory"));
+    };
+    auto giveBack = [&] { ASSERT_TRUE(DeleteFileW(parent.c_str())); };
+
+    const std::string content = ExpectedContent(1800, 23);
+    const std::string pkgUrl = PackageUrl("pkg", 1800, 23, "&mode=status&code=500&times=1");
+    const std::string body = ManifestBody(pkgUrl, "1800", Narrow(Md5Of(content)), "");
+    RecordingListener listener;
+    UpdateModule module(dir, &listener, {SlowManifestEndpoint("m", body, 1000)});
+    ASSERT_TRUE(module.Start());
+    // Gone while the manifest is on its way: the manifest stage fails.
+    takeAway();
+    ASSERT_TRUE(WaitForKind(listener, E::kManifest));
+    Settle();
+    ASSERT_EQ(1u, listener.events.size());
+    EXPECT_EQ(ERR_USER, listener.events[0].type);
+    EXPECT_EQ(UM_ERR_PACKAGE_DIR, listener.events[0].code);
+    EXPECT_FALSE(module.RetryManifest()) << "still cannot be made";
+
+    giveBack();
+    ASSERT_TRUE(module.RetryManifest());
+    ASSERT_TRUE(WaitForKind(listener, E::kDownload, 15000));  // the first download answer is a 500
+    EXPECT_EQ(ERR_HTTP, listener.First(E::kDownload).type);
+
+    // Gone again before the window's retry of the download.
+    takeAway();
+    module.ResumeInstallerDownload();
+    ASSERT_TRUE(WaitFor([&] { return listener.Count(E::kDownload) == 2; }));
+    const E gone = listener.Of(E::kDownload)[1];
+    EXPECT_EQ(ERR_USER, gone.type);
+    EXPECT_EQ(UM_ERR_PACKAGE_DIR, gone.code);
+    EXPECT_EQ(kFailure, gone.text);
+
+    giveBack();
+    module.ResumeInstallerDownload();
+    ASSERT_TRUE(WaitFor([&] { return listener.Count(E::kDownload) == 3; }));
+    EXPECT_EQ(0, listener.Of(E::kDownload)[2].type);
+    EXPECT_TRUE(ReadBytes(dir + L"\\ovinstaller.exe") == content);
+}
+
 }  // namespace
 }  // namespace updatertest

@@ -122,6 +122,24 @@ std::wstring UpdaterTest::ManifestEndpoint(const std::string& name, const std::s
     return server_->Url(Path(name + "/ovinstall.txt?mode=stored&name=" + key));
 }
 
+std::wstring UpdaterTest::SlowManifestEndpoint(const std::string& name, const std::string& body, int ms)
+{
+    const std::string key = Key(name);
+    EXPECT_TRUE(Put(key, body)) << "cannot store the manifest " << key;
+    const size_t pieces = 10;
+    const size_t chunk = body.size() / pieces + 1;
+    return server_->Url(Path(name + "/ovinstall.txt?blob=" + key + "&mode=trickle&chunk=" + std::to_string(chunk) +
+                             "&delay=" + std::to_string(ms / static_cast<int>(pieces))));
+}
+
+std::wstring UpdaterTest::HealingEndpoint(const std::string& name, int status, int times, const std::string& healed)
+{
+    const std::string key = Key(name);
+    EXPECT_TRUE(Put(key, healed)) << "cannot store the manifest " << key;
+    return server_->Url(Path(name + "/ovinstall.txt?blob=" + key + "&mode=status&code=" + std::to_string(status) +
+                             "&times=" + std::to_string(times)));
+}
+
 std::wstring UpdaterTest::StatusEndpoint(const std::string& name, int status)
 {
     return server_->Url(Path(name + "/ovinstall.txt?mode=status&code=" + std::to_string(status)));
@@ -130,6 +148,13 @@ std::wstring UpdaterTest::StatusEndpoint(const std::string& name, int status)
 std::string UpdaterTest::PackageUrl(const std::string& name, uint64_t size, int seed, const std::string& extra)
 {
     return server_->NarrowUrl(Path(name + "?size=" + std::to_string(size) + "&seed=" + std::to_string(seed) + extra));
+}
+
+std::string UpdaterTest::StoredUrl(const std::string& name, const std::string& bytes, const std::string& extra)
+{
+    const std::string key = Key(name);
+    EXPECT_TRUE(Put(key, bytes)) << "cannot store " << key;
+    return server_->NarrowUrl(Path(name + "?blob=" + key + extra));
 }
 
 std::string UpdaterTest::ManifestBody(const std::string& url, const std::string& size, const std::string& md5,

@@ -60,11 +60,18 @@ protected:
 
     // Stores `body` on the server; the URL serves it at ".../<name>/ovinstall.txt".
     std::wstring ManifestEndpoint(const std::string& name, const std::string& body);
-    // An endpoint answering with `status`.
+    // The same, sent in small pieces over about `ms` milliseconds.
+    std::wstring SlowManifestEndpoint(const std::string& name, const std::string& body, int ms);
+    // An endpoint answering with `status`; with `times`, only its first
+    // `times` requests fail and later ones get the manifest `healed` serves.
     std::wstring StatusEndpoint(const std::string& name, int status);
+    std::wstring HealingEndpoint(const std::string& name, int status, int times, const std::string& healed);
     // A package of `size` pattern bytes (httptest::ExpectedContent(size, seed));
     // `extra` adds query parameters such as "&mode=trickle".
     std::string PackageUrl(const std::string& name, uint64_t size, int seed, const std::string& extra = "");
+    // `bytes` stored on the server and served at ".../<name>" (with `extra`
+    // query parameters such as "&mode=drop&after=100").
+    std::string StoredUrl(const std::string& name, const std::string& bytes, const std::string& extra = "");
     static std::string ManifestBody(const std::string& url, const std::string& size, const std::string& md5,
                                     const std::string& version);
     // Lower-case hex MD5 of `bytes`.
