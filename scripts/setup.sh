@@ -94,7 +94,12 @@ fi
 #   the half-width Latin letters of 宋体, so texts measured for 宋体 fit.
 # - Windows are not handed to a window manager: Xvfb runs none, and Wine would
 #   otherwise wait two seconds for one whenever a popup window is hidden.
-PREFIX_REG=$(printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]\r\n"宋体"="WenQuanYi Micro Hei Mono"\r\n"SimSun"="WenQuanYi Micro Hei Mono"\r\n"微软雅黑"="WenQuanYi Micro Hei"\r\n"Microsoft YaHei"="WenQuanYi Micro Hei"\r\n\r\n[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\r\n"Managed"="N"\r\n\r\n')
+# - A second fixed disk D: (the folder drive_d of the prefix), as on most
+#   Chinese users' machines: the installer proposes D: first. Wine reads the
+#   drive types when its server starts.
+PREFIX_REG=$(printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]\r\n"宋体"="WenQuanYi Micro Hei Mono"\r\n"SimSun"="WenQuanYi Micro Hei Mono"\r\n"微软雅黑"="WenQuanYi Micro Hei"\r\n"Microsoft YaHei"="WenQuanYi Micro Hei"\r\n\r\n[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\r\n"Managed"="N"\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Wine\\Drives]\r\n"d:"="hd"\r\n\r\n')
+mkdir -p "$WINEPREFIX/drive_d"
+[ -L "$WINEPREFIX/dosdevices/d:" ] || ln -s ../drive_d "$WINEPREFIX/dosdevices/d:"
 if [ "$(cat "$WINEPREFIX/.ov-settings" 2>/dev/null)" != "$PREFIX_REG" ]; then
   log "applying the prefix settings (fonts, window management)"
   reg=$BUILD/prefix.reg

@@ -38,8 +38,12 @@ def cache_value(name):
 PORT = int(cache_value("OV_E2E_PORT"))
 BASE = "http://127.0.0.1:%d" % PORT
 DRIVE_C = os.path.join(os.environ["WINEPREFIX"], "drive_c")
-INSTALL_DIR = os.path.join(DRIVE_C, "欧维网络", "欧维澄岳")
-WIN_INSTALL_DIR = "C:\\欧维网络\\欧维澄岳"
+# The test prefix has a second fixed disk D: (scripts/setup.sh), which the
+# installer proposes first.
+DRIVE_D = os.path.join(os.environ["WINEPREFIX"], "drive_d")
+INSTALL_ROOT = os.path.join(DRIVE_D, "欧维网络")
+INSTALL_DIR = os.path.join(INSTALL_ROOT, "欧维澄岳")
+WIN_INSTALL_DIR = "D:\\欧维网络\\欧维澄岳"
 
 # Control positions in the window (from the layout).
 INSTALL_BUTTON = (269, 259)
@@ -177,7 +181,7 @@ class InstallerTest(unittest.TestCase):
     def setUp(self):
         # A machine without an earlier installation, and a fresh server log.
         self.clear_traces()
-        shutil.rmtree(os.path.join(DRIVE_C, "欧维网络"), ignore_errors=True)
+        shutil.rmtree(INSTALL_ROOT, ignore_errors=True)
         urllib.request.urlopen(BASE + "/_clear", timeout=5).read()
         self.serve_manifest(md5=self.md5)
         self.serve_package("blob=package&mode=trickle&chunk=1048576&delay=100")

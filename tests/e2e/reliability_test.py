@@ -27,7 +27,7 @@ if QUICK:
     sys.argv.remove("--quick")
 
 import e2e_test as e2e  # noqa: E402  (the shared helpers; reads BUILD from argv[1])
-from e2e_test import BASE, BUILD, DRIVE_C, INSTALL_DIR, INSTALL_BUTTON, CLOSE_BUTTON, BOX_OK_BUTTON  # noqa: E402
+from e2e_test import BASE, BUILD, INSTALL_ROOT, INSTALL_DIR, INSTALL_BUTTON, CLOSE_BUTTON, BOX_OK_BUTTON  # noqa: E402
 
 PACKAGE_PATH = os.path.join(INSTALL_DIR, "ovinstaller.exe")
 PARTIAL_PATH = PACKAGE_PATH + ".yw"
@@ -78,7 +78,7 @@ class ReliabilityTest(unittest.TestCase):
 
     def setUp(self):
         e2e.InstallerTest.clear_traces(self)
-        shutil.rmtree(os.path.join(DRIVE_C, "欧维网络"), ignore_errors=True)
+        shutil.rmtree(INSTALL_ROOT, ignore_errors=True)
         urllib.request.urlopen(BASE + "/_clear", timeout=5).read()
         self.serve_manifest()
         self.serve_package(SLOW)
