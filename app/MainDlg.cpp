@@ -213,6 +213,11 @@ void CMainDlg::FailInstall(NoticeKind kind, ExitCode exitCode)
     KillTimer(hwnd_, kInstallTimer);
     installing_ = false;
     exitCode_ = exitCode;
+    // Not finished, whatever the animation had reached: the package may
+    // have done nothing at all.
+    if (percentLabel_)
+        percentLabel_->SetText(L"安装失败");
+    SetBarFill(static_cast<int>(BarWidth() * 0.9));
     // The run ends here: the notice is the last word, so it waits for the
     // user (any of its buttons), and no other notice stays beside it.
     if (failureBox_)

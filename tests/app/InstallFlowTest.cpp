@@ -453,7 +453,7 @@ TEST_F(InstallFlow, APackageThatCannotStartIsNamedAndEndsTheRunWithExitCodeTwo)
     ASSERT_EQ(1u, modals_.size());
     EXPECT_EQ(kNoticeCaption, modals_[0].caption);
     EXPECT_EQ(NoticeText(NoticeKind::kPackageStart), modals_[0].message);
-    EXPECT_EQ(L"安装中\n90%", modals_[0].percentLabel) << "no pretended progress";
+    EXPECT_EQ(L"安装失败", modals_[0].percentLabel) << "no pretended progress";
 }
 
 TEST_F(InstallFlow, ALauncherThatCannotStartIsNamedAndEndsTheRunWithExitCodeThree)
@@ -469,6 +469,7 @@ TEST_F(InstallFlow, ALauncherThatCannotStartIsNamedAndEndsTheRunWithExitCodeThre
     EXPECT_EQ(CMainDlg::kExitLauncherNotStarted, RunUntilQuit(30000));
     ASSERT_EQ(1u, modals_.size());
     EXPECT_EQ(NoticeText(NoticeKind::kLauncherStart), modals_[0].message);
+    EXPECT_EQ(L"安装失败", modals_[0].percentLabel) << "not 100 %: the client cannot run";
 }
 
 // While the package runs (after the ten-second phase), the window keeps

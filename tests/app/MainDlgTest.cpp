@@ -193,7 +193,7 @@ TEST_F(MainWindow, EveryTextFitsItsLabelInTheSkinsFont)
     HGDIOBJ old = SelectObject(dc, bmp);
 
     // Every size the label can show: up to three digits before each unit.
-    std::vector<std::wstring> texts = {L"0%", L"下载中\n剩0B"};
+    std::vector<std::wstring> texts = {L"0%", L"下载中\n剩0B", L"安装失败"};
     for (int p = 90; p <= 100; ++p)
         texts.push_back(Format(L"安装中\n%d%%", p));
     const uint64_t units[] = {1, 1024, 1024 * 1024, 1024ull * 1024 * 1024};

@@ -86,6 +86,7 @@ class ReliabilityTest(unittest.TestCase):
         self.started = time.time()
         self.cleanups = []
         self.recorded = False
+        self.most_notices = 0
 
     def tearDown(self):
         if not self.recorded:  # a failed or skipped case still gets its row
@@ -118,6 +119,12 @@ class ReliabilityTest(unittest.TestCase):
         time.sleep(1.0)
         e2e.click(wid, INSTALL_BUTTON)
         return run, wid
+
+    def watch_notices(self):
+        """Counts the failure notices open now; keeps the most seen in the case."""
+        open_now = len(windows_named(NOTICE))
+        self.most_notices = max(self.most_notices, open_now)
+        return open_now
 
     def wait_partial(self, at_least, run, timeout=60):
         """Waits until the partial file holds at least `at_least` bytes."""
@@ -158,6 +165,7 @@ class ReliabilityTest(unittest.TestCase):
                 with open(PACKAGE_PATH, "rb") as f:
                     return hashlib.md5(f.read()).hexdigest()
             self.assertIsNone(run.proc.poll(), "the installer ended before the package ran")
+            self.watch_notices()
             time.sleep(0.1)
         self.fail("the package did not run within %d s" % timeout)
 
@@ -215,14 +223,14 @@ class ReliabilityTest(unittest.TestCase):
         self.serve_package("blob=package&mode=drop&after=20000&after_max=400000&rseed=7&times=%d" % drops)
         run, _ = self.start_and_install()
         self.assertEqual(self.wait_package_ran(run, 30 + drops * 8), self.md5)
-        notices = len(windows_named(NOTICE))
         run.kill()
         requests = self.package_requests()
         self.assertEqual(len(requests), drops + 1)
         self.assertEqual(requests[0][2], "-")
         self.assertTrue(all(r[2].startswith("bytes=") for r in requests[1:]), "every retry resumes")
+        self.assertLessEqual(self.most_notices, 1, "more than one failure notice open at once")
         self.record("dropped connections x%d" % drops, runs=1,
-                    note="failure notices open at the end=%d" % notices)
+                    note="most failure notices open at once=%d" % self.most_notices)
 
     # -- 3. server ignores ranges after an interruption -------------------------------
     def test_3_a_server_that_ignores_ranges_restarts_from_zero(self):
@@ -351,6 +359,53 @@ class ReliabilityTest(unittest.TestCase):
         self.finish_and_check(run, timeout=30)
         self.assertIn("bytes=%d-" % partial, [r[2] for r in self.package_requests()])
         self.record("full package directory (3 MB volume)", runs=1, note="kept %d bytes" % partial)
+
+
+    # -- 8. a package that always fails its check -----------------------------------------
+    def test_8_a_package_that_always_fails_its_check_is_not_fetched_again_and_again(self):
+        # The server keeps sending the same wrong bytes: the window backs off
+        # at once instead of fetching them every five seconds.
+        watch = 45 if QUICK else 180
+        most = 3 if QUICK else 5
+        bad = bytearray(self.package)
+        bad[len(bad) // 3] ^= 0xFF
+        e2e.post("/_put?name=badpackage", bytes(bad))
+        self.serve_package("blob=badpackage")
+        run, _ = self.start_and_install()
+        end = time.time() + watch
+        while time.time() < end:
+            self.assertIsNone(run.proc.poll(), "the installer ended")
+            self.watch_notices()
+            time.sleep(0.5)
+        fetched = len(self.package_requests())
+        self.assert_not_run()
+        run.kill()
+        self.assertLessEqual(fetched, most, "fetched %d times in %d s" % (fetched, watch))
+        self.assertGreaterEqual(fetched, 2, "the window never tried again")
+        self.assertEqual(self.most_notices, 1)
+        self.record("package always fails its check, watched %d s" % watch, runs=1,
+                    note="fetched %d times, most notices open at once=%d" % (fetched, self.most_notices))
+
+    # -- 9. a manifest endpoint that heals -------------------------------------------------
+    def test_9_a_manifest_endpoint_that_heals_leads_to_an_install_without_any_action(self):
+        heal = 20 if QUICK else 60
+        e2e.post("/_route?path=/ovinstall.txt", b"mode=status&code=503")
+        run, _ = self.start_and_install()
+        end = time.time() + heal
+        while time.time() < end:
+            self.assertIsNone(run.proc.poll(), "the installer ended")
+            self.watch_notices()
+            time.sleep(0.5)
+        self.assert_not_run()
+        failed = len([r for r in e2e.server_log() if r[1] == "/ovinstall.txt"])
+        self.serve_manifest()  # healed; nobody clicks anything
+        healed = time.time()
+        self.assertEqual(self.wait_package_ran(run, 150), self.md5)
+        took = time.time() - healed
+        run.kill()
+        self.assertEqual(self.most_notices, 1)
+        self.record("manifest endpoint heals after %d s" % heal, runs=1,
+                    note="%d failed manifest requests, installed %.1f s after healing" % (failed, took))
 
 
 def print_table():
