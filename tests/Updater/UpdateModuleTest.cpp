@@ -525,29 +525,13 @@ TEST_F(UpdaterTest, AFailedManifestStageCanBeWalkedAgainAndThenInstalls)
 TEST_F(UpdaterTest, AHelperWindowThatCannotBeCreatedIsReportedAndMadeAgainOnRetry)
 {
     PackageDir pkg;
-    const std::wstring prefix = L"_UPDATE_MODULE_HELPER_WINDOW_ORVEL";
     const std::string body = ManifestBody(PackageUrl("pkg", 900, 22), "900", "", "");
     const std::wstring endpoint = ManifestEndpoint("m", body);
-    int last = 0;
-    {
-        // Only to learn the process-wide counter.
-        RecordingListener probe;
-        UpdateModule one(pkg.Path(), &probe, {StatusEndpoint("unused", 404)});
-        ASSERT_TRUE(one.Start());
-        last = std::stoi(one.HelperClassName().substr(prefix.size()));
-    }
-    // The next module's class name is taken already, so its window cannot be made.
-    const std::wstring taken = prefix + std::to_wstring(last + 1);
-    WNDCLASSW wc = {};
-    wc.lpfnWndProc = DefWindowProcW;
-    wc.hInstance = GetModuleHandleW(nullptr);
-    wc.lpszClassName = taken.c_str();
-    ASSERT_NE(0, RegisterClassW(&wc));
-
+    ASSERT_TRUE(BlockNextHelperClass());
     RecordingListener listener;
     UpdateModule module(pkg.Path(), &listener, {endpoint});
     EXPECT_TRUE(module.Start());
-    UnregisterClassW(taken.c_str(), GetModuleHandleW(nullptr));
+    ReleaseNextHelperClass();
     ASSERT_EQ(1u, listener.events.size()) << "reported before Start returned";
     EXPECT_EQ(E::kManifest, listener.events[0].kind);
     EXPECT_EQ(ERR_USER, listener.events[0].type);

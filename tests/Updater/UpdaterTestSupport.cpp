@@ -88,6 +88,40 @@ void UpdaterTest::SetUp()
     uiThread_ = GetCurrentThreadId();
 }
 
+void UpdaterTest::TearDown()
+{
+    ReleaseNextHelperClass();
+    HttpEngineTest::TearDown();
+}
+
+bool UpdaterTest::BlockNextHelperClass()
+{
+    const std::wstring prefix = L"_UPDATE_MODULE_HELPER_WINDOW_ORVEL";
+    int last = 0;
+    {
+        // Only to learn the process-wide count of helper classes.
+        RecordingListener probe;
+        testsupport::TempDir dir;
+        UpdateModule module(dir.Path(), &probe, {StatusEndpoint("helper-probe", 404)});
+        if (!module.Start())
+            return false;
+        last = std::stoi(module.HelperClassName().substr(prefix.size()));
+    }
+    blockedClass_ = prefix + std::to_wstring(last + 1);
+    WNDCLASSW wc = {};
+    wc.lpfnWndProc = DefWindowProcW;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = blockedClass_.c_str();
+    return RegisterClassW(&wc) != 0;
+}
+
+void UpdaterTest::ReleaseNextHelperClass()
+{
+    if (!blockedClass_.empty())
+        UnregisterClassW(blockedClass_.c_str(), GetModuleHandleW(nullptr));
+    blockedClass_.clear();
+}
+
 std::string UpdaterTest::Key(const std::string& name) const
 {
     std::string key = Path(name);

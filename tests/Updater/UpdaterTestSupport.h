@@ -78,6 +78,12 @@ protected:
     std::wstring Md5Of(const std::string& bytes);
     static std::string Narrow(const std::wstring& ascii) { return std::string(ascii.begin(), ascii.end()); }
 
+    // Takes the helper window class name the next update module will ask
+    // for, so that its window cannot be made; the name is given back by
+    // ReleaseNextHelperClass (and at the end of the test).
+    bool BlockNextHelperClass();
+    void ReleaseNextHelperClass();
+
     bool WaitForKind(const RecordingListener& listener, ListenerEvent::Kind kind, DWORD timeoutMs = 10000)
     {
         return WaitFor([&] { return listener.Count(kind) > 0; }, timeoutMs);
@@ -88,8 +94,11 @@ protected:
     DWORD uiThread_ = 0;
     testsupport::TempDir scratch_;
 
+    void TearDown() override;
+
 private:
     bool Put(const std::string& key, const std::string& body);
+    std::wstring blockedClass_;
     std::string Key(const std::string& name) const;
 };
 

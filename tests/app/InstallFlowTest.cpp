@@ -419,22 +419,10 @@ TEST_F(InstallFlow, AHelperWindowThatCannotBeMadeIsToldAndTriedAgain)
 {
     const std::string bytes = httptest::ExpectedContent(3000, 35);
     const std::wstring endpoint = Manifest("m", PackageUrl("pkg", bytes.size(), 35), bytes);
-    const std::wstring prefix = L"_UPDATE_MODULE_HELPER_WINDOW_ORVEL";
-    int last = 0;
-    {
-        UpdateModule probe(pkg_.Path(), win_.get(), {StatusEndpoint("unused", 404)});
-        ASSERT_TRUE(probe.Start());
-        last = std::stoi(probe.HelperClassName().substr(prefix.size()));
-    }
-    const std::wstring taken = prefix + std::to_wstring(last + 1);
-    WNDCLASSW wc = {};
-    wc.lpfnWndProc = DefWindowProcW;
-    wc.hInstance = GetModuleHandleW(nullptr);
-    wc.lpszClassName = taken.c_str();
-    ASSERT_NE(0, RegisterClassW(&wc));
+    ASSERT_TRUE(BlockNextHelperClass());
     win_->endpoints = {endpoint};
     Click(L"btn_install");
-    UnregisterClassW(taken.c_str(), GetModuleHandleW(nullptr));
+    ReleaseNextHelperClass();
     ASSERT_FALSE(win_->noticeTexts.empty());
     EXPECT_EQ(NoticeText(NoticeKind::kSystem), win_->noticeTexts[0]);
     EXPECT_TRUE(Until([&] { return Installing(); }));

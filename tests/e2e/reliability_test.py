@@ -2,13 +2,15 @@
 """Reliability campaign: the real OvSetup.exe (local build) under Wine, driven
 like e2e_test.py, against the fault server misbehaving on purpose: killed and
 restarted mid-download, dropped connections, a server that forgets ranges, bad
-answers of every kind, a corrupt partial file, a close during the download, and
-an unwritable or full package directory. Every case ends by itself within its
+answers of every kind, a corrupt partial file, a close during the download, an
+unwritable or full package directory, a package that always fails its check,
+and a manifest endpoint that fails for a while and then heals. Every case ends by itself within its
 own time bound and prints its counted figures; a summary table closes the run.
 
 Usage: reliability_test.py BUILD_DIR [--quick] [unittest arguments]
   --quick  the short version CI runs (fewer kill points, fewer drops, no
-           stalled-server case); the full run is the one the README's table is from.
+           stalled-server case, shorter watches of the failing check and the
+           failing manifest); the full run is the one the README's table is from.
 Needs DISPLAY, WINEPREFIX (a prefix of its own) and xdotool, like e2e_test.py.
 """
 
