@@ -238,7 +238,7 @@ bool CMainDlg::QueryFreeBytes(const std::wstring& path, uint64_t* bytes)
     std::wstring dir = path;
     for (;;) {
         ULARGE_INTEGER available = {};
-        if (!dir.empty() && GetDiskFreeSpaceExW(dir.c_str(), &available, nullptr, nullptr)) {
+        if (GetDiskFreeSpaceExW(dir.c_str(), &available, nullptr, nullptr)) {
             *bytes = available.QuadPart;
             return true;
         }

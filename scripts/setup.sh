@@ -101,7 +101,7 @@ PREFIX_REG=$(printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_U
 mkdir -p "$WINEPREFIX/drive_d"
 [ -L "$WINEPREFIX/dosdevices/d:" ] || ln -s ../drive_d "$WINEPREFIX/dosdevices/d:"
 if [ "$(cat "$WINEPREFIX/.ov-settings" 2>/dev/null)" != "$PREFIX_REG" ]; then
-  log "applying the prefix settings (fonts, window management)"
+  log "applying the prefix settings (fonts, window management, drive D:)"
   reg=$BUILD/prefix.reg
   printf '%s' "$PREFIX_REG" | iconv -f UTF-8 -t UTF-16 > "$reg"
   xvfb-run -a -s "-screen 0 1024x768x24" wine regedit "$(winepath -w "$reg")"
