@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cwctype>
 #include <set>
 
 #include "Http/HttpLog.h"
@@ -86,6 +87,29 @@ void PostEvent(CCurlBase* transfer, void (*func)(const CRefPtr<CCurlBase>&, V), 
     typedef MainThreadTask2<CRefPtr<CCurlBase>, const CRefPtr<CCurlBase>&, V, V> Task;
     CRefPtr<MainThreadTaskBase> task(new Task(func, CRefPtr<CCurlBase>(transfer), value));
     PostMainThreadTask(&RunTaskTrampoline, task);
+}
+
+// "HTTP/1.1 200 OK", "HTTP/2 302": libcurl hands every answer's status line
+// to the header callback first.
+bool IsStatusLine(const std::string& line)
+{
+    return line.size() >= 5 && _strnicmp(line.c_str(), "HTTP/", 5) == 0;
+}
+
+// First byte of "bytes FIRST-LAST/SIZE" (a Content-Range value); -1 for any
+// other form.
+int64_t RangeStart(const std::wstring& value)
+{
+    if (value.size() < 7 || _wcsnicmp(value.c_str(), L"bytes ", 6) != 0)
+        return -1;
+    size_t at = 6;
+    while (at < value.size() && value[at] == L' ')
+        ++at;
+    if (at >= value.size() || !iswdigit(value[at]))
+        return -1;
+    wchar_t* end = nullptr;
+    const long long first = _wcstoi64(value.c_str() + at, &end, 10);
+    return (end && *end == L'-') ? first : -1;
 }
 
 class StreamLockGuard {
@@ -221,6 +245,7 @@ size_t CCurlBase::ReadCallback(char* buffer, size_t size, size_t count, void* us
 CCurlHttp::CCurlHttp(CurlListener* listener) : CCurlBase(listener)
 {
     InitializeCriticalSection(&streamLock_);
+    InitializeCriticalSection(&headerLock_);
 }
 
 CCurlHttp::~CCurlHttp()
@@ -236,7 +261,14 @@ CCurlHttp::~CCurlHttp()
         readStream_ = nullptr;
     }
     headers_.Reset();
+    DeleteCriticalSection(&headerLock_);
     DeleteCriticalSection(&streamLock_);
+}
+
+ProtoValue CCurlHttp::Headers() const
+{
+    StreamLockGuard guard(&headerLock_);
+    return headers_;
 }
 
 void CCurlHttp::SetWriteStream(OBaseStream* stream)
@@ -283,7 +315,14 @@ bool CCurlHttp::Prepare(const std::wstring& url, int method, uint64_t resumeOffs
     uploadSize_ = 0;
     uploadPosition_ = 0;
     httpStatus_ = kStatusUnknown;
-    headers_.Reset();
+    blockDone_ = true;
+    rangeFrom_ = method == kMethodPost ? 0 : resumeOffset;
+    rangeAnswer_ = kRangeNotAsked;
+    unfollowedRedirect_ = false;
+    {
+        StreamLockGuard guard(&headerLock_);
+        headers_.Reset();
+    }
 
     const std::string narrowUrl = ToNarrow(url);
     bool ok = true;
@@ -333,31 +372,72 @@ bool CCurlHttp::Prepare(const std::wstring& url, int method, uint64_t resumeOffs
     return ok;
 }
 
+void CCurlHttp::BeginAnswer()
+{
+    blockDone_ = false;
+    long status = kStatusUnknown;
+    int rc = 89;  // "no handle" stands for a failed query
+    if (easy_) {
+        rc = static_cast<int>(curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &status));
+        httpStatus_ = static_cast<int>(status);
+    }
+    if (rc != 0 || httpStatus_ > 399 || httpStatus_ < 100)
+        HTTP_LOG_CF(LOG_ERROR, kSource, L"CCurlHttp::OnRecieveHeader HTTP error code:%d httpcode:%d ", rc, httpStatus_);
+    // Headers of an interim answer or of a redirect describe that answer only:
+    // a length they announce is not the length of what follows.
+    StreamLockGuard guard(&headerLock_);
+    headers_.Reset();
+}
+
+void CCurlHttp::DecideRange()
+{
+    if (!resumeRequested_)
+        return;
+    if (httpStatus_ == 206) {
+        int64_t first = -1;
+        {
+            StreamLockGuard guard(&headerLock_);
+            first = RangeStart(headers_.Find(L"Content-Range").string());
+        }
+        if (first >= 0 && static_cast<uint64_t>(first) == rangeFrom_) {
+            rangeAnswer_ = kRangeKept;
+            return;
+        }
+        // Bytes from elsewhere in the resource: appended, they would corrupt
+        // the file; written from its start, they would leave a hole.
+        HTTP_LOG_CF(LOG_ERROR, kSource, L"httpcode==206 range start:%lld asked:%lld", static_cast<long long>(first),
+                    static_cast<long long>(rangeFrom_));
+        rangeAnswer_ = kRangeRefused;
+    } else {
+        // The server ignored the byte range and sends the whole body: the
+        // partial file must be emptied before the first byte is appended.
+        HTTP_LOG_CF(LOG_INFO, kSource, L"httpcode==200 不支持断点续传，清空文件");
+        rangeAnswer_ = kRangeIgnored;
+    }
+    StreamLockGuard guard(&streamLock_);
+    if (writeStream_ && IsActive())
+        writeStream_->Discard();
+}
+
 int32_t CCurlHttp::OnRecieveHeader(const char* data, int32_t size)
 {
-    if (httpStatus_ == kStatusUnknown || (httpStatus_ >= 300 && httpStatus_ <= 399)) {
-        long status = kStatusUnknown;
-        int rc = 89;  // "no handle" stands for a failed query
-        if (easy_) {
-            rc = static_cast<int>(curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &status));
-            httpStatus_ = static_cast<int>(status);
-        }
-        if (rc != 0 || httpStatus_ > 399 || httpStatus_ < 100)
-            HTTP_LOG_CF(LOG_ERROR, kSource, L"CCurlHttp::OnRecieveHeader HTTP error code:%d httpcode:%d ", rc, httpStatus_);
-
-        if (httpStatus_ == 200 && resumeRequested_) {
-            // The server ignored the byte range and sends the whole body: the
-            // partial file must be emptied before the first byte is appended.
-            HTTP_LOG_CF(LOG_INFO, kSource, L"httpcode==200 不支持断点续传，清空文件");
-            StreamLockGuard guard(&streamLock_);
-            if (writeStream_ && IsActive())
-                writeStream_->Discard();
-        }
+    const std::string line(data, data + std::max<int32_t>(size, 0));
+    if (blockDone_) {
+        // After a header block only a status line starts another answer (the
+        // final one after an interim 1xx, or the next hop of a redirect);
+        // anything else is a trailer after a chunked body, no answer of its own.
+        if (httpStatus_ != kStatusUnknown && !IsStatusLine(line))
+            return size;
+        BeginAnswer();
     }
+    const bool blank = line == "\r\n" || line == "\n";
+    if (blank)
+        blockDone_ = true;
 
     if (httpStatus_ >= 100 && httpStatus_ <= 399) {
-        std::string line(data, data + std::max<int32_t>(size, 0));
-        if (line == "\r\n" || line == "\n") {
+        if (blank) {
+            if (!IsPassingStatus(httpStatus_))
+                DecideRange();
             PostHttpCode(httpStatus_);
         } else {
             const size_t colon = line.find(':');
@@ -366,6 +446,7 @@ int32_t CCurlHttp::OnRecieveHeader(const char* data, int32_t size)
                 std::wstring value = ToWide(line.substr(colon + 1));
                 Trim(name);
                 Trim(value);
+                StreamLockGuard guard(&headerLock_);
                 headers_[name] = ProtoValue(value);
             }
         }
@@ -383,6 +464,16 @@ int32_t CCurlHttp::OnRecieveBody(const char* data, int32_t size)
         HTTP_LOG_F(LOG_ERROR, kSource, L"CCurlHttp::OnRecieveBody HTTP error  httpcode:%d %s", httpStatus_, wide.c_str());
         return 0;
     }
+    if (IsPassingStatus(httpStatus_)) {
+        // libcurl hands over a redirect's body only when it does not follow
+        // it (no usable Location): the exchange ends here, without the
+        // resource that was asked for.
+        HTTP_LOG_F(LOG_ERROR, kSource, L"CCurlHttp::OnRecieveBody redirect not followed httpcode:%d", httpStatus_);
+        unfollowedRedirect_ = true;
+        return 0;
+    }
+    if (rangeAnswer_ == kRangeRefused)
+        return 0;
     StreamLockGuard guard(&streamLock_);
     // Checked again under the lock: once the owner has closed the streams no
     // byte may reach them.

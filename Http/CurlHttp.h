@@ -9,8 +9,9 @@
 // every queued event can each hold it; a request makes a new one per attempt.
 //
 // Threads: construction, Prepare, SetActive(false) and CloseStreams on the UI
-// thread; the On* callbacks on the worker thread only. The header tree and the
-// write stream are read on the UI thread only after OnHttpCode or OnDone.
+// thread; the On* callbacks on the worker thread only. The header tree is
+// copied out under its lock; the write stream and the other results are read
+// on the UI thread only after OnHttpCode or OnDone.
 // Ownership: the object owns its easy handle and its two streams.
 
 #include <winsock2.h>
@@ -105,11 +106,26 @@ private:
     DWORD lastEventTick_ = 0;
 };
 
+// An interim (1xx) answer or a redirect: another answer follows it, and only
+// that one may decide the outcome of the exchange.
+inline bool IsPassingStatus(int status)
+{
+    return (status >= 100 && status <= 199) || (status >= 300 && status <= 399);
+}
+
 class CCurlHttp : public CCurlBase {
 public:
     // Status value meaning "no response seen yet".
     enum { kStatusUnknown = 700 };
     enum { kMethodGet = 1, kMethodPost = 2 };
+    // What the final answer made of a ranged request, decided on the worker
+    // before the first body byte.
+    enum RangeAnswer {
+        kRangeNotAsked,  // no resume requested, or no final answer yet
+        kRangeKept,      // a 206 for our range: the body continues the file
+        kRangeIgnored,   // the whole resource came instead: the file was emptied
+        kRangeRefused,   // a 206 for another range: emptied, and no byte written
+    };
 
     explicit CCurlHttp(CurlListener* listener);
     ~CCurlHttp() override;
@@ -126,10 +142,20 @@ public:
     // libcurl refused something (logged); the handle may then be missing.
     bool Prepare(const std::wstring& url, int method, uint64_t resumeOffset, int connectTimeoutSeconds);
 
-    const ProtoValue& Headers() const { return headers_; }
+    // The headers of the latest answer (a new answer's status line clears
+    // them), copied under the lock that the worker takes to add them.
+    ProtoValue Headers() const;
     int HttpStatus() const { return httpStatus_; }
     bool ResumeRequested() const { return resumeRequested_; }
     void SetResumeRequested(bool on) { resumeRequested_ = on; }
+    // UI thread, once OnHttpCode of a final 2xx answer arrived.
+    RangeAnswer RangeOutcome() const { return rangeAnswer_.load(); }
+    // UI thread, after OnDone: the exchange ended on a redirect that libcurl
+    // did not follow (no usable Location), so that answer is the final one.
+    bool EndedOnRedirect(CURLcode code) const
+    {
+        return httpStatus_ >= 300 && httpStatus_ <= 399 && (code == CURLE_OK || unfollowedRedirect_);
+    }
     uint64_t UploadSize() const { return uploadSize_; }
     uint64_t UploadPosition() const { return uploadPosition_; }
 
@@ -140,8 +166,21 @@ public:
     IBaseStream* ReadStream() const { return readStream_; }
 
 private:
+    // Worker: a status line starts an answer; its status is read from libcurl
+    // and the previous answer's headers are dropped.
+    void BeginAnswer();
+    // Worker, at the end of a final 2xx answer's headers: keeps, empties or
+    // refuses the partial file of a ranged request.
+    void DecideRange();
+
     ProtoValue headers_;
     int httpStatus_ = kStatusUnknown;
+    // The previous header block has ended (or none has begun): the next line
+    // is a new answer's status line, or a trailer after a chunked body.
+    bool blockDone_ = true;
+    uint64_t rangeFrom_ = 0;
+    std::atomic<RangeAnswer> rangeAnswer_{kRangeNotAsked};
+    bool unfollowedRedirect_ = false;
     uint64_t uploadSize_ = 0;
     uint64_t uploadPosition_ = 0;
     bool resumeRequested_ = false;
@@ -151,4 +190,8 @@ private:
     // closing: the active flag stops new callbacks, this stops a running one
     // from racing the close.
     CRITICAL_SECTION streamLock_;
+    // Guards the header tree: the worker clears and fills it while the UI
+    // thread may be copying it out (the event of an interim answer or a
+    // redirect is handled while the next answer's headers arrive).
+    mutable CRITICAL_SECTION headerLock_;
 };

@@ -37,7 +37,9 @@ void ClassifyResult(const ProtoValue& result, int& code, int& type)
     } else if (result.Has(L"user") && CodeOf(result, L"user") != 0) {
         code = static_cast<int>(CodeOf(result, L"user"));
         type = ERR_USER;
-    } else if (result.Has(L"http") && (CodeOf(result, L"http") < 100 || CodeOf(result, L"http") > 399)) {
+    } else if (result.Has(L"http") && (CodeOf(result, L"http") < 100 || CodeOf(result, L"http") > 299)) {
+        // Only final answers are recorded: a 3xx here is a redirect that could
+        // not be followed, and the resource never came.
         code = static_cast<int>(CodeOf(result, L"http"));
         type = ERR_HTTP;
     } else if (result.Has(L"curl") && CodeOf(result, L"curl") != 0) {
@@ -98,6 +100,16 @@ bool CHttpBase::Stop()
     return true;
 }
 
+void CHttpBase::NoteUnfollowedRedirect(CURLcode code)
+{
+    CCurlHttp* http = Http();
+    if (http && http->EndedOnRedirect(code)) {
+        OV_LOG(LOG_ERROR, kSource, L"redirect without a usable Location httpcode:%d url:%s",
+               http->HttpStatus(), url_.c_str());
+        result_[L"http"][L"code"] = http->HttpStatus();
+    }
+}
+
 void CHttpBase::ReleaseTransfer()
 {
     if (!transfer_)
@@ -134,6 +146,10 @@ bool CHttpCommand::Start()
 
 void CHttpCommand::OnHttpCode(int status)
 {
+    // An interim answer or a redirect is followed by another: only the final
+    // one is recorded (an unfollowed redirect is noted when the exchange ends).
+    if (IsPassingStatus(status))
+        return;
     result_[L"http"][L"code"] = status;
 }
 
@@ -143,6 +159,7 @@ void CHttpCommand::Done(CURLcode curlCode)
         return;
     std::string body;
     result_[L"curl"][L"code"] = static_cast<int>(curlCode);
+    NoteUnfollowedRedirect(curlCode);
     if (CCurlHttp* http = Http()) {
         if (OBaseStream* out = http->WriteStream()) {
             if (out->ErrorCode() != 0 || out->ErrorType() != 0)

@@ -35,7 +35,8 @@ enum ErrType { ERR_OK = 0, ERR_SYS = 1, ERR_CRT = 2, ERR_USER = 3, ERR_HTTP = 4,
 const wchar_t* ErrTypeName(int type);
 
 // The pair an attempt's result tree reduces to: the first match of sys, user,
-// http (status outside 100-399), curl; otherwise (0, 0).
+// http (a status below 100, above 399, or a final 3xx: a redirect that could
+// not be followed), curl; otherwise (0, 0).
 void ClassifyResult(const ProtoValue& result, int& code, int& type);
 
 class CHttpBase {
@@ -105,6 +106,9 @@ protected:
         retryWait_ = true;
         retryWaitSince_ = GetTickCount();
     }
+    // At OnDone, before the transfer is let go: a redirect that libcurl did
+    // not follow is the final answer, and goes into the result as a failure.
+    void NoteUnfollowedRedirect(CURLcode code);
 
     CRefPtr<CCurlBase> transfer_;
     CHttpMgr* manager_;

@@ -204,6 +204,7 @@ bool CHttpDownloadFile::Stop()
     received_ = 0;
     sinceLastTick_ = 0;
     contentLength_ = 0;
+    lengthUnannounced_ = false;
     return CHttpBase::Stop();
 }
 
@@ -211,8 +212,21 @@ void CHttpDownloadFile::Done(CURLcode curlCode)
 {
     if (!running_)
         return;
+    NoteUnfollowedRedirect(curlCode);
+    const bool checkLength = lengthUnannounced_ && curlCode == CURLE_OK && expectedSize_ != 0;
     Stop();
     result_[L"curl"][L"code"] = static_cast<int>(curlCode);
+    if (checkLength) {
+        // Nothing was announced to check before the body: a body that ended
+        // early (a connection closed between chunks) or ran long is found out
+        // here, rather than passed on as the file.
+        const int64_t size = DownloadLocalFileSize(localPath_);
+        if (size != static_cast<int64_t>(expectedSize_)) {
+            HTTP_LOG_TF(LOG_ERROR, LOG_ERROR, kSource, L"长度不一致 预期值:%lld 实际值:%lld",
+                        static_cast<long long>(expectedSize_), static_cast<long long>(size));
+            result_[L"user"][L"code"] = static_cast<int>(DOWNLOAD_ERR_LENGTH_MISMATCH);
+        }
+    }
     int code = 0;
     int type = 0;
     Classify(code, type);
@@ -243,37 +257,55 @@ void CHttpDownloadFile::OnHttpCode(int status)
         HTTP_LOG_F(LOG_INFO, kSource, L"重定向中...  url:%s", url_.c_str());
         return;
     }
-    result_[L"http"][L"code"] = status;
-    CCurlHttp* http = Http();
-    if (!http)
+    // An interim answer: the final one follows, with its own headers.
+    if (IsPassingStatus(status))
         return;
-    if (status == 200 && http->ResumeRequested()) {
+    result_[L"http"][L"code"] = status;
+    // An error answer ends the attempt without a byte of it in the file.
+    CCurlHttp* http = Http();
+    if (status < 200 || status > 299 || !http)
+        return;
+    switch (http->RangeOutcome()) {
+    case CCurlHttp::kRangeIgnored:
         HTTP_LOG_CF(LOG_INFO, kSource, L"不支持断点续传 url:%s", url_.c_str());
         resumeOffset_ = 0;
+        break;
+    case CCurlHttp::kRangeRefused:
+        // The worker has emptied the file: the next attempt asks for all of it
+        // instead of meeting the same answer again.
+        HTTP_LOG_TF(LOG_ERROR, LOG_ERROR, kSource, L"断点续传范围不符 url:%s", url_.c_str());
+        RejectAnswer(0);
+        return;
+    default:
+        break;
     }
-    const ProtoValue& length = http->Headers().Find(L"Content-Length");
-    if (length.type() != ProtoValue::kWide)
-        return;
-    const long long value = _wcstoi64(length.string().c_str(), nullptr, 10);
-    if (value == 0)
-        return;
-    contentLength_ = static_cast<uint64_t>(value);
-    if (expectedSize_ != 0 && contentLength_ + resumeOffset_ != expectedSize_) {
-        HTTP_LOG_TF(LOG_ERROR, LOG_ERROR, kSource, L"长度不一致 预期值:%lld 实际值:%lld", static_cast<long long>(expectedSize_),
-                    static_cast<long long>(contentLength_ + resumeOffset_));
-        const uint64_t keep = resumeOffset_;
-        Stop();
-        // The body streams into the file on the worker while this event travels
-        // here, so part of the rejected answer is already written. Cut it off
-        // (the stream is closed now): a later resume must not build on it, and
-        // a package without a checksum would otherwise run with foreign bytes.
-        TruncateDownload(localPath_, keep);
-        if (doneCallback_)
-            doneCallback_(userData_, ERR_USER, DOWNLOAD_ERR_LENGTH_MISMATCH);
-        return;
+    const long long value = _wcstoi64(http->Headers().Find(L"Content-Length").string().c_str(), nullptr, 10);
+    if (value <= 0) {
+        lengthUnannounced_ = true;
+        contentLength_ = expectedSize_ > resumeOffset_ ? expectedSize_ - resumeOffset_ : 0;
+    } else {
+        contentLength_ = static_cast<uint64_t>(value);
+        if (expectedSize_ != 0 && contentLength_ + resumeOffset_ != expectedSize_) {
+            HTTP_LOG_TF(LOG_ERROR, LOG_ERROR, kSource, L"长度不一致 预期值:%lld 实际值:%lld",
+                        static_cast<long long>(expectedSize_), static_cast<long long>(contentLength_ + resumeOffset_));
+            RejectAnswer(resumeOffset_);
+            return;
+        }
     }
-    if (progressCallback_)
+    if (progressCallback_ && contentLength_ != 0)
         progressCallback_(userData_, resumeOffset_ + contentLength_, resumeOffset_, 0);
+}
+
+void CHttpDownloadFile::RejectAnswer(uint64_t keep)
+{
+    Stop();
+    // The body streams into the file on the worker while the event that
+    // rejects it travels here, so part of it is already written. Cut it off
+    // (the stream is closed now): a later resume must not build on it, and a
+    // package without a checksum would otherwise run with foreign bytes.
+    TruncateDownload(localPath_, keep);
+    if (doneCallback_)
+        doneCallback_(userData_, ERR_USER, DOWNLOAD_ERR_LENGTH_MISMATCH);
 }
 
 void CHttpDownloadFile::OnProgressTick()
@@ -285,10 +317,13 @@ void CHttpDownloadFile::OnProgressTick()
     sinceLastTick_ = 0;
     if (speedSamples_.size() > kMaxSpeedSamples)
         speedSamples_.pop_front();
-    uint32_t sum = 0;
+    // The mean of the samples held: one per second, so bytes per second, and
+    // right from the first second rather than a tenth of it.
+    uint64_t sum = 0;
     for (uint32_t sample : speedSamples_)
         sum += sample;
-    progressCallback_(userData_, resumeOffset_ + contentLength_, resumeOffset_ + received_, sum / 10);
+    const uint32_t speed = static_cast<uint32_t>(sum / speedSamples_.size());
+    progressCallback_(userData_, resumeOffset_ + contentLength_, resumeOffset_ + received_, speed);
 }
 
 void CHttpDownloadFile::AddRecvBytes(int64_t bytes)

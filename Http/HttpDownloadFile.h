@@ -5,9 +5,9 @@
 // (total, completed, speed) once a second.
 //
 // Threads: CHttpDownloadFile runs on the UI thread. DownloadWriteFile::Write,
-// and Discard when a server ignores the byte range, run on the worker thread
-// under the transfer's stream lock; Open, Close and the other Discard calls run
-// on the UI thread while no worker can reach the stream.
+// and Discard when a server does not answer for our byte range, run on the
+// worker thread under the transfer's stream lock; Open, Close and the other
+// Discard calls run on the UI thread while no worker can reach the stream.
 // Ownership: the transfer owns the DownloadWriteFile; the file stays open
 // while the transfer lives and is closed when the request lets it go.
 
@@ -112,5 +112,12 @@ private:
     uint64_t received_ = 0;
     uint32_t sinceLastTick_ = 0;
     uint64_t contentLength_ = 0;
+    // The final answer announced no length (a chunked body): progress is shown
+    // against the expected size, and the file is checked once the body ended.
+    bool lengthUnannounced_ = false;
     std::deque<uint32_t> speedSamples_;
+
+    // Ends the attempt as a length mismatch, cutting the file back to `keep`
+    // bytes (the body of the rejected answer may already be in it).
+    void RejectAnswer(uint64_t keep);
 };

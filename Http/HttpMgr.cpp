@@ -118,10 +118,13 @@ uint64_t CHttpMgr::Add(CHttpBase* request)
         return request->Id();
     }
     request->SetAdded(++g_sequence, GetTickCount());
+    const uint64_t id = request->Id();
     requests_.push_back(request);
+    // Schedule may start the request, and a start can report at once to a
+    // callback that deletes it: it is not touched after this.
     if (!request->IsRetryWait())
         Schedule();
-    return request->Id();
+    return id;
 }
 
 bool CHttpMgr::Remove(CHttpBase* request)

@@ -8,17 +8,29 @@
 
 std::string ToNarrow(const std::wstring& wide)
 {
+    return ToNarrow(wide, CP_ACP);
+}
+
+std::string ToNarrow(const std::wstring& wide, unsigned codePage)
+{
     if (wide.empty())
         return std::string();
-    const int capacity = static_cast<int>(2 * wide.size() + 1);
-    std::vector<char> buf(static_cast<size_t>(capacity));
-    BOOL usedDefault = FALSE;
     // WideCharToMultiByte refuses a default character for UTF-8 code pages; those
     // can represent everything anyway, so no replacement is needed there.
-    const UINT acp = GetACP();
-    const bool utf = (acp == CP_UTF8 || acp == CP_UTF7);
-    int n = WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), buf.data(), capacity,
-                                utf ? nullptr : " ", utf ? nullptr : &usedDefault);
+    const UINT cp = codePage == CP_ACP ? GetACP() : codePage;
+    const bool utf = (cp == CP_UTF8 || cp == CP_UTF7);
+    const char* replacement = utf ? nullptr : " ";
+    BOOL usedDefault = FALSE;
+    BOOL* usedDefaultOut = utf ? nullptr : &usedDefault;
+    const int length = static_cast<int>(wide.size());
+    // Measured first: a character takes up to two bytes in the Chinese code
+    // page, but up to three (four for a surrogate pair) in UTF-8, which
+    // Windows offers as the system code page.
+    const int capacity = WideCharToMultiByte(codePage, 0, wide.data(), length, nullptr, 0, replacement, usedDefaultOut);
+    if (capacity <= 0)
+        return std::string();
+    std::vector<char> buf(static_cast<size_t>(capacity));
+    int n = WideCharToMultiByte(codePage, 0, wide.data(), length, buf.data(), capacity, replacement, usedDefaultOut);
     if (n <= 0)
         return std::string();
     return std::string(buf.data(), static_cast<size_t>(n));

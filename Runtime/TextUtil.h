@@ -9,9 +9,11 @@
 #include <cstdarg>
 #include <string>
 
-// ANSI code page → wide / wide → ANSI code page. Characters the code page
-// cannot hold become a space. Failures give an empty string.
+// ANSI code page → wide / wide → ANSI code page (or the given code page).
+// Characters the code page cannot hold become a space. Failures give an empty
+// string.
 std::string ToNarrow(const std::wstring& wide);
+std::string ToNarrow(const std::wstring& wide, unsigned codePage);
 std::wstring ToWide(const std::string& narrow);
 // UTF-8 → wide, for manifest bodies.
 std::wstring Utf8ToWide(const std::string& narrow);

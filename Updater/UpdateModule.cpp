@@ -8,6 +8,7 @@
 #include "Updater/PackageCheck.h"
 #include "Updater/UpdateManifest.h"
 #include "app/CommonUtils.h"
+#include "app/FileSecurity.h"
 
 namespace {
 
@@ -19,6 +20,18 @@ const wchar_t kFailureText[] = L"安装失败";
 // Registrations of helper window classes in this process; each module's class
 // gets the next number, so modules never share a class.
 int g_helperRegistrations = 0;
+
+// Notices of a refused package directory, one per cause (short enough for
+// one line of the notice box).
+const wchar_t* RefusalText(int code)
+{
+    switch (code) {
+    case UM_ERR_DIR_LINK: return L"安装路径中有链接，已停止安装！";
+    case UM_ERR_DIR_IS_FILE: return L"安装目录被同名文件占用！";
+    case UM_ERR_FILE_UNSAFE: return L"安装文件无法安全写入！";
+    default: return L"无法创建安装目录，请检查磁盘！";
+    }
+}
 
 // The helper window also swallows these (timers and the numbers right after
 // the module's own messages) without default processing.
@@ -52,34 +65,81 @@ UpdateModule::~UpdateModule()
     Stop();
 }
 
+bool IsPackageDirRefusal(int errType, int code)
+{
+    return errType == ERR_USER && code >= 3020 && code <= 3029;
+}
+
 bool UpdateModule::Start()
 {
     CreateHelperWindow();
-    return BeginManifest();
+    BeginManifest();
+    return true;
 }
 
-bool UpdateModule::RetryManifest()
+void UpdateModule::RetryManifest()
 {
     if (manifestRequest_.IsRunning() || downloading_)
-        return true;
+        return;
     if (!helper_)
         CreateHelperWindow();
-    return BeginManifest();
+    BeginManifest();
 }
 
-bool UpdateModule::BeginManifest()
+void UpdateModule::BeginManifest()
 {
-    if (!CreateDir(packageDir_))
-        return false;
     attempts_ = 0;
     if (!helper_) {
         // No window, so no message could ever carry a result: say so now.
         if (listener_)
             listener_->OnManifestResult(ERR_USER, UM_ERR_HELPER_WINDOW, std::wstring());
-        return true;
+        return;
+    }
+    if (const int refusal = SecurePackageDir()) {
+        Refuse(refusal);
+        return;
     }
     RequestManifest();
-    return true;
+}
+
+int UpdateModule::SecurePackageDir()
+{
+    // Before creating (the creation would follow a link), then again once the
+    // directory is held open, when nothing on its path can change any more.
+    PathCheck check = CheckPathForLinks(packageDir_);
+    int code = 0;
+    if (check.verdict == PathVerdict::kSafe && !CreateDir(packageDir_))
+        code = UM_ERR_DIR_CREATE;
+    if (!code && check.verdict == PathVerdict::kSafe && !packageDirPin_.Pinned() && !packageDirPin_.Pin(packageDir_)) {
+        OV_LOG(LOG_ERROR, kSource, L"[UM] cannot hold the package directory:%u", static_cast<unsigned>(GetLastError()));
+        code = UM_ERR_DIR_CREATE;
+    }
+    if (check.verdict == PathVerdict::kSafe)
+        check = CheckPathForLinks(packageDir_);
+    if (check.verdict == PathVerdict::kLink)
+        code = UM_ERR_DIR_LINK;
+    else if (check.verdict == PathVerdict::kFileInTheWay)
+        code = UM_ERR_DIR_IS_FILE;
+    if (code) {
+        OV_LOG(LOG_ERROR, kSource, L"[UM] package directory refused:%d dir:%s at:%s", code, packageDir_.c_str(),
+               check.at.c_str());
+        packageDirPin_.Release();
+    }
+    return code;
+}
+
+void UpdateModule::Refuse(int code)
+{
+    manifestRequest_.Stop();
+    download_.Stop();
+    downloading_ = false;
+    Post(UM_DIRECTORY_REFUSED, static_cast<WPARAM>(code), 0);
+}
+
+void UpdateModule::HandleDirectoryRefused(int code)
+{
+    if (listener_)
+        listener_->OnDownloadResult(ERR_USER, code, RefusalText(code));
 }
 
 void UpdateModule::Stop()
@@ -88,6 +148,7 @@ void UpdateModule::Stop()
     download_.Stop();
     manifestText_.clear();
     downloading_ = false;
+    packageDirPin_.Release();
     if (helper_) {
         // Posted messages still queued for the window go with it.
         if (!DestroyWindow(helper_))
@@ -100,10 +161,23 @@ void UpdateModule::Stop()
 
 void UpdateModule::ResumeInstallerDownload()
 {
-    // Nothing to fetch before the manifest named it.
-    if (download_.IsRunning() || downloading_ || !haveManifest_)
+    // Nothing to resume before the first start: the request has no values
+    // yet. Nothing either while a result is still on its way.
+    if (download_.IsRunning() || downloading_ || packagePath_.empty())
         return;
-    StartInstallerDownload();
+    // The first start stopped at its file: start afresh.
+    if (download_.LocalPath().empty()) {
+        StartInstallerDownload();
+        return;
+    }
+    if (const int refusal = SecurePackageDir()) {
+        Refuse(refusal);
+        return;
+    }
+    if (!PrepareTemporaryFile())
+        return;
+    downloading_ = true;
+    SubmitDownload(&download_);
 }
 
 // --- helper window -------------------------------------------------------------
@@ -152,6 +226,9 @@ LRESULT CALLBACK UpdateModule::HelperWindowProc(HWND hwnd, UINT message, WPARAM 
             break;
         case UM_DOWNLOAD_DONE:
             self->HandleDownloadDone(static_cast<int>(wParam), static_cast<int>(lParam));
+            break;
+        case UM_DIRECTORY_REFUSED:
+            self->HandleDirectoryRefused(static_cast<int>(wParam));
             break;
         default:
             break;
@@ -215,12 +292,14 @@ void UpdateModule::HandleManifestDone(int errType, int code)
             listener_->OnManifestResult(errType, code, std::wstring());
         return;
     }
-    // The copy and the package go into the package directory. Gone and not to
-    // be made again (a drive taken away), the stage failed: the window's retry
-    // fetches the manifest again.
-    if (!CreateDir(packageDir_)) {
-        if (listener_)
-            listener_->OnManifestResult(ERR_USER, UM_ERR_PACKAGE_DIR, std::wstring());
+    // The copy is read back: only administrators may be able to change it.
+    int refusal = SecurePackageDir();
+    if (!refusal && !PrepareInstallerFile(ManifestCopyPath(packageDir_))) {
+        OV_LOG(LOG_ERROR, kSource, L"[UM] cannot secure the manifest copy:%u", static_cast<unsigned>(GetLastError()));
+        refusal = UM_ERR_FILE_UNSAFE;
+    }
+    if (refusal) {
+        Refuse(refusal);
         return;
     }
     // A copy that cannot be written leaves the values of an earlier one.
@@ -229,7 +308,6 @@ void UpdateModule::HandleManifestDone(int errType, int code)
     packageUrl_ = values.url;
     sizeText_ = values.sizeText;
     md5_ = values.md5;
-    haveManifest_ = true;
     // A download that cannot start reports through its own result; the
     // manifest stage itself did succeed.
     StartInstallerDownload();
@@ -241,21 +319,32 @@ void UpdateModule::HandleManifestDone(int errType, int code)
 
 bool UpdateModule::StartInstallerDownload()
 {
-    packagePath_ = packageDir_ + L"\\" + kPackageName;
-    downloading_ = true;
-    // The directory may have gone since the manifest was saved (removed by
-    // hand, a drive taken away). Without a result here the window would wait
-    // for ever, so the failure travels like a failed download and is retried.
-    if (!CreateDir(packageDir_)) {
-        Post(UM_DOWNLOAD_DONE, static_cast<WPARAM>(ERR_USER), static_cast<LPARAM>(UM_ERR_PACKAGE_DIR));
+    if (const int refusal = SecurePackageDir()) {
+        Refuse(refusal);
         return false;
     }
+    packagePath_ = packageDir_ + L"\\" + kPackageName;
+    if (!PrepareTemporaryFile())
+        return false;
+    downloading_ = true;
     const int64_t expected = ParseManifestSize(sizeText_);
     // Refused while the download runs: the running one reports.
     download_.Download(packageUrl_, packagePath_ + kTemporarySuffix, static_cast<uint64_t>(expected),
                        reinterpret_cast<uintptr_t>(helper_), &UpdateModule::DownloadDoneCallback,
                        &UpdateModule::DownloadProgressCallback);
     return true;
+}
+
+bool UpdateModule::PrepareTemporaryFile()
+{
+    // The package is this file renamed, and a rename keeps the descriptor.
+    if (PrepareInstallerFile(TemporaryPath()))
+        return true;
+    OV_LOG(LOG_ERROR, kSource, L"[UM] cannot secure the partial download:%u path:%s",
+           static_cast<unsigned>(GetLastError()), TemporaryPath().c_str());
+    downloading_ = true;  // its end is reported like any other
+    Post(UM_DOWNLOAD_DONE, static_cast<WPARAM>(ERR_SYS), static_cast<LPARAM>(DOWNLOAD_ERR_OPEN));
+    return false;
 }
 
 void UpdateModule::DownloadProgressCallback(uintptr_t userData, uint64_t total, uint64_t completed, uint32_t speed)
@@ -332,6 +421,13 @@ void UpdateModule::FinishPackage(int& errType, int& code, std::wstring& message)
         errType = ERR_USER;
         code = UM_ERR_PACKAGE_CHECK;
         message = kFailureText;
+        return;
+    }
+    // Deleted and renamed with administrator rights: not through a link.
+    if (const int refusal = SecurePackageDir()) {
+        errType = ERR_USER;
+        code = refusal;
+        message = RefusalText(refusal);
         return;
     }
     if (!DeleteFileOnce(packagePath_) || !MoveFileOnce(temporary, packagePath_)) {

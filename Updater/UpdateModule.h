@@ -27,6 +27,7 @@
 #include "Http/HttpCommand.h"
 #include "Http/HttpDownloadFile.h"
 #include "Runtime/ProtoValue.h"
+#include "app/PathSafety.h"
 
 class IGameEventListener;
 
@@ -35,6 +36,7 @@ enum UpdateModuleMessage : UINT {
     UM_MANIFEST_DONE = 2024,      // wParam error type, lParam error code
     UM_DOWNLOAD_PROGRESS = 2025,  // the figures are in the progress record
     UM_DOWNLOAD_DONE = 2026,      // wParam error type, lParam error code
+    UM_DIRECTORY_REFUSED = 2027,  // wParam the refusal code (UM_ERR_DIR_*)
 };
 
 // Codes of OnDownloadResult that come from the module itself (error type 3).
@@ -52,11 +54,18 @@ enum UpdateModuleError {
     // The helper window cannot be created (OnManifestResult, reported at once
     // by Start or RetryManifest; the next RetryManifest tries again).
     UM_ERR_HELPER_WINDOW = 3010,
-    // The package directory is gone and cannot be created again: when the
-    // manifest arrives (OnManifestResult) or when the package download starts
-    // (OnDownloadResult, "安装失败"). The window's retry tries again.
-    UM_ERR_PACKAGE_DIR = 3011,
+    // The package directory is refused; the message is a notice for the user
+    // saying why. Nothing is fetched or written there, and nothing follows:
+    // retrying would not change the cause.
+    UM_ERR_DIR_LINK = 3020,     // a junction or symbolic link on its path
+    UM_ERR_DIR_IS_FILE = 3021,  // a file where one of its folders must be
+    UM_ERR_DIR_CREATE = 3022,   // it cannot be created or held open
+    UM_ERR_FILE_UNSAFE = 3023,  // the manifest copy cannot be made the installer's own file
 };
+
+// True for the results that refuse the package directory (error type 3,
+// codes 3020 to 3029).
+bool IsPackageDirRefusal(int errType, int code);
 
 class UpdateModule {
 public:
@@ -70,25 +79,29 @@ public:
                  const std::vector<std::wstring>& endpoints);
     ~UpdateModule();
 
-    // Creates the helper window, makes sure the package directory exists and
-    // asks for the manifest. False only when the directory cannot be created.
-    // Without a helper window no result could ever arrive, so the listener
-    // hears OnManifestResult(3, UM_ERR_HELPER_WINDOW) before Start returns:
-    // the one listener call that does not come from the helper window.
+    // Creates the helper window, makes sure the package directory exists with
+    // no link on its path, holds it open, and asks for the manifest. A refused
+    // directory is reported to the listener as OnDownloadResult(3,
+    // UM_ERR_DIR_*, notice) instead; the same check runs again before the
+    // download starts and before the package is moved into place. Without a
+    // helper window no result could ever arrive, so the listener hears
+    // OnManifestResult(3, UM_ERR_HELPER_WINDOW) before Start returns: the one
+    // listener call that does not come from the helper window. Every outcome
+    // reaches the listener, so the result is always true.
     bool Start();
     // The window's retry after a failed manifest stage: walks the endpoints
     // again from the first, as Start does (a missing helper window is created
-    // again, the package directory made again). Nothing happens while the
-    // manifest request or the package download runs. False only when the
-    // directory cannot be created.
-    bool RetryManifest();
+    // again, the directory checked again). Nothing happens while the manifest
+    // request or the package download runs.
+    void RetryManifest();
     // Cancels the manifest request and the package download without any
     // callback, and destroys the helper window: the listener hears nothing
     // more. Safe to call more than once.
     void Stop();
-    // The window's retry after a failed download: starts the package download
-    // again with the manifest's values unless it is running (the package
-    // directory is made again if it went away). Nothing before the manifest.
+    // The window's retry after a failed download: re-queues the package
+    // download with the values of its last start unless it is running (or
+    // starts it, when its first start stopped at the partial file), after
+    // checking the directory and preparing the partial file again.
     void ResumeInstallerDownload();
 
     // For diagnostics and tests.
@@ -107,9 +120,19 @@ private:
     static void DownloadProgressCallback(uintptr_t userData, uint64_t total, uint64_t completed, uint32_t speed);
 
     void CreateHelperWindow();
+    // Checks the package directory's path for links, creates what is missing,
+    // pins the directory and checks again. 0, or the refusal code (logged).
+    int SecurePackageDir();
+    // Tells the listener, through the helper window, that the directory is refused.
+    void Refuse(int code);
+    void HandleDirectoryRefused(int code);
+    // Gives the partial download the installer's own descriptor before a byte
+    // goes in; on failure reports it like a file that cannot be opened (the
+    // window's retry tries again).
+    bool PrepareTemporaryFile();
     bool Post(UINT message, WPARAM wParam, LPARAM lParam);
     // Starts the endpoint walk from the first endpoint (Start, RetryManifest).
-    bool BeginManifest();
+    void BeginManifest();
     void RequestManifest();
     void HandleManifestDone(int errType, int code);
     bool StartInstallerDownload();
@@ -123,7 +146,6 @@ private:
     IGameEventListener* listener_;
     std::vector<std::wstring> endpoints_;
     int attempts_ = 0;  // manifest requests started in the current walk
-    bool haveManifest_ = false;  // the package values below are read
     CHttpCommand manifestRequest_;
     std::wstring manifestText_;
     std::wstring packageUrl_;
@@ -137,6 +159,8 @@ private:
     ProtoValue progress_;
     HWND helper_ = nullptr;
     std::wstring className_;
+    // Holds the package directory open from Start on.
+    DirectoryPin packageDirPin_;
 
     UpdateModule(const UpdateModule&) = delete;
     UpdateModule& operator=(const UpdateModule&) = delete;

@@ -54,9 +54,13 @@ std::wstring FormatSize(uint64_t bytes)
 
 bool CreateDir(const std::wstring& path)
 {
-    if (PathFileExistsW(path.c_str()))
+    const DWORD attrs = GetFileAttributesW(path.c_str());
+    if (attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_DIRECTORY))
         return true;
-    int ret = SHCreateDirectoryExW(nullptr, path.c_str(), nullptr);
+    // A file where the directory must be is a failure: calling it a directory
+    // would send every later step into the file, retrying without end.
+    const int ret =
+        attrs != INVALID_FILE_ATTRIBUTES ? ERROR_FILE_EXISTS : SHCreateDirectoryExW(nullptr, path.c_str(), nullptr);
     if (ret == ERROR_SUCCESS)
         return true;
     OV_LOG_AT(LOG_ERROR, 708, L".\\CommonUtils", L"CreateDir：%s ret：%d", path.c_str(), ret);

@@ -23,8 +23,9 @@ std::wstring GetModuleDir();
 // read "0KB" (and likewise at each border).
 std::wstring FormatSize(uint64_t bytes);
 
-// True when the path exists (whatever it is) or was created with all missing
-// parents. A failure is logged with the system's result.
+// True when the directory exists or was created with all missing parents;
+// false when a file is in the way or creation fails. A failure is logged with
+// the system's result (ERROR_FILE_EXISTS for a file at the path itself).
 bool CreateDir(const std::wstring& path);
 
 // One attempt each; a failed attempt pauses 1 ms so a caller's retry loop

@@ -29,7 +29,6 @@ struct Row {
 // First match wins; no match is the network's.
 const Row kRows[] = {
     {Stage::kAny, ERR_USER, UM_ERR_HELPER_WINDOW, UM_ERR_HELPER_WINDOW, static_cast<int>(NoticeKind::kSystem)},
-    {Stage::kAny, ERR_USER, UM_ERR_PACKAGE_DIR, UM_ERR_PACKAGE_DIR, kLocal},
     // The checksum, and the publisher's signature right after it.
     {Stage::kDownload, ERR_USER, UM_ERR_PACKAGE_CHECK, UM_ERR_PACKAGE_CHECK + 1,
      static_cast<int>(NoticeKind::kPackageCheck)},

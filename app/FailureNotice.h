@@ -10,12 +10,14 @@
 // - The local side: a temporary file that cannot be opened (sys 2020), a write
 //   the system refused (sys errors of the file, "disk full" among them), a
 //   write libcurl gave up on after its retries (curl 23: the engine only knows
-//   the write failed), an old package that cannot be replaced, a package
-//   directory that cannot be created. Only "disk full" names its cause; for
+//   the write failed), an old package that cannot be replaced. Only "disk
+//   full" names its cause; for
 //   the others the free space on the package's volume decides between "full"
 //   and "cannot write" (fewer free bytes than the download still needs).
 // - Everything else (HTTP statuses, transfer errors, a wrong length) is the
 //   network's or the server's.
+// A refused package directory (3020-3029, IsPackageDirRefusal) is not here:
+// the update module words those notices itself, and they are not retried.
 //
 // Threads: any; no state.
 

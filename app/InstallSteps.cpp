@@ -8,12 +8,12 @@
 #include "Runtime/Logger.h"
 #include "Runtime/TextUtil.h"
 #include "app/CommonUtils.h"
+#include "app/LauncherIni.h"
+#include "app/UserStart.h"
 
 namespace {
 
 const wchar_t kIniName[] = L"OrvelLaucher.ini";
-const wchar_t kIniSection[] = L"Orvelnet-Launcher";
-const wchar_t kIniKey[] = L"InstallPath";
 const char kRegistryKey[] = "SOFTWARE\\OrvelLauncher";
 const wchar_t kRegistryValue[] = L"InstPath";
 const wchar_t kLauncherName[] = L"OrvelLauncher.exe";
@@ -78,11 +78,11 @@ InstalledLauncher FindInstalledLauncher()
     if (ini.empty() || !AppendPath(ini, kIniName))
         return result;
 
-    wchar_t value[2048] = {};
-    GetPrivateProfileStringW(kIniSection, kIniKey, L"", value, 2048, ini.c_str());
-    if (value[0] && PathFileExistsW(value)) {
+    // Only an ini that administrators alone can change names a program to start.
+    const std::wstring fromIni = TrustedLauncherFromIni(ini);
+    if (!fromIni.empty() && PathFileExistsW(fromIni.c_str())) {
         result.found = true;
-        result.launcherPath = value;
+        result.launcherPath = fromIni;
         return result;
     }
 
@@ -184,7 +184,7 @@ DWORD StartLauncherAndFinish(PROCESS_INFORMATION* installer, const std::wstring&
     }
     const std::wstring launcher = LauncherPathIn(installDir);
     const std::wstring commandLine = launchNumber > 0 ? LauncherCommandLine(launcher, launchNumber) : std::wstring();
-    const DWORD started = StartProcess(launcher, commandLine, nullptr);
+    const DWORD started = StartAsSignedInUser(launcher, commandLine);
     if (!packageIsLocal)
         DeleteFileW(installerPath.c_str());
     return started;

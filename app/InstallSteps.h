@@ -21,7 +21,8 @@ struct InstalledLauncher {
     std::wstring installDir;
 };
 
-// Looks in "OrvelLaucher.ini" of the common application-data folder, then in
+// Looks in "OrvelLaucher.ini" of the common application-data folder (trusted
+// only when administrators alone can change it, see LauncherIni.h), then in
 // HKLM "SOFTWARE\OrvelLauncher" value "InstPath" (the 32-bit registry view,
 // where the launcher's own 32-bit installer writes it).
 InstalledLauncher FindInstalledLauncher();
@@ -55,9 +56,9 @@ DWORD RunInstaller(const std::wstring& installerPath, const std::wstring& instal
 void WaitForProcessPumping(HANDLE process);
 
 // Waits for the package (when it was started; see WaitForProcessPumping),
-// closes its handles, starts the launcher installed in `installDir` (with the
-// launch number when it is above 0, else with an empty command line) and
-// deletes a downloaded package. Returns the launcher's start result (0 or a
-// system error).
+// closes its handles, starts the launcher installed in `installDir` with the
+// signed-in user's rights (see UserStart.h; with the launch number when it is
+// above 0, else with an empty command line) and deletes a downloaded package.
+// Returns the launcher's start result (0 or a system error).
 DWORD StartLauncherAndFinish(PROCESS_INFORMATION* installer, const std::wstring& installDir, unsigned launchNumber,
                              const std::wstring& installerPath, bool packageIsLocal);

@@ -1,7 +1,5 @@
 #include "app/MainDlg.h"
 
-#include <shellapi.h>
-
 #include "Runtime/TextUtil.h"
 #include "Updater/Endpoints.h"
 #include "Updater/UpdateModule.h"
@@ -10,6 +8,7 @@
 #include "app/InstallSteps.h"
 #include "app/MsgBoxDlg.h"
 #include "app/RetrySchedule.h"
+#include "app/UserStart.h"
 #include "ui/Control.h"
 #include "ui/Option.h"
 #include "ui/SkinResources.h"
@@ -76,8 +75,9 @@ void CMainDlg::PrepareWindow()
         installDir_ = found.installDir;  // an earlier installation's directory is proposed
     if (found.found) {
         launcherPath_ = found.launcherPath;
-        if (StartProcess(launcherPath_, LauncherCommandLine(launcherPath_, static_cast<unsigned>(launchNumber_)),
-                         nullptr) == 0) {
+        // With the signed-in user's rights, not this installer's.
+        if (StartAsSignedInUser(launcherPath_,
+                                LauncherCommandLine(launcherPath_, static_cast<unsigned>(launchNumber_))) == 0) {
             Close(1);
             return;
         }
@@ -145,7 +145,7 @@ void CMainDlg::Notify(TNotifyRecord& msg)
                 UpdateFreeSpace();
             }
         } else if (sender == agreementLink_ && sender) {
-            ShellExecuteW(hwnd_, L"open", LicenceUrl(), nullptr, nullptr, SW_SHOWNORMAL);
+            OpenAsSignedInUser(hwnd_, LicenceUrl());
         }
     } else if (msg.type == L"textchanged" && sender && sender == dirEdit_) {
         installDir_ = dirEdit_->GetText();
@@ -174,14 +174,19 @@ void CMainDlg::ShowAgreementWarning()
 
 void CMainDlg::ShowNotice(NoticeKind kind, bool mayOpen)
 {
+    ShowNotice(NoticeText(kind), mayOpen);
+}
+
+void CMainDlg::ShowNotice(const std::wstring& text, bool mayOpen)
+{
     if (failureBox_) {
-        failureBox_->SetMessage(NoticeText(kind));
+        failureBox_->SetMessage(text);
         return;
     }
     if (!mayOpen)
         return;
     // Modeless: the installer stays usable and the box frees itself.
-    failureBox_ = CMsgBoxDlg::Open(hwnd_, NoticeText(kind), L"提示信息", L"澄岳提示");
+    failureBox_ = CMsgBoxDlg::Open(hwnd_, text, L"提示信息", L"澄岳提示");
     if (failureBox_)
         failureBox_->TrackIn(&failureBox_);
 }
@@ -261,10 +266,9 @@ void CMainDlg::StartDownloadPhase()
         return;
     }
     updater_ = CreateUpdater(packageDir_);
-    // A package directory that cannot be made is a failed manifest stage: the
-    // user is told and the retry tries again (it may be a drive coming back).
-    if (!updater_->Start())
-        OnStageFailed(FailureStage::kManifest, ERR_USER, UM_ERR_PACKAGE_DIR);
+    // Every outcome, a refused directory included, reaches this window as a
+    // listener call.
+    updater_->Start();
 }
 
 void CMainDlg::OnRetryTimer()
@@ -272,11 +276,10 @@ void CMainDlg::OnRetryTimer()
     KillTimer(hwnd_, kRetryTimer);
     if (!updater_)
         return;
-    if (retryStage_ == FailureStage::kDownload) {
+    if (retryStage_ == FailureStage::kDownload)
         updater_->ResumeInstallerDownload();
-    } else if (!updater_->RetryManifest()) {
-        OnStageFailed(FailureStage::kManifest, ERR_USER, UM_ERR_PACKAGE_DIR);
-    }
+    else
+        updater_->RetryManifest();
 }
 
 void CMainDlg::UpdateFreeSpace()
@@ -346,6 +349,13 @@ void CMainDlg::OnDownloadResult(int errType, int code, const std::wstring& messa
             percentLabel_->SetText(L"安装中\n90%");
         SetBarFill(static_cast<int>(BarWidth() * 0.9));
         SetTimer(hwnd_, kInstallTimer, kInstallTickMs, nullptr);
+        return;
+    }
+    if (IsPackageDirRefusal(errType, code)) {
+        // Retrying would meet the same directory: the notice says why instead
+        // (the module gives its text), and it always shows.
+        KillTimer(hwnd_, kRetryTimer);
+        ShowNotice(message, true);
         return;
     }
     OnStageFailed(FailureStage::kDownload, errType, code);

@@ -85,9 +85,10 @@ protected:
 
 private:
     void ShowAgreementWarning();
-    // Shows `kind`'s text: in the open notice if there is one, else in a new
-    // one when `mayOpen`.
+    // Shows `text` (`kind`'s): in the open notice if there is one, else in
+    // a new one when `mayOpen`.
     void ShowNotice(NoticeKind kind, bool mayOpen);
+    void ShowNotice(const std::wstring& text, bool mayOpen);
     // A failed stage: tell the user (once per progress) and arm the retry.
     void OnStageFailed(FailureStage stage, int errType, int code);
     // The hand-over failed: say what could not start, then end the run with `exitCode`.

@@ -45,20 +45,17 @@ if [ ! -f "$CURL_PREFIX/lib/libcurl.a" ] || [ ! -f "$CURL_PREFIX/bin/curl.exe" ]
   log "fetching Debian's curl source package"
   APTDIR=$DEPS/apt
   mkdir -p "$APTDIR/lists/partial" "$APTDIR/cache/archives/partial" "$DEPS/src"
-  # Source entries from the machine's own mirror, kept private so /etc/apt is untouched.
-  URIS=$(awk '/^URIs:/{print $2; exit}' /etc/apt/sources.list.d/debian.sources 2>/dev/null || true)
-  [ -n "$URIS" ] || URIS=http://deb.debian.org/debian
-  SUITE=$(. /etc/os-release && echo "${VERSION_CODENAME:-bookworm}")
-  cat > "$APTDIR/sources.sources" <<SRC
-Types: deb-src
-URIs: $URIS
-Suites: $SUITE $SUITE-updates
-Components: main
-Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
-SRC
+  # Source entries for exactly the archives this machine's apt already uses
+  # (its mirror, suites and keys), kept private so /etc/apt is untouched. No
+  # archive is named here: without sources of its own the machine cannot
+  # build, and the script says so.
+  python3 "$ROOT/scripts/deb-src-entries.py" > "$APTDIR/sources.sources"
   APTOPTS=(-o Dir::Etc::SourceParts=/nonexistent -o "Dir::Etc::SourceList=$APTDIR/sources.sources"
            -o "Dir::State::Lists=$APTDIR/lists" -o "Dir::Cache=$APTDIR/cache")
-  apt-get "${APTOPTS[@]}" update -q
+  # An archive of the machine's that offers no source packages (a vendor's
+  # binary-only one) fails its part of the update; the Debian ones still
+  # count, and a missing curl source package stops the next step by itself.
+  apt-get "${APTOPTS[@]}" update -q || log "some apt sources offer no source packages; going on with the others"
   rm -rf "$DEPS/src"/curl-*
   (cd "$DEPS/src" && apt-get "${APTOPTS[@]}" source --download-only curl)
   dsc=$(ls "$DEPS/src"/curl_*.dsc | sort -V | tail -n 1)
@@ -94,14 +91,17 @@ fi
 #   the half-width Latin letters of 宋体, so texts measured for 宋体 fit.
 # - Windows are not handed to a window manager: Xvfb runs none, and Wine would
 #   otherwise wait two seconds for one whenever a popup window is hidden.
+# - A crashing program is not held open by the crash dialog of Wine's
+#   debugger, which nobody can click on a virtual display: the debugger prints
+#   its backtrace and the program ends at once, failing its test.
 # - A second fixed disk D: (the folder drive_d of the prefix), as on most
 #   Chinese users' machines: the installer proposes D: first. Wine reads the
 #   drive types when its server starts.
-PREFIX_REG=$(printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]\r\n"宋体"="WenQuanYi Micro Hei Mono"\r\n"SimSun"="WenQuanYi Micro Hei Mono"\r\n"微软雅黑"="WenQuanYi Micro Hei"\r\n"Microsoft YaHei"="WenQuanYi Micro Hei"\r\n\r\n[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\r\n"Managed"="N"\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Wine\\Drives]\r\n"d:"="hd"\r\n\r\n')
+PREFIX_REG=$(printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]\r\n"宋体"="WenQuanYi Micro Hei Mono"\r\n"SimSun"="WenQuanYi Micro Hei Mono"\r\n"微软雅黑"="WenQuanYi Micro Hei"\r\n"Microsoft YaHei"="WenQuanYi Micro Hei"\r\n\r\n[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\r\n"Managed"="N"\r\n\r\n[HKEY_CURRENT_USER\\Software\\Wine\\WineDbg]\r\n"ShowCrashDialog"=dword:00000000\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Wine\\Drives]\r\n"d:"="hd"\r\n\r\n')
 mkdir -p "$WINEPREFIX/drive_d"
 [ -L "$WINEPREFIX/dosdevices/d:" ] || ln -s ../drive_d "$WINEPREFIX/dosdevices/d:"
 if [ "$(cat "$WINEPREFIX/.ov-settings" 2>/dev/null)" != "$PREFIX_REG" ]; then
-  log "applying the prefix settings (fonts, window management, drive D:)"
+  log "applying the prefix settings (fonts, window management, crash dialog, drive D:)"
   reg=$BUILD/prefix.reg
   printf '%s' "$PREFIX_REG" | iconv -f UTF-8 -t UTF-16 > "$reg"
   xvfb-run -a -s "-screen 0 1024x768x24" wine regedit "$(winepath -w "$reg")"

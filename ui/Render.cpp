@@ -44,7 +44,7 @@ void BlendColor(HDC dc, const RECT& rc, DWORD argb, BYTE alpha) {
         *static_cast<DWORD*>(bits) = 0xFF000000u | (argb & 0x00FFFFFFu);
         HGDIOBJ old = SelectObject(mem, bmp);
         BLENDFUNCTION bf = {AC_SRC_OVER, 0, alpha, 0};
-        AlphaBlend(dc, rc.left, rc.top, rc.right - rc.left, rc.bottom - rc.top, mem, 0, 0, 1, 1, bf);
+        GdiAlphaBlend(dc, rc.left, rc.top, rc.right - rc.left, rc.bottom - rc.top, mem, 0, 0, 1, 1, bf);
         SelectObject(mem, old);
     }
     if (bmp) DeleteObject(bmp);
@@ -144,11 +144,13 @@ struct Blitter {
             if (dw == sw && dh == sh) {
                 // Unscaled: blend just the visible piece.
                 int ox = visible.left - dst.left, oy = visible.top - dst.top;
-                AlphaBlend(dc, visible.left, visible.top, visible.right - visible.left, visible.bottom - visible.top,
-                           mem, src.left + ox, src.top + oy, visible.right - visible.left,
-                           visible.bottom - visible.top, bf);
+                // gdi32's own entry point: msimg32 is no system-known DLL, so
+                // importing it would let a planted copy load beside the program.
+                GdiAlphaBlend(dc, visible.left, visible.top, visible.right - visible.left,
+                              visible.bottom - visible.top, mem, src.left + ox, src.top + oy,
+                              visible.right - visible.left, visible.bottom - visible.top, bf);
             } else {
-                AlphaBlend(dc, dst.left, dst.top, dw, dh, mem, src.left, src.top, sw, sh, bf);
+                GdiAlphaBlend(dc, dst.left, dst.top, dw, dh, mem, src.left, src.top, sw, sh, bf);
             }
         } else if (dw == sw && dh == sh) {
             int ox = visible.left - dst.left, oy = visible.top - dst.top;

@@ -16,6 +16,19 @@
 
 namespace {
 
+// The first code of ours in the process: from here on every DLL that is loaded
+// (the delay-loaded imports, and whatever the system loads on our behalf)
+// comes from System32 only, never from the folder the program was started in,
+// typically a Downloads folder. It runs as a TLS callback, before the C
+// runtime's start-up, because that start-up already loads DLLs: the stack
+// protector seeds its guard through CryptAcquireContext, which loads the
+// crypto provider and its imports.
+void NTAPI RestrictDllSearch(PVOID, DWORD reason, PVOID)
+{
+    if (reason == DLL_PROCESS_ATTACH)
+        SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
+
 int RunMessageLoop()
 {
     MSG msg = {};
@@ -32,8 +45,15 @@ int RunMessageLoop()
 
 }  // namespace
 
+// The loader calls the TLS callbacks listed between the C runtime's .CRT$XLA
+// and .CRT$XLZ markers before the entry point.
+extern "C" __attribute__((section(".CRT$XLB"), used))
+const PIMAGE_TLS_CALLBACK ov_restrict_dll_search = RestrictDllSearch;
+
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR commandLine, int)
 {
+    // The DLL search was restricted to System32 before any code of ours ran
+    // (RestrictDllSearch above).
     INITCOMMONCONTROLSEX controls = {8, ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&controls);
 

@@ -40,7 +40,7 @@ class WorkshopTest : public HttpEngineTest {
 protected:
     void TearDown() override
     {
-        workshop_.Stop(INFINITE);
+        EXPECT_TRUE(testsupport::StopWithin(workshop_, 10000));
         workshop_.Uninit();
         HttpEngineTest::TearDown();
     }
@@ -106,23 +106,39 @@ TEST_F(WorkshopTest, RemoveThenAddOfAnActiveTransferRunsIt)
     EXPECT_EQ(nullptr, t->EasyHandle()) << "the worker cleans the handle up when it is done";
 }
 
-TEST_F(WorkshopTest, RedirectThenOkPostsEachStatusAndKeepsHeaders)
+TEST_F(WorkshopTest, EachAnswerPostsItsStatusAndOnlyTheFinalOneKeepsHeaders)
 {
     ASSERT_TRUE(workshop_.Init());
     ASSERT_TRUE(workshop_.Start());
-    CRefPtr<CCurlBase> t = NewTransfer(Path("r?mode=redirect&hops=1&size=1000&seed=3"));
-    ASSERT_TRUE(workshop_.AddTransfer(t));
-    ASSERT_TRUE(RunUntilDone());
-    EXPECT_EQ((std::vector<Event>{{"added", 0}, {"http", 302}, {"http", 200}, {"done", CURLE_OK}}), listener_.events);
+    struct Case {
+        const char* query;
+        int first;
+        const wchar_t* passedBy;  // a header only the passing answer carries
+        const wchar_t* length;    // the final answer's Content-Length
+    } cases[] = {
+        {"mode=redirect&hops=1&rbody=300", 302, L"Location", L"1000"},
+        {"mode=early&hintlen=5", 103, L"Link", L"1000"},
+        // The trailer after a chunked body is no answer of its own.
+        {"mode=early&hintlen=5&then=chunked&trailer=1", 103, L"Link", L""},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.query);
+        listener_.events.clear();
+        CRefPtr<CCurlBase> t = NewTransfer(Path(std::to_string(++n)) + "?size=1000&seed=3&" + c.query);
+        ASSERT_TRUE(workshop_.AddTransfer(t));
+        ASSERT_TRUE(RunUntilDone());
+        EXPECT_EQ((std::vector<Event>{{"added", 0}, {"http", c.first}, {"http", 200}, {"done", CURLE_OK}}), listener_.events);
 
-    CCurlHttp* http = static_cast<CCurlHttp*>(t.get());
-    EXPECT_EQ(200, http->HttpStatus());
-    EXPECT_EQ(L"1000", http->Headers().Find(L"Content-Length").string());
-    EXPECT_TRUE(http->Headers().Has(L"Location")) << "headers of the redirect stay";
-    EXPECT_FALSE(http->Headers().Has(L"content-length")) << "names are kept as received";
-    OBufferStream* body = static_cast<OBufferStream*>(http->WriteStream());
-    ASSERT_EQ(1000u, body->Size());
-    EXPECT_TRUE(std::string(reinterpret_cast<const char*>(body->Buffer()), body->Size()) == ExpectedContent(1000, 3));
+        CCurlHttp* http = static_cast<CCurlHttp*>(t.get());
+        EXPECT_EQ(200, http->HttpStatus());
+        EXPECT_EQ(c.length, http->Headers().Find(L"Content-Length").string());
+        EXPECT_FALSE(http->Headers().Has(c.passedBy)) << "headers of an answer that passed by stay";
+        EXPECT_FALSE(http->Headers().Has(L"content-length")) << "names are kept as received";
+        OBufferStream* body = static_cast<OBufferStream*>(http->WriteStream());
+        ASSERT_EQ(1000u, body->Size());
+        EXPECT_TRUE(std::string(reinterpret_cast<const char*>(body->Buffer()), body->Size()) == ExpectedContent(1000, 3));
+    }
 }
 
 TEST_F(WorkshopTest, ErrorStatusPostsPerHeaderLineAndWritesNoBody)
@@ -143,6 +159,18 @@ TEST_F(WorkshopTest, ErrorStatusPostsPerHeaderLineAndWritesNoBody)
     CCurlHttp* http = static_cast<CCurlHttp*>(t.get());
     EXPECT_EQ(0u, http->Headers().Count());
     EXPECT_EQ(0u, static_cast<OBufferStream*>(http->WriteStream())->Size());
+}
+
+TEST_F(WorkshopTest, ARestartedWorkerRunsTransfersAgain)
+{
+    ASSERT_TRUE(workshop_.Init());
+    ASSERT_TRUE(workshop_.Start());
+    ASSERT_TRUE(testsupport::StopWithin(workshop_, 5000));
+    ASSERT_TRUE(workshop_.Start());
+    CRefPtr<CCurlBase> t = NewTransfer(Path("again?size=10"));
+    ASSERT_TRUE(workshop_.AddTransfer(t));
+    ASSERT_TRUE(RunUntilDone());
+    EXPECT_EQ((Event{"done", CURLE_OK}), listener_.events.back());
 }
 
 TEST_F(WorkshopTest, InactiveTransferIsDetachedWithoutDone)

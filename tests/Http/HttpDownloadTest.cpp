@@ -7,28 +7,7 @@
 namespace httptest {
 namespace {
 
-class DownloadTest : public HttpEngineTest {
-protected:
-    void SetUp() override
-    {
-        HttpEngineTest::SetUp();
-        file_ = dir_ / L"package.exe.yw";
-    }
-
-    bool Start(CHttpDownloadFile& dl, const std::string& path, uint64_t expected, DownloadOutcome& out)
-    {
-        return dl.Download(server_->Url(path), file_, expected, reinterpret_cast<uintptr_t>(&out), &RecordDownloadDone,
-                           &RecordDownloadProgress);
-    }
-    bool Finish(DownloadOutcome& out, DWORD timeoutMs = 10000)
-    {
-        return WaitFor([&] { return out.calls > 0; }, timeoutMs);
-    }
-    std::string FileBytes() const { return testsupport::ReadBytes(file_); }
-
-    testsupport::TempDir dir_;
-    std::wstring file_;
-};
+class DownloadTest : public DownloadEngineTest {};
 
 TEST_F(DownloadTest, FreshDownloadIsByteIdenticalAndReportsProgress)
 {
@@ -210,6 +189,33 @@ TEST_F(DownloadTest, StopWhileRunningKeepsTheFileIntactAndResumable)
     EXPECT_EQ("bytes=" + std::to_string(partial.size()) + "-", log[0].range);
     EXPECT_TRUE(FileBytes() == ExpectedContent(40000, 3));
     EXPECT_EQ(0, out.calls);
+}
+
+TEST_F(DownloadTest, SpeedIsTheMeanOfTheLastTenSamples)
+{
+    // The ticks are driven by hand here, so the timer must not add samples.
+    KillTimer(nullptr, timer_);
+    timer_ = 0;
+    // Headers and then nothing: the download runs, with its length known.
+    CHttpDownloadFile dl;
+    DownloadOutcome out;
+    ASSERT_TRUE(Start(dl, Path("s?size=100000000&mode=stallhdr&hold=20"), 100000000, out));
+    ASSERT_TRUE(WaitFor([&] { return dl.ContentLength() != 0; }));
+    out.progress.clear();
+
+    const uint32_t samples[] = {1000, 3000, 2000, 4000, 6000, 5000, 7000, 9000, 8000, 10000, 500000, 12000};
+    for (uint32_t bytes : samples) {
+        dl.AddRecvBytes(bytes);
+        dl.OnProgressTick();
+    }
+    ASSERT_EQ(12u, out.progress.size());
+    EXPECT_EQ(1000u, out.progress[0].speed) << "one second, one sample: its own rate";
+    EXPECT_EQ(2000u, out.progress[1].speed);
+    EXPECT_EQ(5500u, out.progress[9].speed);
+    EXPECT_EQ((3000u + 2000 + 4000 + 6000 + 5000 + 7000 + 9000 + 8000 + 10000 + 500000) / 10, out.progress[10].speed);
+    EXPECT_EQ((2000u + 4000 + 6000 + 5000 + 7000 + 9000 + 8000 + 10000 + 500000 + 12000) / 10, out.progress[11].speed);
+    EXPECT_EQ(567000u, out.progress[11].completed);
+    dl.Stop();
 }
 
 TEST_F(DownloadTest, UnopenableFileIsReportedWithoutRunning)

@@ -1,6 +1,8 @@
 // The request manager: the running limit, duplicates, retry waits, routing of
 // stale events, moving between managers and shutting a channel down under load.
 
+#include <cstring>
+
 #include "Http/HttpTestFixture.h"
 
 namespace httptest {
@@ -159,6 +161,48 @@ TEST_F(ManagerTest, SubmitMovesARequestBoundToAnotherManager)
     EXPECT_TRUE(r.IsRunning());
     EXPECT_EQ(2, r.Attempts());
     EXPECT_FALSE(Submit(nullptr, &r));
+}
+
+// A download whose file is already complete reports from inside its own
+// start; its callback deletes it, as an owner that is done with it may. The
+// freed memory is overwritten, as a reused heap block would be, so that any
+// later read of the request shows.
+class SelfEndingDownload : public CHttpDownloadFile {
+public:
+    SelfEndingDownload(CCurlWorkshop* workshop, CHttpMgr* manager) : CHttpDownloadFile(workshop, manager) {}
+    static void operator delete(void* p, size_t size)
+    {
+        memset(p, 0xDD, size);
+        ::operator delete(p);
+    }
+    static void DeleteOnDone(uintptr_t user, int, int)
+    {
+        SelfEndingDownload* self = reinterpret_cast<SelfEndingDownload*>(user);
+        *self->idSeen = self->Id();
+        delete self;
+    }
+    uint64_t* idSeen = nullptr;
+};
+
+TEST_F(ManagerTest, AddReturnsTheIdOfARequestItsOwnCallbackDeleted)
+{
+    testsupport::TempDir dir;
+    const std::wstring file = dir / L"done.yw";
+    ASSERT_TRUE(testsupport::WriteBytes(file, ExpectedContent(1000, 1)));
+    CHttpMgr mgr;
+    uint64_t idSeen = 0;
+    SelfEndingDownload* dl = new SelfEndingDownload(DownloadWorkshop(), &mgr);
+    dl->idSeen = &idSeen;
+    dl->SetUrl(server_->Url(Path("x")));
+    dl->SetLocalPath(file);
+    dl->SetExpectedSize(1000);
+    dl->SetCallbacks(&SelfEndingDownload::DeleteOnDone, nullptr, reinterpret_cast<uintptr_t>(dl));
+    dl->SetManager(&mgr);
+    const uint64_t id = mgr.Add(dl);
+    ASSERT_NE(0u, idSeen) << "the request did not report from its start";
+    EXPECT_EQ(idSeen, id);
+    EXPECT_TRUE(mgr.Requests().empty());
+    EXPECT_EQ(0u, mgr.Running());
 }
 
 TEST_F(ManagerTest, StoppingChannelsUnderLoadJoinsAndLeaksNothing)

@@ -40,8 +40,14 @@ void HttpEngineTest::TearDown()
 {
     if (timer_)
         KillTimer(nullptr, timer_);
-    // Workers are joined first; the events they left queued are then dropped
+    // Workers are joined first (within a bound, so a hung one fails the test
+    // rather than the run); the events they left queued are then dropped
     // unrun, as at application exit.
+    for (CCurlWorkshop* workshop : {CommandWorkshop(), DownloadWorkshop()}) {
+        if (workshop) {
+            EXPECT_TRUE(testsupport::StopWithin(*workshop, 10000)) << "an HTTP worker did not end";
+        }
+    }
     StopCommandChannel();
     StopDownloadChannel();
     ShutdownMainThreadDispatch();

@@ -65,4 +65,28 @@ protected:
     UINT_PTR timer_ = 0;
 };
 
+// Downloads into one file of a scratch directory, with recorded callbacks.
+class DownloadEngineTest : public HttpEngineTest {
+protected:
+    void SetUp() override
+    {
+        HttpEngineTest::SetUp();
+        file_ = dir_ / L"package.exe.yw";
+    }
+
+    bool Start(CHttpDownloadFile& dl, const std::string& path, uint64_t expected, DownloadOutcome& out)
+    {
+        return dl.Download(server_->Url(path), file_, expected, reinterpret_cast<uintptr_t>(&out), &RecordDownloadDone,
+                           &RecordDownloadProgress);
+    }
+    bool Finish(DownloadOutcome& out, DWORD timeoutMs = 10000)
+    {
+        return WaitFor([&] { return out.calls > 0; }, timeoutMs);
+    }
+    std::string FileBytes() const { return testsupport::ReadBytes(file_); }
+
+    testsupport::TempDir dir_;
+    std::wstring file_;
+};
+
 }  // namespace httptest

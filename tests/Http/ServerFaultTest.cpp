@@ -41,6 +41,32 @@ TEST_F(ServerFaultTest, SilentAnswersEndInARetryableFailure)
     EXPECT_GE(GetTickCount() - started, 5000u);
 }
 
+TEST_F(ServerFaultTest, AStoppedRequestOnAStalledConnectionIsGoneWithinASecond)
+{
+    // Nothing arrives on these connections, so no callback of libcurl's can
+    // notice that the requests were let go: only the worker's withdrawal ends
+    // the transfers.
+    testsupport::TempDir dir;
+    CHttpDownloadFile dl;
+    DownloadOutcome download;
+    ASSERT_TRUE(dl.Download(server_->Url(Path("d?mode=stallhdr&size=100000&hold=30")), dir / L"p.yw", 100000,
+                            reinterpret_cast<uintptr_t>(&download), &RecordDownloadDone, &RecordDownloadProgress));
+    CHttpCommand cmd;
+    cmd.SetUrl(server_->Url(Path("c?mode=stall&hold=30")));
+    ASSERT_TRUE(SubmitCommand(&cmd));
+    ASSERT_TRUE(WaitFor([&] { return dl.ContentLength() != 0 && server_->Requests(Path()).size() == 2; }));
+    ASSERT_EQ(1u, DownloadWorkshop()->RunningCount());
+    ASSERT_EQ(1u, CommandWorkshop()->RunningCount());
+
+    dl.Stop();
+    cmd.Stop();
+    auto idle = [](CCurlWorkshop* w) {
+        return w->RunningCount() == 0 && w->PendingCount() == 0 && w->WithdrawnCount() == 0;
+    };
+    EXPECT_TRUE(WaitFor([&] { return idle(DownloadWorkshop()) && idle(CommandWorkshop()); }, 1000));
+    EXPECT_EQ(0, download.calls);
+}
+
 TEST_F(ServerFaultTest, AnAnswerOfTheWrongLengthLeavesThePartialFileAsItWas)
 {
     // The body streams in on the worker while the length check travels to

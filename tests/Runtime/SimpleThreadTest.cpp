@@ -76,14 +76,14 @@ TEST(SimpleThread, StartTwiceKeepsOneThreadAndStopFromOutsideJoins)
     EXPECT_EQ(w.ThreadHandle(), h);
     ASSERT_TRUE(WaitFor([&] { return w.runs == 1; }));
 
-    EXPECT_TRUE(w.Stop(INFINITE));
+    EXPECT_TRUE(testsupport::StopWithin(w, 5000));
     EXPECT_TRUE(w.StopRequested());
     EXPECT_FALSE(w.IsRunning());
     EXPECT_EQ(w.ThreadHandle(), nullptr);
     EXPECT_EQ(w.ThreadId(), 0u);
     EXPECT_EQ(w.runs, 1);
     // Nothing left to stop or destroy.
-    EXPECT_TRUE(w.Stop(INFINITE));
+    EXPECT_TRUE(w.Stop(0));
     EXPECT_FALSE(w.DestroyThread(0));
 }
 
@@ -144,6 +144,21 @@ TEST(SimpleThread, ABodyThatReturnsLeavesTheObjectRestartable)
     }
 }
 
+TEST(SimpleThread, ARestartedThreadDoesNotSeeTheEarlierStop)
+{
+    Worker w(Worker::kPollStop);
+    ASSERT_TRUE(w.Start());
+    ASSERT_TRUE(WaitFor([&] { return w.runs == 1; }));
+    ASSERT_TRUE(testsupport::StopWithin(w, 5000));
+
+    ASSERT_TRUE(w.Start());
+    ASSERT_TRUE(WaitFor([&] { return w.runs == 2; }));
+    EXPECT_FALSE(w.StopRequested());
+    Sleep(100);
+    EXPECT_TRUE(w.IsRunning()) << "the new thread took the old stop request for its own";
+    EXPECT_TRUE(testsupport::StopWithin(w, 5000));
+}
+
 TEST(SimpleThread, RacingExitAndStopCloseEachHandleOnce)
 {
     // Bodies that end by themselves while the owner stops them: the exit
@@ -156,7 +171,7 @@ TEST(SimpleThread, RacingExitAndStopCloseEachHandleOnce)
         ASSERT_TRUE(w.Start());
         if (i % 3 == 0)
             Sleep(0);
-        ASSERT_TRUE(w.Stop(INFINITE));
+        ASSERT_TRUE(testsupport::StopWithin(w, 5000));
         EXPECT_FALSE(w.IsRunning());
         EXPECT_EQ(w.ThreadHandle(), nullptr);
     }

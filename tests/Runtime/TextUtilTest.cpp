@@ -27,6 +27,20 @@ TEST(TextUtil, CharactersOutsideTheCodePageBecomeSpaces)
     EXPECT_EQ(two, "  ");
 }
 
+TEST(TextUtil, NarrowTextIsSizedForItsCodePage)
+{
+    // With the UTF-8 system code page (a Windows option) a Chinese character
+    // takes three bytes and one outside the basic plane four: more than the
+    // two a character that the GBK code page needs.
+    EXPECT_EQ(ToNarrow(L"http://127.0.0.1/下载/安装澄岳.exe", CP_UTF8),
+              "http://127.0.0.1/\xE4\xB8\x8B\xE8\xBD\xBD/\xE5\xAE\x89\xE8\xA3\x85\xE6\xBE\x84\xE5\xB2\xB3.exe");
+    EXPECT_EQ(ToNarrow(L"安装", CP_UTF8), "\xE5\xAE\x89\xE8\xA3\x85");
+    EXPECT_EQ(ToNarrow(std::wstring(L"\xD83D\xDE00"), CP_UTF8), "\xF0\x9F\x98\x80");
+    // Code pages that cannot hold a character still put a space in its place.
+    EXPECT_EQ(ToNarrow(L"a\u0E01b", 936), "a b");
+    EXPECT_EQ(ToNarrow(L"安装", 936), "\xB0\xB2\xD7\xB0");
+}
+
 TEST(TextUtil, Utf8ToWideDecodesMultiByteAndSurrogatePairs)
 {
     EXPECT_EQ(Utf8ToWide("Version=1.2"), L"Version=1.2");

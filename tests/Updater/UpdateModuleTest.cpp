@@ -479,16 +479,39 @@ TEST_F(UpdaterTest, ACopyThatCannotBeReplacedKeepsTheEarlierManifest)
     EXPECT_TRUE(server_->Requests(Path("new")).empty());
 }
 
-TEST_F(UpdaterTest, StartFailsWhenThePackageDirectoryCannotBeCreated)
+TEST_F(UpdaterTest, ARefusedPackageDirectoryIsToldWhyAndNothingIsFetchedOrWritten)
 {
-    testsupport::TempDir dir;
+    testsupport::TempDir dir, elsewhere;
     ASSERT_TRUE(WriteBytes(dir / L"file", "x"));
-    RecordingListener listener;
-    UpdateModule module(dir / L"file\\sub", &listener, {StatusEndpoint("m", 404)});
-    EXPECT_FALSE(module.Start());
-    Settle();
-    EXPECT_TRUE(listener.events.empty());
+    // A folder on the way turned into a link to somewhere else (Wine makes a
+    // Unix symbolic link, which it reports as a reparse point).
+    ASSERT_TRUE(testsupport::MakeSymbolicLink(dir / L"link", elsewhere.Path()));
+    struct Case {
+        std::wstring packageDir;
+        int code;
+    } cases[] = {{dir / L"file\\sub", UM_ERR_DIR_IS_FILE},
+                 {dir / L"file", UM_ERR_DIR_IS_FILE},
+                 {dir / L"link\\欧维澄岳", UM_ERR_DIR_LINK},
+                 {dir / L"link", UM_ERR_DIR_LINK}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "case " << (&c - cases));
+        RecordingListener listener;
+        UpdateModule module(c.packageDir, &listener, {StatusEndpoint("m", 404)});
+        ASSERT_TRUE(module.Start());
+        ASSERT_TRUE(WaitForKind(listener, E::kDownload));
+        Settle();
+        ASSERT_EQ(1u, listener.events.size()) << "one result, and no manifest stage";
+        EXPECT_EQ(ERR_USER, listener.events[0].type);
+        EXPECT_EQ(c.code, listener.events[0].code);
+        EXPECT_TRUE(IsPackageDirRefusal(listener.events[0].type, listener.events[0].code));
+        EXPECT_NE(L"", listener.events[0].text) << "a notice for the user";
+        EXPECT_NE(kFailure, listener.events[0].text);
+        EXPECT_EQ(uiThread_, listener.events[0].thread);
+    }
     EXPECT_TRUE(server_->Requests(Path()).empty());
+    // Nothing was created through the link.
+    EXPECT_FALSE(PathExists(elsewhere / L"欧维澄岳"));
+    EXPECT_FALSE(PathExists(elsewhere / L"ovinstall.ini"));
 }
 
 // --- every path ends in a result --------------------------------------------------------
@@ -508,9 +531,9 @@ TEST_F(UpdaterTest, AFailedManifestStageCanBeWalkedAgainAndThenInstalls)
     EXPECT_EQ(ERR_HTTP, listener.events[0].type);
     EXPECT_EQ(500, listener.events[0].code);
 
-    ASSERT_TRUE(module.RetryManifest());
+    module.RetryManifest();
     // A second retry while the walk runs changes nothing.
-    ASSERT_TRUE(module.RetryManifest());
+    module.RetryManifest();
     ASSERT_TRUE(WaitForKind(listener, E::kDownload));
     Settle();
     ASSERT_EQ(2u, listener.Count(E::kManifest));
@@ -539,60 +562,11 @@ TEST_F(UpdaterTest, AHelperWindowThatCannotBeCreatedIsReportedAndMadeAgainOnRetr
     EXPECT_EQ(nullptr, module.HelperWindow());
     EXPECT_TRUE(server_->Requests(Path("m/")).empty());
 
-    ASSERT_TRUE(module.RetryManifest());
+    module.RetryManifest();
     EXPECT_NE(nullptr, module.HelperWindow());
     ASSERT_TRUE(WaitForKind(listener, E::kDownload));
     EXPECT_EQ(0, listener.First(E::kDownload).type);
     EXPECT_TRUE(ReadBytes(pkg.Package()) == ExpectedContent(900, 22));
-}
-
-TEST_F(UpdaterTest, APackageDirectoryThatGoesAwayIsReportedAtEachStageAndRetried)
-{
-    testsupport::TempDir root;
-    const std::wstring parent = root / L"games";
-    const std::wstring dir = parent + L"\\pkg";
-    // Takes the directory away so that it cannot be made again: its parent
-    // becomes a file. Undone, the directory can be made once more.
-    auto takeAway = [&] {
-        testsupport::RemoveTree(parent);
-        ASSERT_TRUE(WriteBytes(parent, "not a directory"));
-    };
-    auto giveBack = [&] { ASSERT_TRUE(DeleteFileW(parent.c_str())); };
-
-    const std::string content = ExpectedContent(1800, 23);
-    const std::string pkgUrl = PackageUrl("pkg", 1800, 23, "&mode=status&code=500&times=1");
-    const std::string body = ManifestBody(pkgUrl, "1800", Narrow(Md5Of(content)), "");
-    RecordingListener listener;
-    UpdateModule module(dir, &listener, {SlowManifestEndpoint("m", body, 1000)});
-    ASSERT_TRUE(module.Start());
-    // Gone while the manifest is on its way: the manifest stage fails.
-    takeAway();
-    ASSERT_TRUE(WaitForKind(listener, E::kManifest));
-    Settle();
-    ASSERT_EQ(1u, listener.events.size());
-    EXPECT_EQ(ERR_USER, listener.events[0].type);
-    EXPECT_EQ(UM_ERR_PACKAGE_DIR, listener.events[0].code);
-    EXPECT_FALSE(module.RetryManifest()) << "still cannot be made";
-
-    giveBack();
-    ASSERT_TRUE(module.RetryManifest());
-    ASSERT_TRUE(WaitForKind(listener, E::kDownload, 15000));  // the first download answer is a 500
-    EXPECT_EQ(ERR_HTTP, listener.First(E::kDownload).type);
-
-    // Gone again before the window's retry of the download.
-    takeAway();
-    module.ResumeInstallerDownload();
-    ASSERT_TRUE(WaitFor([&] { return listener.Count(E::kDownload) == 2; }));
-    const E gone = listener.Of(E::kDownload)[1];
-    EXPECT_EQ(ERR_USER, gone.type);
-    EXPECT_EQ(UM_ERR_PACKAGE_DIR, gone.code);
-    EXPECT_EQ(kFailure, gone.text);
-
-    giveBack();
-    module.ResumeInstallerDownload();
-    ASSERT_TRUE(WaitFor([&] { return listener.Count(E::kDownload) == 3; }));
-    EXPECT_EQ(0, listener.Of(E::kDownload)[2].type);
-    EXPECT_TRUE(ReadBytes(dir + L"\\ovinstaller.exe") == content);
 }
 
 }  // namespace

@@ -156,16 +156,6 @@ std::wstring UpdaterTest::ManifestEndpoint(const std::string& name, const std::s
     return server_->Url(Path(name + "/ovinstall.txt?mode=stored&name=" + key));
 }
 
-std::wstring UpdaterTest::SlowManifestEndpoint(const std::string& name, const std::string& body, int ms)
-{
-    const std::string key = Key(name);
-    EXPECT_TRUE(Put(key, body)) << "cannot store the manifest " << key;
-    const size_t pieces = 10;
-    const size_t chunk = body.size() / pieces + 1;
-    return server_->Url(Path(name + "/ovinstall.txt?blob=" + key + "&mode=trickle&chunk=" + std::to_string(chunk) +
-                             "&delay=" + std::to_string(ms / static_cast<int>(pieces))));
-}
-
 std::wstring UpdaterTest::HealingEndpoint(const std::string& name, int status, int times, const std::string& healed)
 {
     const std::string key = Key(name);

@@ -60,8 +60,6 @@ protected:
 
     // Stores `body` on the server; the URL serves it at ".../<name>/ovinstall.txt".
     std::wstring ManifestEndpoint(const std::string& name, const std::string& body);
-    // The same, sent in small pieces over about `ms` milliseconds.
-    std::wstring SlowManifestEndpoint(const std::string& name, const std::string& body, int ms);
     // An endpoint answering with `status`; with `times`, only its first
     // `times` requests fail and later ones get the manifest `healed` serves.
     std::wstring StatusEndpoint(const std::string& name, int status);

@@ -66,8 +66,6 @@ TEST(FailureNotice, EachResultGetsTheNoticeThatNamesItsCause)
         {"curl write, no space", Facts(D, ERR_CURL, CURLE_WRITE_ERROR, known, 0), NoticeKind::kDiskFull},
         {"curl write, just enough", Facts(D, ERR_CURL, CURLE_WRITE_ERROR, known, 10 * kMB), NoticeKind::kDiskUnwritable},
         {"closed file", Facts(D, ERR_USER, DOWNLOAD_ERR_NOT_OPEN, known, 0), NoticeKind::kDiskFull},
-        {"directory, no space", Facts(D, ERR_USER, UM_ERR_PACKAGE_DIR, known, 0), NoticeKind::kDiskFull},
-        {"directory at start", Facts(M, ERR_USER, UM_ERR_PACKAGE_DIR), NoticeKind::kDiskUnwritable},
     };
     for (const Case& c : cases)
         EXPECT_EQ(static_cast<int>(c.kind), static_cast<int>(ClassifyFailure(c.facts))) << c.what;

@@ -12,19 +12,11 @@
 
 using testsupport::PathExists;
 using testsupport::ReadBytes;
+using testsupport::StandinDir;
 using testsupport::TempDir;
 using testsupport::WriteBytes;
 
 namespace {
-
-std::wstring StandinDir()
-{
-    wchar_t self[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring dir(self);
-    dir = dir.substr(0, dir.find_last_of(L'\\'));  // ...\tests
-    return dir.substr(0, dir.find_last_of(L'\\')) + L"\\standins";
-}
 
 std::wstring CommonAppData()
 {
@@ -78,8 +70,26 @@ protected:
     {
         DeleteFileW(IniPath().c_str());
         RegDeleteKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\OrvelLauncher", KEY_WOW64_32KEY, 0);
+        GiveIniTheDescriptor(nullptr);
+    }
+
+    // The descriptor the ini is judged on, as Windows would have set it (the
+    // local build's seam; Wine's own says the Unix user owns every file).
+    // Null: the file's own.
+    static void GiveIniTheDescriptor(const wchar_t* sddl)
+    {
+        SetEnvironmentVariableW(L"OV_TEST_LAUNCHER_INI_SDDL", sddl);
     }
 };
+
+// What an elevated installer's ini in C:\ProgramData gets on Windows 10/11,
+// and what a standard user's gets (see FileSecurityTest.cpp).
+const wchar_t kElevatedInstallersIni[] =
+    L"O:BAG:S-1-5-21-3623811015-3361044348-30300820-513D:AI(A;ID;FA;;;SY)(A;ID;FA;;;BA)(A;ID;FA;;;BA)"
+    L"(A;ID;0x1200a9;;;BU)";
+const wchar_t kStandardUsersIni[] =
+    L"O:S-1-5-21-3623811015-3361044348-30300820-1013G:S-1-5-21-3623811015-3361044348-30300820-513D:AI"
+    L"(A;ID;FA;;;SY)(A;ID;FA;;;BA)(A;ID;FA;;;S-1-5-21-3623811015-3361044348-30300820-1013)(A;ID;0x1200a9;;;BU)";
 
 }  // namespace
 
@@ -154,17 +164,39 @@ TEST_F(InstalledLauncherTraces, NothingInstalledFindsNothing)
     EXPECT_TRUE(l.installDir.empty());
 }
 
-TEST_F(InstalledLauncherTraces, AnIniNamingAnExistingLauncherWinsOverTheRegistry)
+TEST_F(InstalledLauncherTraces, AnAdministratorsIniNamingAnExistingLauncherWinsOverTheRegistry)
 {
     TempDir a, b;
     ASSERT_TRUE(WriteBytes(a / L"OrvelLauncher.exe", "MZ"));
     ASSERT_TRUE(WriteBytes(b / L"OrvelLauncher.exe", "MZ"));
     WriteIni(a / L"OrvelLauncher.exe");
     WriteRegistry(b.Path());
+    GiveIniTheDescriptor(kElevatedInstallersIni);
     InstalledLauncher l = FindInstalledLauncher();
     EXPECT_TRUE(l.found);
     EXPECT_EQ(l.launcherPath, a / L"OrvelLauncher.exe");
     EXPECT_TRUE(l.installDir.empty());
+}
+
+TEST_F(InstalledLauncherTraces, AnIniOthersCanWriteIsIgnoredAndTheRegistryDecides)
+{
+    // A standard user's ini naming their own program, beside a real installation.
+    TempDir planted, b;
+    ASSERT_TRUE(WriteBytes(planted / L"OrvelLauncher.exe", "MZ"));
+    ASSERT_TRUE(WriteBytes(b / L"OrvelLauncher.exe", "MZ"));
+    WriteIni(planted / L"OrvelLauncher.exe");
+    WriteRegistry(b.Path());
+    for (const wchar_t* sddl : {kStandardUsersIni, static_cast<const wchar_t*>(nullptr)}) {
+        // Null: the descriptor Wine reports, which names the Unix user as owner.
+        GiveIniTheDescriptor(sddl);
+        InstalledLauncher l = FindInstalledLauncher();
+        EXPECT_TRUE(l.found);
+        EXPECT_EQ(l.launcherPath, b / L"OrvelLauncher.exe") << (sddl ? "standard user's" : "Wine's");
+    }
+    // Without a registry value nothing is found at all.
+    RegDeleteKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\OrvelLauncher", KEY_WOW64_32KEY, 0);
+    GiveIniTheDescriptor(kStandardUsersIni);
+    EXPECT_FALSE(FindInstalledLauncher().found);
 }
 
 TEST_F(InstalledLauncherTraces, AMissingIniTargetFallsThroughToTheRegistry)

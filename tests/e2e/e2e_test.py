@@ -45,6 +45,16 @@ INSTALL_ROOT = os.path.join(DRIVE_D, "欧维网络")
 INSTALL_DIR = os.path.join(INSTALL_ROOT, "欧维澄岳")
 WIN_INSTALL_DIR = "D:\\欧维网络\\欧维澄岳"
 
+# Descriptors of an "OrvelLaucher.ini" in C:\ProgramData as Windows 10/11 set
+# them: written by an elevated installer (owner Administrators), and created by
+# a standard user (owner that user). The local build judges the ini on the
+# SDDL in OV_TEST_LAUNCHER_INI_SDDL, since Wine keeps no owners.
+ADMINS_INI_SDDL = ("O:BAG:S-1-5-21-3623811015-3361044348-30300820-513D:AI(A;ID;FA;;;SY)(A;ID;FA;;;BA)"
+                   "(A;ID;FA;;;BA)(A;ID;0x1200a9;;;BU)")
+USERS_INI_SDDL = ("O:S-1-5-21-3623811015-3361044348-30300820-1013G:S-1-5-21-3623811015-3361044348-30300820-513"
+                  "D:AI(A;ID;FA;;;SY)(A;ID;FA;;;BA)(A;ID;FA;;;S-1-5-21-3623811015-3361044348-30300820-1013)"
+                  "(A;ID;0x1200a9;;;BU)")
+
 # Control positions in the window (from the layout).
 INSTALL_BUTTON = (269, 259)
 AGREE_OPTION = (21, 335)
@@ -147,10 +157,10 @@ def utf8_lines(path, timeout=10):
 class Installer:
     """One run of the installer executable."""
 
-    def __init__(self, exe, launch_number=None, extra_env=None):
+    def __init__(self, exe, launch_number=None, extra_env=None, cwd=None):
         args = ["wine", exe] + ([str(launch_number)] if launch_number is not None else [])
         env = dict(WINE_ENV, **(extra_env or {}))
-        self.proc = subprocess.Popen(args, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.proc = subprocess.Popen(args, env=env, cwd=cwd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     def wait(self, timeout):
         try:
@@ -209,8 +219,8 @@ class InstallerTest(unittest.TestCase):
     def serve_package(self, query):
         post("/_route?path=/ovinstaller.exe", query.encode())
 
-    def start(self, exe=None, launch_number=None):
-        run = Installer(exe or os.path.join(BUILD, "local", "OvSetup.exe"), launch_number)
+    def start(self, exe=None, launch_number=None, env=None):
+        run = Installer(exe or os.path.join(BUILD, "local", "OvSetup.exe"), launch_number, env)
         self.runs.append(run)
         return run
 
@@ -263,7 +273,9 @@ class InstallerTest(unittest.TestCase):
                     subprocess.run(["wine", "reg", "add", "HKLM\\SOFTWARE\\OrvelLauncher", "/v", "InstPath", "/t",
                                     "REG_SZ", "/d", win_target, "/f", "/reg:32"], env=WINE_ENV, check=True,
                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
-                run = self.start(launch_number=0)
+                # Wine keeps no owners: the local build's seam gives the ini the
+                # descriptor an elevated installer's file has on Windows.
+                run = self.start(launch_number=0, env={"OV_TEST_LAUNCHER_INI_SDDL": ADMINS_INI_SDDL})
                 self.assertEqual(run.wait(60), 0)
                 self.assertEqual(utf8_lines(log), ['%s\\OrvelLauncher.exe -i "0" -d' % win_target])
                 self.assertEqual(server_log(), [], "no network when a launcher is installed")

@@ -23,7 +23,7 @@ WANTED = set(sys.argv[3:])
 del sys.argv[2:]
 
 import e2e_test as e2e  # noqa: E402  (reads BUILD from argv[1])
-from e2e_test import (BASE, BUILD, INSTALL_DIR, INSTALL_ROOT, INSTALL_BUTTON, CUSTOM_LINK, CLOSE_BUTTON,  # noqa: E402
+from e2e_test import (BASE, BUILD, DRIVE_D, INSTALL_DIR, INSTALL_ROOT, INSTALL_BUTTON, CUSTOM_LINK, CLOSE_BUTTON,  # noqa: E402
                       post, click, find_window)
 
 NOTICE = "澄岳提示"
@@ -142,9 +142,10 @@ class Shots:
         self.notice(wid, "notice-disk-unwritable")
 
     def notice_disk_full(self):
+        # A 3 MB drive D: (a volume on the package path itself would be refused
+        # like a link).
         self.fresh(package_route="blob=package")
-        os.makedirs(INSTALL_DIR)
-        if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=3m", "tmpfs", INSTALL_DIR],
+        if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=3m", "tmpfs", DRIVE_D],
                           capture_output=True).returncode != 0:
             print("skipped notice-disk-full: no tmpfs mount here (needs root)")
             return
@@ -155,7 +156,7 @@ class Shots:
         finally:
             for run in self.runs:
                 run.kill()
-            subprocess.run(["umount", "-l", INSTALL_DIR], capture_output=True)
+            subprocess.run(["umount", "-l", DRIVE_D], capture_output=True)
 
     def notice_package_start(self):
         self.fresh()

@@ -21,7 +21,18 @@ Query parameters:
              badlen   announces Content-Length len=N and sends min(N, size) bytes
              nolen    no Content-Length; the body ends when the connection closes
              status   answers code=C (e.g. 404, 500) with a short text body
-             redirect hops=N: 302 to the same URL with hops=N-1; hops=0 is normal
+             redirect hops=N: 302 to the same URL with hops=N-1; hops=0 answers
+                      as mode=then (default normal); rbody=N gives each 302 a
+                      body of N bytes with its Content-Length
+             early    a 103 Early Hints (with Content-Length hintlen=N when
+                      given) and then the answer of mode=then
+             noloc    answers code=C (default 302) without a Location, with a
+                      body of rbody=N bytes (default 20)
+             chunked  like normal, but chunked (chunk=N bytes, default 4096, one
+                      every delay=MS milliseconds, default 0) without a
+                      Content-Length; trailer=1 adds a trailer field
+             wrongrange  answers a Range with a 206 whose bytes (and
+                      Content-Range) start at rstart=N (default 0) instead
              drop     announces the full length, sends after=N bytes, then closes
              stall    reads the request and never answers (until hold=S seconds)
              stallhdr sends the headers of a normal answer and then nothing
@@ -165,6 +176,28 @@ class Handler(BaseHTTPRequestHandler):
             self.wfile.write(chunk)
             self.count_bytes(len(chunk))
 
+    def send_chunked(self, seed, start, end, chunk, delay, trailer):
+        """Ends the headers and sends bytes [start, end) in chunks of `chunk` bytes."""
+        self.send_header("Transfer-Encoding", "chunked")
+        if trailer:
+            self.send_header("Trailer", "X-Content-Digest")
+        self.end_headers()
+        if self.command == "HEAD":
+            return
+        data = b"".join(bytes(c) for c in content(seed, start, end)) if self.blob is None else self.blob[start:end]
+        for pos in range(0, len(data), max(1, chunk)):
+            piece = data[pos:pos + max(1, chunk)]
+            self.wfile.write(b"%x\r\n" % len(piece) + piece + b"\r\n")
+            self.count_bytes(len(piece))
+            if delay:
+                self.wfile.flush()
+                STATE.touch()
+                time.sleep(delay)
+        self.wfile.write(b"0\r\n")
+        if trailer:
+            self.wfile.write(b"X-Content-Digest: trailer-%d\r\n" % len(data))
+        self.wfile.write(b"\r\n")
+
     def count_bytes(self, n):
         with STATE.lock:
             STATE.bytes_sent += n
@@ -278,7 +311,7 @@ class Handler(BaseHTTPRequestHandler):
             STATE.path_requests[url.path] = number + 1
         if "times" in q and number >= int(q["times"]):
             mode = "normal"
-        if mode not in ("normal", "trickle", "stored", "norange", "redirect"):
+        if mode not in ("normal", "trickle", "stored", "norange", "redirect", "chunked"):
             self.count_fault()
         if mode == "norange" and self.headers.get("Range"):
             self.count_fault()
@@ -286,6 +319,36 @@ class Handler(BaseHTTPRequestHandler):
             rng = random.Random(int(q.get("rseed", 1)) * 1000003 + number)
             q["after"] = str(rng.randint(int(q.get("after", 0)), int(q["after_max"])))
 
+        if mode == "early":
+            self.send_response_only(103, "Early Hints")
+            self.send_header("Link", "</style.css>; rel=preload; as=style")
+            if "hintlen" in q:
+                self.send_header("Content-Length", q["hintlen"])
+            self.end_headers()
+            mode = q.get("then", "normal")
+        if mode == "redirect":
+            hops = int(q.get("hops", 1))
+            if hops > 0:
+                self.count_fault()
+                q["hops"] = str(hops - 1)
+                target = url.path + "?" + urllib.parse.urlencode(q)
+                body = b"r" * int(q.get("rbody", 0))
+                self.send_response(302)
+                self.send_header("Location", "http://%s:%d%s" % (self.server.server_address[0],
+                                                                  self.server.server_address[1], target))
+                self.send_header("Content-Length", str(len(body)))
+                self.end_headers()
+                self.wfile.write(body)
+                return
+            mode = q.get("then", "normal")
+        if mode == "noloc":
+            body = b"m" * int(q.get("rbody", 20))
+            self.send_response(int(q.get("code", 302)))
+            self.send_header("Content-Type", "text/html")
+            self.send_header("Content-Length", str(len(body)))
+            self.end_headers()
+            self.wfile.write(body)
+            return
         if mode == "status":
             code = int(q.get("code", 404))
             self.send_text(code, "error page %d for %s" % (code, url.path))
@@ -303,19 +366,6 @@ class Handler(BaseHTTPRequestHandler):
             if self.command != "HEAD":
                 self.wfile.write(body)
             return
-        if mode == "redirect":
-            hops = int(q.get("hops", 1))
-            if hops > 0:
-                self.count_fault()
-                q["hops"] = str(hops - 1)
-                target = url.path + "?" + urllib.parse.urlencode(q)
-                self.send_response(302)
-                self.send_header("Location", "http://%s:%d%s" % (self.server.server_address[0],
-                                                                  self.server.server_address[1], target))
-                self.send_header("Content-Length", "0")
-                self.end_headers()
-                return
-            mode = "normal"
         if mode == "stall":
             self.wait_for_close(float(q.get("hold", 20)))
             return
@@ -337,10 +387,17 @@ class Handler(BaseHTTPRequestHandler):
                 self.end_headers()
                 return
 
+        if partial and mode == "wrongrange":
+            shift = int(q.get("rstart", 0))
+            start, end = shift, min(size, shift + end - start)
         self.send_response(206 if partial else 200)
         self.send_header("Content-Type", "application/octet-stream")
         if partial:
             self.send_header("Content-Range", "bytes %d-%d/%d" % (start, end - 1, size))
+        if mode == "chunked":
+            self.send_chunked(seed, start, end, int(q.get("chunk", 4096)), float(q.get("delay", 0)) / 1000.0,
+                              q.get("trailer") == "1")
+            return
         if mode == "badlen":
             announced = int(q.get("len", size))
             self.send_header("Content-Length", str(announced))

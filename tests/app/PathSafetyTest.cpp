@@ -1,0 +1,76 @@
+// Links on the package directory's path, on the real file system (Wine shows
+// Unix symbolic links as reparse points).
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include "app/CommonUtils.h"
+#include "app/PathSafety.h"
+#include "support/TestSupport.h"
+
+using testsupport::MakeSymbolicLink;
+using testsupport::TempDir;
+using testsupport::WriteBytes;
+
+TEST(PathSafety, ALinkOrAFileAnywhereOnThePathIsFoundWhereItIs)
+{
+    TempDir dir, elsewhere;
+    ASSERT_TRUE(CreateDirectoryW((dir / L"real").c_str(), nullptr));
+    ASSERT_TRUE(MakeSymbolicLink(dir / L"link", elsewhere.Path()));
+    ASSERT_TRUE(WriteBytes(dir / L"file", "x"));
+    struct Case {
+        std::wstring path;
+        PathVerdict verdict;
+        std::wstring at;
+    } cases[] = {
+        {dir / L"real\\欧维网络\\欧维澄岳", PathVerdict::kSafe, L""},  // the missing rest is not looked at
+        {dir / L"real", PathVerdict::kSafe, L""},
+        {dir / L"link\\欧维网络\\欧维澄岳", PathVerdict::kLink, dir / L"link"},
+        {dir / L"link", PathVerdict::kLink, dir / L"link"},
+        {dir / L"real\\..\\link\\x", PathVerdict::kLink, dir / L"link"},  // as the system resolves it
+        {dir / L"file\\sub", PathVerdict::kFileInTheWay, dir / L"file"},
+        {dir / L"file", PathVerdict::kFileInTheWay, dir / L"file"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "case " << (&c - cases));
+        const PathCheck check = CheckPathForLinks(c.path);
+        EXPECT_EQ(check.verdict, c.verdict);
+        EXPECT_EQ(check.at, c.at);
+    }
+}
+
+TEST(PathSafety, TheDriveRootIsNotALink)
+{
+    // Wine's drive letters are Unix symbolic links and Z:\ shows as one; a
+    // volume's root can be nothing else than the volume.
+    EXPECT_EQ(CheckPathForLinks(L"Z:\\").verdict, PathVerdict::kSafe);
+    TempDir dir;
+    EXPECT_EQ(CheckPathForLinks(dir.Path()).verdict, PathVerdict::kSafe);
+}
+
+TEST(PathSafety, OnlyADirectoryIsPinned)
+{
+    // (Whether the pin holds a link itself, and keeps the folders above it
+    // from being renamed, only Windows can show: Wine follows the link when
+    // opening it and enforces no sharing on folders.)
+    TempDir dir;
+    ASSERT_TRUE(WriteBytes(dir / L"file", "x"));
+    DirectoryPin pin;
+    EXPECT_FALSE(pin.Pin(dir / L"file"));
+    EXPECT_FALSE(pin.Pin(dir / L"missing"));
+    EXPECT_FALSE(pin.Pinned());
+    EXPECT_TRUE(pin.Pin(dir.Path()));
+    EXPECT_TRUE(pin.Pinned());
+    pin.Release();
+    EXPECT_FALSE(pin.Pinned());
+}
+
+TEST(CommonUtils, CreateDirMeetingAFileFails)
+{
+    TempDir dir;
+    ASSERT_TRUE(WriteBytes(dir / L"pkg", "x"));
+    // The file itself where the directory must be: no success, no retry loop.
+    EXPECT_FALSE(CreateDir(dir / L"pkg"));
+    EXPECT_FALSE(CreateDir(dir / L"pkg\\sub"));
+    EXPECT_EQ(GetFileAttributesW((dir / L"pkg").c_str()) & FILE_ATTRIBUTE_DIRECTORY, 0u);
+}
