@@ -4,9 +4,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <cwctype>
+#include <exception>
 #include <set>
 
 #include "Http/HttpLog.h"
+#include "Http/TlsPeerCheck.h"
 #include "Runtime/MainThreadDispatch.h"
 #include "Runtime/TextUtil.h"
 
@@ -167,6 +169,8 @@ CCurlBase::~CCurlBase()
 
 void CCurlBase::PostDone(CURLcode code)
 {
+    if (code == CURLE_ABORTED_BY_CALLBACK && refusedWith_ != CURLE_OK)
+        code = refusedWith_;
     PostEvent<CURLcode>(this, &DispatchDone, code);
 }
 void CCurlBase::PostRecvBytes(unsigned int bytes)
@@ -190,12 +194,19 @@ void CCurlBase::PostAdded()
     PostEvent<int>(this, &DispatchAdded, 0);
 }
 
+// No exception may unwind through libcurl, which is C: an allocation that
+// fails inside a callback ends the transfer as a write error instead.
 size_t CCurlBase::HeaderCallback(char* data, size_t size, size_t count, void* user)
 {
     CCurlBase* self = static_cast<CCurlBase*>(user);
     if (!self || !self->IsActive())
         return 0;
-    return static_cast<size_t>(self->OnRecieveHeader(data, static_cast<int32_t>(size * count)));
+    try {
+        return static_cast<size_t>(self->OnRecieveHeader(data, static_cast<int32_t>(size * count)));
+    } catch (const std::exception&) {
+        OV_LOG(LOG_ERROR, kSource, L"header callback failed: out of memory");
+        return 0;
+    }
 }
 
 size_t CCurlBase::BodyCallback(char* data, size_t size, size_t count, void* user)
@@ -204,19 +215,51 @@ size_t CCurlBase::BodyCallback(char* data, size_t size, size_t count, void* user
     if (!self || !self->IsActive())
         return 0;
     CRefPtr<CCurlBase> hold(self);
-    int32_t n = self->OnRecieveBody(data, static_cast<int32_t>(size * count));
-    if (n < 0)
-        n = 0;
-    self->recvSinceEvent_ += static_cast<uint64_t>(n);
-    if (self->progressEvents_) {
-        DWORD now = GetTickCount();
-        if (now - self->lastEventTick_ > kEventIntervalMs) {
-            self->lastEventTick_ = now;
-            self->PostRecvBytes(static_cast<unsigned int>(self->recvSinceEvent_ & 0xFFFFFFFFu));
-            self->recvSinceEvent_ = 0;
+    try {
+        int32_t n = self->OnRecieveBody(data, static_cast<int32_t>(size * count));
+        if (n < 0)
+            n = 0;
+        self->recvSinceEvent_ += static_cast<uint64_t>(n);
+        if (self->progressEvents_) {
+            DWORD now = GetTickCount();
+            if (now - self->lastEventTick_ > kEventIntervalMs) {
+                self->lastEventTick_ = now;
+                self->PostRecvBytes(static_cast<unsigned int>(self->recvSinceEvent_ & 0xFFFFFFFFu));
+                self->recvSinceEvent_ = 0;
+            }
         }
+        return static_cast<size_t>(n);
+    } catch (const std::exception&) {
+        OV_LOG(LOG_ERROR, kSource, L"body callback failed: out of memory");
+        return 0;
     }
-    return static_cast<size_t>(n);
+}
+
+int CCurlBase::PrereqCallback(void* user, char*, char*, int, int)
+{
+    CCurlBase* self = static_cast<CCurlBase*>(user);
+    if (!self || !self->easy_ || !self->IsActive())
+        return CURL_PREREQFUNC_ABORT;
+    try {
+        const char* url = nullptr;
+        curl_easy_getinfo(self->easy_, CURLINFO_EFFECTIVE_URL, &url);
+        const bool secure = url && _strnicmp(url, "https:", 6) == 0;
+        if (self->secureSeen_ && !secure) {
+            HTTP_LOG_CF(LOG_ERROR, kSource, L"redirect from https to plain http refused");
+            self->refusedWith_ = CURLE_UNSUPPORTED_PROTOCOL;
+            return CURL_PREREQFUNC_ABORT;
+        }
+        self->secureSeen_ = self->secureSeen_ || secure;
+        std::wstring detail;
+        if (CheckTlsPeer(self->easy_, detail) == TlsPeer::kRefused) {
+            HTTP_LOG_CF(LOG_ERROR, kSource, L"TLS peer refused: %s", detail.c_str());
+            self->refusedWith_ = CURLE_PEER_FAILED_VERIFICATION;
+            return CURL_PREREQFUNC_ABORT;
+        }
+        return CURL_PREREQFUNC_OK;
+    } catch (const std::exception&) {
+        return CURL_PREREQFUNC_ABORT;
+    }
 }
 
 size_t CCurlBase::ReadCallback(char* buffer, size_t size, size_t count, void* user)
@@ -346,6 +389,17 @@ bool CCurlHttp::Prepare(const std::wstring& url, int method, uint64_t resumeOffs
     set(CURLOPT_READDATA, "READDATA", curl_easy_setopt(easy_, CURLOPT_READDATA, static_cast<CCurlBase*>(this)));
     set(CURLOPT_FOLLOWLOCATION, "FOLLOWLOCATION", curl_easy_setopt(easy_, CURLOPT_FOLLOWLOCATION, 1L));
     set(CURLOPT_MAXREDIRS, "MAXREDIRS", curl_easy_setopt(easy_, CURLOPT_MAXREDIRS, 5L));
+    // Only HTTP and HTTPS, whatever a manifest names or a server redirects
+    // to; a transfer that starts on HTTPS may only be redirected to HTTPS (the
+    // request check also refuses any later step back to plain HTTP).
+    const bool secure = _wcsnicmp(url.c_str(), L"https:", 6) == 0;
+    secureSeen_ = false;
+    refusedWith_ = CURLE_OK;
+    set(CURLOPT_PROTOCOLS_STR, "PROTOCOLS_STR", curl_easy_setopt(easy_, CURLOPT_PROTOCOLS_STR, "http,https"));
+    set(CURLOPT_REDIR_PROTOCOLS_STR, "REDIR_PROTOCOLS_STR",
+        curl_easy_setopt(easy_, CURLOPT_REDIR_PROTOCOLS_STR, secure ? "https" : "http,https"));
+    set(CURLOPT_PREREQFUNCTION, "PREREQFUNCTION", curl_easy_setopt(easy_, CURLOPT_PREREQFUNCTION, &CCurlBase::PrereqCallback));
+    set(CURLOPT_PREREQDATA, "PREREQDATA", curl_easy_setopt(easy_, CURLOPT_PREREQDATA, static_cast<CCurlBase*>(this)));
     set(CURLOPT_CONNECTTIMEOUT, "CONNECTTIMEOUT",
         curl_easy_setopt(easy_, CURLOPT_CONNECTTIMEOUT, static_cast<long>(connectTimeoutSeconds)));
     // libcurl's 16 KB default receive buffer means one select/perform cycle of

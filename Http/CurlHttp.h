@@ -79,7 +79,10 @@ public:
     bool ProgressEvents() const { return progressEvents_; }
     void SetProgressEvents(bool on) { progressEvents_ = on; }
 
-    // Any thread: queue an event for the listener on the UI thread.
+    // Any thread: queue an event for the listener on the UI thread. A transfer
+    // that the request check ended reports why (a refused certificate as
+    // CURLE_PEER_FAILED_VERIFICATION, a refused protocol as
+    // CURLE_UNSUPPORTED_PROTOCOL), as libcurl's own checks would.
     void PostDone(CURLcode code);
     void PostRecvBytes(unsigned int bytes);
     void PostSendBytes(unsigned int bytes);
@@ -91,12 +94,19 @@ public:
     static size_t HeaderCallback(char* data, size_t size, size_t count, void* user);
     static size_t BodyCallback(char* data, size_t size, size_t count, void* user);
     static size_t ReadCallback(char* buffer, size_t size, size_t count, void* user);
+    // Before each request on a connection (after any TLS handshake): refuses
+    // an untrusted server certificate, and a step from HTTPS back to plain
+    // HTTP anywhere in a redirect chain.
+    static int PrereqCallback(void* user, char* primaryIp, char* localIp, int primaryPort, int localPort);
 
     // Transfer objects alive in the process (for leak checks).
     static long LiveCount();
 
 protected:
     CURL* easy_ = nullptr;
+    // Reset when the transfer is prepared; then the worker's (request check).
+    bool secureSeen_ = false;
+    CURLcode refusedWith_ = CURLE_OK;
 
 private:
     CurlListener* listener_;

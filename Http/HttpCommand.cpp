@@ -9,6 +9,24 @@ namespace {
 
 const wchar_t kSource[] = L".\\Http\\HttpCommand";
 
+// The response body in memory, refusing to grow past a limit: a server (or
+// anybody on the way) must not make the program hold an answer of any size.
+class LimitedBufferStream : public OBufferStream {
+public:
+    explicit LimitedBufferStream(uint32_t limit) : limit_(limit) {}
+    int32_t Write(const void* data, uint32_t count) override
+    {
+        if (limit_ != 0 && static_cast<uint64_t>(Size()) + count > limit_) {
+            SetError(COMMAND_ERR_BODY_TOO_LARGE, ERR_USER);
+            return -1;
+        }
+        return OBufferStream::Write(data, count);
+    }
+
+private:
+    uint32_t limit_;
+};
+
 int64_t CodeOf(const ProtoValue& result, const wchar_t* name)
 {
     return result.Find(name).Find(L"code").integer();
@@ -138,7 +156,7 @@ bool CHttpCommand::Start()
     ReleaseTransfer();
     CCurlHttp* http = new CCurlHttp(manager_);
     transfer_ = http;
-    http->SetWriteStream(new OBufferStream());
+    http->SetWriteStream(new LimitedBufferStream(maxBody_));
     if (method_ == kMethodPost && !postData_.empty())
         http->SetReadStream(new IBufferStream(static_cast<uint32_t>(postData_.size()), postData_.data()));
     return CHttpBase::Start();

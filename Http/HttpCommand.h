@@ -132,6 +132,12 @@ private:
     CHttpBase& operator=(const CHttpBase&) = delete;
 };
 
+// Error codes of commands.
+enum CommandError {
+    // user: the answer's body grew past the request's limit (SetMaxBodySize)
+    COMMAND_ERR_BODY_TOO_LARGE = 3005,
+};
+
 // (user data, response body, error type, code); the result is ignored.
 typedef int (*CommandDoneCallback)(uintptr_t userData, std::string& body, int errType, int code);
 
@@ -151,11 +157,17 @@ public:
         callback_ = callback;
         userData_ = userData;
     }
+    // Bodies longer than `bytes` fail the transfer with (3, 3005) as soon as
+    // they do, and nothing past the limit is kept; 0 (the default) means no
+    // limit. Takes effect at the next Start.
+    void SetMaxBodySize(uint32_t bytes) { maxBody_ = bytes; }
+    uint32_t MaxBodySize() const { return maxBody_; }
     const std::string& PostData() const { return postData_; }
     void SetPostData(const std::string& data) { postData_ = data; }
 
 private:
     std::string postData_;
+    uint32_t maxBody_ = 0;
     CommandDoneCallback callback_ = nullptr;
     uintptr_t userData_ = 0;
 };

@@ -25,7 +25,7 @@ bool DownloadWriteFile::Open(const std::wstring& path)
         return false;
     }
     try {
-        file_.Seek(0, CFileEx::kEnd);
+        length_ = file_.Seek(0, CFileEx::kEnd);
     } catch (const CFileExException& e) {
         // Appending at the wrong place would corrupt the file: refuse it.
         CSingleton<ConsoleLogger>::Instance().LogEx(LOG_ERROR, __LINE__, kSource, L"[DownloadWriteFile]打开错误:%d", 1);
@@ -43,8 +43,14 @@ int32_t DownloadWriteFile::Write(const void* data, uint32_t count)
         SetError(DOWNLOAD_ERR_NOT_OPEN, ERR_USER);
         return -1;
     }
+    if (limit_ != 0 && length_ + count > limit_) {
+        HTTP_LOG_F(LOG_ERROR, kSource, L"[DownloadWriteFile]longer than expected %lld", static_cast<long long>(limit_));
+        SetError(DOWNLOAD_ERR_LENGTH_MISMATCH, ERR_USER);
+        return -1;
+    }
     try {
         file_.Write(data, count);
+        length_ += count;
     } catch (const CFileExException& e) {
         CSingleton<ConsoleLogger>::Instance().LogEx(LOG_ERROR, __LINE__, kSource, L"[DownloadWriteFile]打开错误:%d", 1);
         HTTP_LOG_F(LOG_ERROR, kSource, L"[DownloadWriteFile]打开错误 %d:%d", 1, e.code);
@@ -72,6 +78,7 @@ void DownloadWriteFile::Discard()
         try {
             file_.SetLength(0);
             file_.Seek(0, CFileEx::kBegin);
+            length_ = 0;
         } catch (const CFileExException& e) {
             HTTP_LOG_F(LOG_ERROR, kSource, L"[DownloadWriteFile]discard error %d", e.code);
         }
@@ -158,6 +165,7 @@ bool CHttpDownloadFile::Start()
             doneCallback_(userData_, type, code);
         return false;
     }
+    file->SetLimit(expectedSize_);
     http->SetWriteStream(file);
     HTTP_LOG_F(LOG_INFO, kSource, L"CHttpDownloadFile::Start() localPath:%s", localPath_.c_str());
 
@@ -214,8 +222,18 @@ void CHttpDownloadFile::Done(CURLcode curlCode)
         return;
     NoteUnfollowedRedirect(curlCode);
     const bool checkLength = lengthUnannounced_ && curlCode == CURLE_OK && expectedSize_ != 0;
+    // A file that refused bytes it must never hold (an answer longer than
+    // expected) says so; retrying the same answer cannot help. Read before
+    // Stop closes the file and clears its error.
+    int streamCode = 0;
+    if (CCurlHttp* http = Http())
+        if (OBaseStream* out = http->WriteStream())
+            if (out->ErrorType() == ERR_USER)
+                streamCode = out->ErrorCode();
     Stop();
     result_[L"curl"][L"code"] = static_cast<int>(curlCode);
+    if (streamCode != 0)
+        result_[L"user"][L"code"] = streamCode;
     if (checkLength) {
         // Nothing was announced to check before the body: a body that ended
         // early (a connection closed between chunks) or ran long is found out

@@ -39,9 +39,14 @@ public:
     // Closes any open file, then opens `path` and moves to its end. False (with
     // error (1, 2020)) when the file cannot be opened.
     bool Open(const std::wstring& path);
-    // All bytes or -1: (3, 2001) when not open, (1, system error) when the
-    // file layer fails.
+    // All bytes or -1: (3, 2001) when not open, (3, 2007) when the file would
+    // grow past the limit (nothing of those bytes is written), (1, system
+    // error) when the file layer fails.
     int32_t Write(const void* data, uint32_t count) override;
+    // The file may not grow past `bytes` (0: no limit). The download sets the
+    // expected size here, so an answer longer than announced by the manifest
+    // never puts a byte past it on disk.
+    void SetLimit(uint64_t bytes) { limit_ = bytes; }
     // Closes the file if open and clears the error.
     void Close() override;
     // Open: cut the file to 0 bytes (the next write starts at 0). Closed:
@@ -54,6 +59,8 @@ public:
 private:
     std::wstring path_;
     CFileEx file_;
+    uint64_t limit_ = 0;
+    uint64_t length_ = 0;  // the file's length while it is open
 };
 
 typedef void (*DownloadDoneCallback)(uintptr_t userData, int errType, int code);

@@ -10,19 +10,16 @@
 
 namespace {
 
-// Releases the CryptoAPI objects and the file on every path out.
+// Releases the CryptoAPI objects on every path out.
 struct HashSession {
     HCRYPTPROV provider = 0;
     HCRYPTHASH hash = 0;
-    HANDLE file = INVALID_HANDLE_VALUE;
     ~HashSession()
     {
         if (hash)
             CryptDestroyHash(hash);
         if (provider)
             CryptReleaseContext(provider, 0);
-        if (file != INVALID_HANDLE_VALUE)
-            CloseHandle(file);
     }
 };
 
@@ -40,10 +37,20 @@ bool IsMd5Text(const std::wstring& text)
 
 bool FileMd5(const std::wstring& path, std::wstring& hex)
 {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    const bool ok = FileMd5(file, hex);
+    CloseHandle(file);
+    return ok;
+}
+
+bool FileMd5(HANDLE file, std::wstring& hex)
+{
     HashSession s;
-    s.file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                         FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (s.file == INVALID_HANDLE_VALUE)
+    LARGE_INTEGER start = {};
+    if (!SetFilePointerEx(file, start, nullptr, FILE_BEGIN))
         return false;
     if (!CryptAcquireContextW(&s.provider, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT))
         return false;
@@ -53,7 +60,7 @@ bool FileMd5(const std::wstring& path, std::wstring& hex)
     std::vector<BYTE> chunk(1 << 20);
     for (;;) {
         DWORD got = 0;
-        if (!ReadFile(s.file, chunk.data(), static_cast<DWORD>(chunk.size()), &got, nullptr))
+        if (!ReadFile(file, chunk.data(), static_cast<DWORD>(chunk.size()), &got, nullptr))
             return false;
         if (got == 0)
             break;
@@ -71,19 +78,48 @@ bool FileMd5(const std::wstring& path, std::wstring& hex)
     return true;
 }
 
-PackageCheck CheckPackageMd5(const std::wstring& path, const std::wstring& expected)
+namespace {
+
+// kNotChecked, kMismatch, or the text to compare with (lower case) and kMatch.
+PackageCheck ExpectedDigest(const std::wstring& expected, std::wstring& want)
 {
     // A value of blanks only counts as no value (Trim leaves such a string as it is).
     if (expected.find_first_not_of(L" \t\r\n") == std::wstring::npos)
         return PackageCheck::kNotChecked;
-    std::wstring want = expected;
+    want = expected;
     Trim(want);
     if (!IsMd5Text(want))
         return PackageCheck::kMismatch;
-    std::wstring actual;
-    if (!FileMd5(path, actual))
-        return PackageCheck::kUnreadable;
     for (wchar_t& c : want)
         c = static_cast<wchar_t>(towlower(c));
+    return PackageCheck::kMatch;
+}
+
+}  // namespace
+
+PackageCheck CheckPackageMd5(HANDLE file, const std::wstring& expected)
+{
+    std::wstring want;
+    const PackageCheck shape = ExpectedDigest(expected, want);
+    if (shape != PackageCheck::kMatch)
+        return shape;
+    std::wstring actual;
+    if (!FileMd5(file, actual))
+        return PackageCheck::kUnreadable;
     return actual == want ? PackageCheck::kMatch : PackageCheck::kMismatch;
+}
+
+PackageCheck CheckPackageMd5(const std::wstring& path, const std::wstring& expected)
+{
+    std::wstring want;
+    const PackageCheck shape = ExpectedDigest(expected, want);
+    if (shape != PackageCheck::kMatch)
+        return shape;
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return PackageCheck::kUnreadable;
+    const PackageCheck result = CheckPackageMd5(file, expected);
+    CloseHandle(file);
+    return result;
 }

@@ -7,6 +7,9 @@
 // Threads: any; keeps no state. Hashing a large package takes a moment, so
 // callers on the UI thread do it once per finished download.
 
+#include <winsock2.h>
+#include <windows.h>
+
 #include <string>
 
 enum class PackageCheck {
@@ -18,6 +21,11 @@ enum class PackageCheck {
 
 // Compares the file's MD5 with `expected`, ignoring case and surrounding blanks.
 PackageCheck CheckPackageMd5(const std::wstring& path, const std::wstring& expected);
+// The same through an open handle (read from the first byte; the file
+// position is moved), so that the bytes checked are those of a file the
+// caller holds.
+PackageCheck CheckPackageMd5(HANDLE file, const std::wstring& expected);
 
 // Lower-case hexadecimal MD5 of the file; false when it cannot be read.
 bool FileMd5(const std::wstring& path, std::wstring& hex);
+bool FileMd5(HANDLE file, std::wstring& hex);

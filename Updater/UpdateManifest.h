@@ -1,8 +1,10 @@
 #pragma once
 // The update manifest: INI text published at "/ovinstall.txt" naming the
-// installation package. The update module keeps a copy of each manifest it
-// receives as "ovinstall.ini" in the package directory and reads the package's
-// values back from that copy with the platform's profile reader.
+// installation package. The update module reads the package's values from the
+// bytes it received (and, in a signed build, verified), and keeps a copy of
+// each manifest as "ovinstall.ini" in the package directory as a record. It
+// never reads values back from that copy: another program could change the
+// file between its writing and its reading.
 //
 // Threads: UI thread (called from the update module's message handler).
 
@@ -23,8 +25,22 @@ std::wstring ManifestCopyPath(const std::wstring& packageDir);
 // Returns false when the copy could not be written; nothing else is reported.
 bool SaveManifestCopy(const std::wstring& packageDir, const std::wstring& text);
 
-// Reads the four values of section "Install" from the copy; a missing key or
-// file reads as "", and each value is cut to 2047 code units.
+// The four values of section "Install" of the manifest text, read the way the
+// platform's profile reader reads the copy, so that a manifest means what it
+// always meant: lines end at CR or LF; blanks around names and values are
+// dropped (inside the brackets of a section name too); section and key names
+// match without regard to case; the first section "Install" and the first
+// occurrence of a key in it count (a line without "=" counts as the key with
+// an empty value); a value wholly in single or double quotes loses them; a
+// value is cut to 2047 code units, and at a NUL. One difference: a byte-order
+// mark at the start of the text (a UTF-8 file saved with one) is skipped,
+// where the profile reader saw a first line that was no section header and
+// read nothing.
+UpdateManifestValues ParseManifestValues(const std::wstring& text);
+
+// The platform profile reader's values of the copy in `packageDir` (missing
+// key or file: ""). The installer does not use it; it is the reference the
+// parser above is held to.
 UpdateManifestValues ReadManifestValues(const std::wstring& packageDir);
 
 // Decimal conversion of the "Size" text: leading blanks and a sign allowed,

@@ -5,7 +5,6 @@
 #include "Runtime/TextUtil.h"
 #include "Updater/Endpoints.h"
 #include "Updater/GameEventListener.h"
-#include "Updater/PackageCheck.h"
 #include "Updater/UpdateManifest.h"
 #include "app/CommonUtils.h"
 #include "app/FileSecurity.h"
@@ -49,14 +48,21 @@ void LogConsoleAndFile(int line, const wchar_t* consoleFormat, const wchar_t* fi
 }  // namespace
 
 UpdateModule::UpdateModule(const std::wstring& packageDir, IGameEventListener* listener)
-    : UpdateModule(packageDir, listener, {PrimaryManifestUrl(), SecondaryManifestUrl()})
+    : packageDir_(packageDir),
+      listener_(listener),
+      endpoints_{PrimaryManifestUrl(), SecondaryManifestUrl()},
+      keys_(PublisherKeys::Compiled())
 {
+    manifestRequest_.SetMaxBodySize(kMaxManifestBytes);
+    signatureRequest_.SetMaxBodySize(kMaxSignatureFileBytes);
 }
 
 UpdateModule::UpdateModule(const std::wstring& packageDir, IGameEventListener* listener,
-                           const std::vector<std::wstring>& endpoints)
-    : packageDir_(packageDir), listener_(listener), endpoints_(endpoints)
+                           const std::vector<std::wstring>& endpoints, const std::vector<std::string>& keys)
+    : packageDir_(packageDir), listener_(listener), endpoints_(endpoints), keys_(keys)
 {
+    manifestRequest_.SetMaxBodySize(kMaxManifestBytes);
+    signatureRequest_.SetMaxBodySize(kMaxSignatureFileBytes);
 }
 
 UpdateModule::~UpdateModule()
@@ -79,7 +85,7 @@ bool UpdateModule::Start()
 
 void UpdateModule::RetryManifest()
 {
-    if (manifestRequest_.IsRunning() || downloading_)
+    if (manifestRequest_.IsRunning() || signatureRequest_.IsRunning() || downloading_ || fetchingSignature_)
         return;
     if (!helper_)
         CreateHelperWindow();
@@ -145,9 +151,13 @@ void UpdateModule::HandleDirectoryRefused(int code)
 void UpdateModule::Stop()
 {
     manifestRequest_.Stop();
+    signatureRequest_.Stop();
     download_.Stop();
-    manifestText_.clear();
+    manifestBody_.clear();
+    signatureBody_.clear();
     downloading_ = false;
+    fetchingSignature_ = false;
+    package_.Release();
     packageDirPin_.Release();
     if (helper_) {
         // Posted messages still queued for the window go with it.
@@ -163,7 +173,7 @@ void UpdateModule::ResumeInstallerDownload()
 {
     // Nothing to resume before the first start: the request has no values
     // yet. Nothing either while a result is still on its way.
-    if (download_.IsRunning() || downloading_ || packagePath_.empty())
+    if (download_.IsRunning() || downloading_ || fetchingSignature_ || packagePath_.empty())
         return;
     // The first start stopped at its file: start afresh.
     if (download_.LocalPath().empty()) {
@@ -230,6 +240,12 @@ LRESULT CALLBACK UpdateModule::HelperWindowProc(HWND hwnd, UINT message, WPARAM 
         case UM_DIRECTORY_REFUSED:
             self->HandleDirectoryRefused(static_cast<int>(wParam));
             break;
+        case UM_MANIFEST_SIGNATURE_DONE:
+            self->HandleManifestSignatureDone(static_cast<int>(wParam), static_cast<int>(lParam));
+            break;
+        case UM_PACKAGE_SIGNATURE_DONE:
+            self->HandlePackageSignatureDone(static_cast<int>(wParam), static_cast<int>(lParam));
+            break;
         default:
             break;
         }
@@ -265,9 +281,19 @@ void UpdateModule::RequestManifest()
     ++attempts_;
     if (manifestRequest_.IsRunning())
         return;
+    manifestUrl_ = endpoint;
     manifestRequest_.SetUrl(endpoint);
     manifestRequest_.SetCallback(&UpdateModule::ManifestCallback, reinterpret_cast<uintptr_t>(helper_));
     SubmitCommand(&manifestRequest_);
+}
+
+void UpdateModule::RequestSignature(const std::wstring& url, CommandDoneCallback callback)
+{
+    signatureRequest_.Stop();
+    signatureBody_.clear();
+    signatureRequest_.SetUrl(SignatureUrl(url));
+    signatureRequest_.SetCallback(callback, reinterpret_cast<uintptr_t>(helper_));
+    SubmitCommand(&signatureRequest_);
 }
 
 int UpdateModule::ManifestCallback(uintptr_t userData, std::string& body, int errType, int code)
@@ -275,8 +301,19 @@ int UpdateModule::ManifestCallback(uintptr_t userData, std::string& body, int er
     UpdateModule* self = FromUserData(userData);
     if (!self)
         return 0;
-    self->manifestText_ = Utf8ToWide(body);
+    // The bytes as received: the signature is checked over exactly these.
+    self->manifestBody_.swap(body);
     self->Post(UM_MANIFEST_DONE, static_cast<WPARAM>(errType), static_cast<LPARAM>(code));
+    return 0;
+}
+
+int UpdateModule::ManifestSignatureCallback(uintptr_t userData, std::string& body, int errType, int code)
+{
+    UpdateModule* self = FromUserData(userData);
+    if (!self)
+        return 0;
+    self->signatureBody_.swap(body);
+    self->Post(UM_MANIFEST_SIGNATURE_DONE, static_cast<WPARAM>(errType), static_cast<LPARAM>(code));
     return 0;
 }
 
@@ -284,15 +321,51 @@ void UpdateModule::HandleManifestDone(int errType, int code)
 {
     manifestRequest_.Stop();
     if (errType != 0) {
-        if (static_cast<size_t>(attempts_) < endpoints_.size()) {
-            RequestManifest();
-            return;
-        }
-        if (listener_)
-            listener_->OnManifestResult(errType, code, std::wstring());
+        ManifestEndpointFailed(errType, code);
         return;
     }
-    // The copy is read back: only administrators may be able to change it.
+    if (!keys_.Required()) {
+        UseManifest(code);
+        return;
+    }
+    // Same channel and retry rules as the manifest itself.
+    RequestSignature(manifestUrl_, &UpdateModule::ManifestSignatureCallback);
+}
+
+void UpdateModule::HandleManifestSignatureDone(int errType, int code)
+{
+    signatureRequest_.Stop();
+    if (errType != 0) {
+        OV_LOG(LOG_ERROR, kSource, L"[UM] manifest signature not fetched:%d:%d url:%s", errType, code,
+               manifestUrl_.c_str());
+        ManifestEndpointFailed(errType, code);
+        return;
+    }
+    const SignatureStatus status = keys_.VerifyBytes(signatureBody_, manifestBody_.data(), manifestBody_.size());
+    if (status != SignatureStatus::kValid) {
+        OV_LOG(LOG_ERROR, kSource, L"[UM] manifest signature refused:%s url:%s", SignatureStatusName(status),
+               manifestUrl_.c_str());
+        manifestBody_.clear();
+        ManifestEndpointFailed(ERR_USER, UM_ERR_MANIFEST_SIGNATURE);
+        return;
+    }
+    UseManifest(0);
+}
+
+void UpdateModule::ManifestEndpointFailed(int errType, int code)
+{
+    if (static_cast<size_t>(attempts_) < endpoints_.size()) {
+        RequestManifest();
+        return;
+    }
+    if (listener_)
+        listener_->OnManifestResult(errType, code, std::wstring());
+}
+
+void UpdateModule::UseManifest(int code)
+{
+    // The copy is written with administrator rights: not through a link, and
+    // only administrators may change it afterwards.
     int refusal = SecurePackageDir();
     if (!refusal && !PrepareInstallerFile(ManifestCopyPath(packageDir_))) {
         OV_LOG(LOG_ERROR, kSource, L"[UM] cannot secure the manifest copy:%u", static_cast<unsigned>(GetLastError()));
@@ -302,9 +375,11 @@ void UpdateModule::HandleManifestDone(int errType, int code)
         Refuse(refusal);
         return;
     }
-    // A copy that cannot be written leaves the values of an earlier one.
-    SaveManifestCopy(packageDir_, manifestText_);
-    UpdateManifestValues values = ReadManifestValues(packageDir_);
+    const std::wstring text = Utf8ToWide(manifestBody_);
+    // The copy is the record of what was received; the values come from the
+    // bytes in memory, which nobody else can have changed.
+    SaveManifestCopy(packageDir_, text);
+    const UpdateManifestValues values = ParseManifestValues(text);
     packageUrl_ = values.url;
     sizeText_ = values.sizeText;
     md5_ = values.md5;
@@ -390,6 +465,12 @@ void UpdateModule::HandleDownloadDone(int errType, int code)
     download_.Stop();
     downloading_ = false;
 
+    if (errType == 0 && keys_.Required()) {
+        // The finished file is checked once its signature is here.
+        fetchingSignature_ = true;
+        RequestSignature(packageUrl_, &UpdateModule::PackageSignatureCallback);
+        return;
+    }
     const std::wstring temporary = TemporaryPath();
     std::wstring message;
     if (errType == 0) {
@@ -405,32 +486,71 @@ void UpdateModule::HandleDownloadDone(int errType, int code)
         listener_->OnDownloadResult(errType, code, message);
 }
 
+int UpdateModule::PackageSignatureCallback(uintptr_t userData, std::string& body, int errType, int code)
+{
+    UpdateModule* self = FromUserData(userData);
+    if (!self)
+        return 0;
+    self->signatureBody_.swap(body);
+    self->Post(UM_PACKAGE_SIGNATURE_DONE, static_cast<WPARAM>(errType), static_cast<LPARAM>(code));
+    return 0;
+}
+
+void UpdateModule::HandlePackageSignatureDone(int errType, int code)
+{
+    if (!fetchingSignature_)
+        return;
+    fetchingSignature_ = false;
+    signatureRequest_.Stop();
+    std::wstring message;
+    if (errType == 0) {
+        FinishPackage(errType, code, message);
+    } else {
+        // Without its signature the file cannot be used yet; it stays, whole,
+        // and the window's retry fetches the signature again.
+        OV_LOG(LOG_ERROR, kSource, L"[UM] package signature not fetched:%d:%d url:%s", errType, code,
+               packageUrl_.c_str());
+        message = kFailureText;
+    }
+    if (listener_)
+        listener_->OnDownloadResult(errType, code, message);
+}
+
 void UpdateModule::FinishPackage(int& errType, int& code, std::wstring& message)
 {
     const std::wstring temporary = TemporaryPath();
-    // The package is run with administrator rights: a download that does not
-    // match the manifest's checksum must never take its place. Its content is
-    // wrong, so it is not kept for resuming either.
-    const PackageCheck check = CheckPackageMd5(temporary, md5_);
-    if (check == PackageCheck::kMismatch || check == PackageCheck::kUnreadable) {
-        OV_LOG(LOG_ERROR, kSource, L"[UM] package check failed:%d md5:%s path:%s", static_cast<int>(check),
-               md5_.c_str(), temporary.c_str());
+    // From here until the package's process exists, nobody else may change
+    // the file: it is checked, renamed and started as this one held file.
+    if (!package_.Open(temporary, true)) {
+        errType = ERR_USER;
+        code = UM_ERR_REPLACE;
+        return;
+    }
+    // The package is run with administrator rights: a download that is not
+    // the publisher's, or does not match the manifest's checksum, must never
+    // take its place. Its content is wrong, so it is not kept for resuming.
+    const PackageVerdict verdict = package_.Verify(keys_, signatureBody_, md5_);
+    if (verdict != PackageVerdict::kOk) {
+        package_.Release();
         if (!DeleteFileOnce(temporary))
             OV_LOG(LOG_ERROR, kSource, L"[UM] delete failed:%u path:%s", static_cast<unsigned>(GetLastError()),
                    temporary.c_str());
         errType = ERR_USER;
-        code = UM_ERR_PACKAGE_CHECK;
+        code = verdict == PackageVerdict::kSignature ? UM_ERR_PACKAGE_SIGNATURE : UM_ERR_PACKAGE_CHECK;
         message = kFailureText;
         return;
     }
-    // Deleted and renamed with administrator rights: not through a link.
+    // Renamed with administrator rights: not through a link.
     if (const int refusal = SecurePackageDir()) {
+        package_.Release();
         errType = ERR_USER;
         code = refusal;
         message = RefusalText(refusal);
         return;
     }
-    if (!DeleteFileOnce(packagePath_) || !MoveFileOnce(temporary, packagePath_)) {
+    // Replaces an older package unless that one is in use; then both stay.
+    if (!package_.RenameTo(packagePath_)) {
+        package_.Release();
         errType = ERR_USER;
         code = UM_ERR_REPLACE;
     }

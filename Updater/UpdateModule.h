@@ -1,9 +1,17 @@
 #pragma once
 // The installer's network job: fetch the update manifest (primary endpoint,
-// then the secondary one), keep its copy "ovinstall.ini", download the package
-// "ovinstaller.exe" into "ovinstaller.exe.yw" with resume and progress, check
-// it against the manifest's "Md5", move it into place, and report to the
-// install window through IGameEventListener.
+// then the secondary one) and its publisher signature, keep its copy
+// "ovinstall.ini", download the package "ovinstaller.exe" into
+// "ovinstaller.exe.yw" with resume and progress, check it against its
+// publisher signature and the manifest's "Md5", move it into place, and
+// report to the install window through IGameEventListener.
+//
+// Signatures: in a build with publisher keys, a manifest is used only when
+// "<endpoint>.minisig" verifies over exactly the bytes received (otherwise
+// that endpoint has failed), and the package only when "<url>.minisig"
+// verifies over the finished file. The checked package stays locked against
+// writing, deleting and renaming until ReleasePackage (see LockedPackage.h):
+// the install window calls it once the package's process exists.
 //
 // Every HTTP callback only records its data and posts a message to a hidden
 // message-only helper window; the listener is called from that window's
@@ -27,6 +35,8 @@
 #include "Http/HttpCommand.h"
 #include "Http/HttpDownloadFile.h"
 #include "Runtime/ProtoValue.h"
+#include "Updater/LockedPackage.h"
+#include "Updater/PublisherSignature.h"
 #include "app/PathSafety.h"
 
 class IGameEventListener;
@@ -37,6 +47,8 @@ enum UpdateModuleMessage : UINT {
     UM_DOWNLOAD_PROGRESS = 2025,  // the figures are in the progress record
     UM_DOWNLOAD_DONE = 2026,      // wParam error type, lParam error code
     UM_DIRECTORY_REFUSED = 2027,  // wParam the refusal code (UM_ERR_DIR_*)
+    UM_MANIFEST_SIGNATURE_DONE = 2028,  // wParam error type, lParam error code
+    UM_PACKAGE_SIGNATURE_DONE = 2029,   // wParam error type, lParam error code
 };
 
 // Codes of OnDownloadResult that come from the module itself (error type 3).
@@ -49,6 +61,14 @@ enum UpdateModuleError {
     // is left untouched, and the message is "安装失败" so the window retries
     // with a fresh download. No other path reports this code.
     UM_ERR_PACKAGE_CHECK = 3001,
+    // The finished download is not signed by a publisher key (a missing
+    // signature file is reported with the pair of its failed request
+    // instead). Like 3001: the temporary file is deleted, an existing package
+    // is left untouched, the message is "安装失败". No other path reports it.
+    UM_ERR_PACKAGE_SIGNATURE = 3002,
+    // A manifest whose signature file does not verify: that endpoint counts as
+    // failed, and the last endpoint's failure is the manifest result.
+    UM_ERR_MANIFEST_SIGNATURE = 3003,
     // 3010-3019: the module could not do its part, so the listener is told
     // instead of waiting for a result that would never come.
     // The helper window cannot be created (OnManifestResult, reported at once
@@ -67,16 +87,22 @@ enum UpdateModuleError {
 // codes 3020 to 3029).
 bool IsPackageDirRefusal(int errType, int code);
 
+// Manifest bodies longer than this fail the transfer (3, 3005): a manifest is
+// a few hundred bytes.
+const uint32_t kMaxManifestBytes = 64 * 1024;
+
 class UpdateModule {
 public:
     // The product: the manifest endpoints are the ones compiled in
     // (Updater/Endpoints.h).
     UpdateModule(const std::wstring& packageDir, IGameEventListener* listener);
     // Tests only: fetch the manifest from `endpoints`, in order, instead of the
-    // compiled-in pair (so a test can point the module at a local server).
-    // An empty list is a usage error; the manifest stage then never starts.
+    // compiled-in pair (so a test can point the module at a local server),
+    // and verify with `keys` (see PublisherKeys; no key texts: the unsigned
+    // configuration). An empty endpoint list is a usage error; the manifest
+    // stage then never starts.
     UpdateModule(const std::wstring& packageDir, IGameEventListener* listener,
-                 const std::vector<std::wstring>& endpoints);
+                 const std::vector<std::wstring>& endpoints, const std::vector<std::string>& keys = {});
     ~UpdateModule();
 
     // Creates the helper window, makes sure the package directory exists with
@@ -103,6 +129,9 @@ public:
     // starts it, when its first start stopped at the partial file), after
     // checking the directory and preparing the partial file again.
     void ResumeInstallerDownload();
+    // The package's process has been created (or the package is not going to
+    // run): the checked package may be changed by others again.
+    void ReleasePackage() { package_.Release(); }
 
     // For diagnostics and tests.
     HWND HelperWindow() const { return helper_; }
@@ -111,6 +140,7 @@ public:
     int AttemptsMade() const { return attempts_; }
     const std::wstring& PackagePath() const { return packagePath_; }
     std::wstring TemporaryPath() const { return packagePath_ + L".yw"; }
+    bool PackageLocked() const { return package_.IsOpen(); }
 
 private:
     static LRESULT CALLBACK HelperWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
@@ -118,6 +148,8 @@ private:
     static int ManifestCallback(uintptr_t userData, std::string& body, int errType, int code);
     static void DownloadDoneCallback(uintptr_t userData, int errType, int code);
     static void DownloadProgressCallback(uintptr_t userData, uint64_t total, uint64_t completed, uint32_t speed);
+    static int ManifestSignatureCallback(uintptr_t userData, std::string& body, int errType, int code);
+    static int PackageSignatureCallback(uintptr_t userData, std::string& body, int errType, int code);
 
     void CreateHelperWindow();
     // Checks the package directory's path for links, creates what is missing,
@@ -135,19 +167,37 @@ private:
     void BeginManifest();
     void RequestManifest();
     void HandleManifestDone(int errType, int code);
+    void HandleManifestSignatureDone(int errType, int code);
+    // The endpoint just tried has failed: the next one, or the manifest result.
+    void ManifestEndpointFailed(int errType, int code);
+    // The verified (or, unsigned, received) manifest: keep the record, read
+    // the values from memory, start the download, report.
+    void UseManifest(int code);
+    // Fetches `url`'s signature file on the command channel.
+    void RequestSignature(const std::wstring& url, CommandDoneCallback callback);
     bool StartInstallerDownload();
     void HandleDownloadProgress();
     void HandleDownloadDone(int errType, int code);
-    // Error type 0 from the engine: check the package, then move it into
-    // place. Returns the pair to report and sets `message`.
+    void HandlePackageSignatureDone(int errType, int code);
+    // The download is complete and its signature (if any) fetched: lock it,
+    // check it, and move it into place. Returns the pair to report and sets
+    // `message`.
     void FinishPackage(int& errType, int& code, std::wstring& message);
 
     std::wstring packageDir_;
     IGameEventListener* listener_;
     std::vector<std::wstring> endpoints_;
     int attempts_ = 0;  // manifest requests started in the current walk
+    PublisherKeys keys_;
     CHttpCommand manifestRequest_;
-    std::wstring manifestText_;
+    // The received manifest exactly as it came, and its signature file.
+    std::string manifestBody_;
+    CHttpCommand signatureRequest_;
+    std::string signatureBody_;
+    // The package's signature is being fetched (after the download).
+    bool fetchingSignature_ = false;
+    LockedPackage package_;
+    std::wstring manifestUrl_;  // the endpoint that answered
     std::wstring packageUrl_;
     std::wstring sizeText_;
     std::wstring md5_;

@@ -29,8 +29,9 @@ struct Row {
 // First match wins; no match is the network's.
 const Row kRows[] = {
     {Stage::kAny, ERR_USER, UM_ERR_HELPER_WINDOW, UM_ERR_HELPER_WINDOW, static_cast<int>(NoticeKind::kSystem)},
-    // The checksum, and the publisher's signature right after it.
-    {Stage::kDownload, ERR_USER, UM_ERR_PACKAGE_CHECK, UM_ERR_PACKAGE_CHECK + 1,
+    {Stage::kDownload, ERR_USER, UM_ERR_PACKAGE_CHECK, UM_ERR_PACKAGE_CHECK,
+     static_cast<int>(NoticeKind::kPackageCheck)},
+    {Stage::kDownload, ERR_USER, UM_ERR_PACKAGE_SIGNATURE, UM_ERR_PACKAGE_SIGNATURE,
      static_cast<int>(NoticeKind::kPackageCheck)},
     // The old package is held by another program: no amount of space helps.
     {Stage::kDownload, ERR_USER, UM_ERR_REPLACE, UM_ERR_REPLACE, static_cast<int>(NoticeKind::kDiskUnwritable)},

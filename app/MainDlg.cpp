@@ -203,10 +203,13 @@ void CMainDlg::OnStageFailed(FailureStage stage, int errType, int code)
     facts.neededBytes = remainingBytes_ != 0 ? remainingBytes_ : kRequiredFreeBytes;
     const NoticeKind kind = ClassifyFailure(facts);
 
-    ++failures_;
     retryStage_ = stage;
-    const RetryKind retry = kind == NoticeKind::kPackageCheck ? RetryKind::kPackageCheck : RetryKind::kOrdinary;
-    ArmRetryTimer(RetryDelayMs(failures_, retry, static_cast<uint32_t>(random_())));
+    // A package that failed its check comes again in full, so its bytes are
+    // no progress: those failures keep their own count.
+    if (kind == NoticeKind::kPackageCheck)
+        ArmRetryTimer(RetryDelayMs(++checkFailures_, RetryKind::kPackageCheck, static_cast<uint32_t>(random_())));
+    else
+        ArmRetryTimer(RetryDelayMs(++failures_, RetryKind::kOrdinary, static_cast<uint32_t>(random_())));
     // One notice at a time: an open one shows the latest failure; a new one
     // opens only for the first failure after progress.
     ShowNotice(kind, failureBoxArmed_);
@@ -262,8 +265,14 @@ void CMainDlg::ArmRetryTimer(UINT delayMs)
 void CMainDlg::StartDownloadPhase()
 {
     if (installerIsLocal_) {
-        OnDownloadResult(0, 0, L"");
-        return;
+        if (LockShippedPackage(shippedPackage_, packageDir_ + L"\\ovinstaller.exe", PublisherKeys::Compiled())) {
+            OnDownloadResult(0, 0, L"");
+            return;
+        }
+        // Not the publisher's: fetched as if nothing were shipped.
+        installerIsLocal_ = false;
+        packageIsLocal_ = false;
+        packageDir_ = DefaultInstallDir();
     }
     updater_ = CreateUpdater(packageDir_);
     // Every outcome, a refused directory included, reaches this window as a
@@ -344,6 +353,7 @@ void CMainDlg::OnDownloadResult(int errType, int code, const std::wstring& messa
     if (errType == 0 && code == 0) {
         KillTimer(hwnd_, kRetryTimer);
         failures_ = 0;
+        checkFailures_ = 0;
         installing_ = true;
         if (percentLabel_)
             percentLabel_->SetText(L"安装中\n90%");
@@ -376,7 +386,13 @@ void CMainDlg::OnInstallTick()
 {
     if (installTicks_ == 1) {
         installerPath_ = packageDir_ + L"\\ovinstaller.exe";
-        if (RunInstaller(installerPath_, installDir_, &installer_) != 0) {
+        const DWORD started = RunInstaller(installerPath_, installDir_, &installer_);
+        // The package was held against changes since its check; its process
+        // exists now (or it could not start), so it may be let go.
+        shippedPackage_.Release();
+        if (updater_)
+            updater_->ReleasePackage();
+        if (started != 0) {
             FailInstall(NoticeKind::kPackageStart, kExitPackageNotStarted);
             return;
         }

@@ -27,6 +27,7 @@
 #include <random>
 
 #include "Updater/GameEventListener.h"
+#include "Updater/LockedPackage.h"
 #include "app/FailureNotice.h"
 #include "ui/WindowImplBase.h"
 
@@ -132,6 +133,9 @@ private:
     bool failureBoxArmed_ = true;
     bool packageIsLocal_ = false;
     bool installerIsLocal_ = false;
+    // The package shipped beside the program, held from its check until its
+    // process exists.
+    LockedPackage shippedPackage_;
 
     CMsgBoxDlg* failureBox_ = nullptr;  // cleared by the box when it goes away
     // From the package's start until the hand-over: closing now would leave
@@ -139,12 +143,13 @@ private:
     bool installing_ = false;
     int exitCode_ = kExitOk;
     // Consecutive failures since the last progress, and which stage the retry
-    // timer tries again.
+    // timer tries again. Packages that failed their check are counted apart,
+    // until one passes.
     int failures_ = 0;
+    int checkFailures_ = 0;
     FailureStage retryStage_ = FailureStage::kManifest;
     // Most package bytes any report has shown: only bytes beyond it are
-    // progress (a resumed download first reports what it already had, and a
-    // package that failed its check starts again from 0).
+    // progress (a resumed download first reports what it already had).
     uint64_t bestCompleted_ = 0;
     uint64_t remainingBytes_ = 0;  // from the last report; 0 when unknown
     std::minstd_rand random_;

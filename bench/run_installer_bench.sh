@@ -100,7 +100,9 @@ MD5=$(md5sum "$WORK/package.exe" | cut -d' ' -f1)
 printf '[Install]\r\nUrl=http://127.0.0.1:%s/ovinstaller.exe\r\nSize=%s\r\nMd5=%s\r\nVersion=1.0.0-bench\r\n' \
   "$PORT" "$PKG_SIZE" "$MD5" > "$WORK/manifest.txt"
 
-python3 "$ROOT/tests/Http/server/fault_server.py" "$WORK/port" --port "$PORT" --idle 900 2>"$WORK/server.err" &
+# The installer verifies what it is served: the server signs it with the test key.
+python3 "$ROOT/tests/Http/server/fault_server.py" "$WORK/port" --port "$PORT" --idle 900 \
+  --sign-key "$BUILD/keys/test.key" 2>"$WORK/server.err" &
 SERVER_PID=$!
 for _ in $(seq 100); do [ -s "$WORK/port" ] && break; kill -0 "$SERVER_PID" 2>/dev/null || break; sleep 0.1; done
 if [ ! -s "$WORK/port" ]; then

@@ -32,13 +32,23 @@ MD5=$(md5sum "$WORK/ovinstaller.exe" | cut -d' ' -f1)
 printf '[Install]\r\nUrl=http://127.0.0.1:%s/ovinstaller.exe\r\nSize=%s\r\nMd5=%s\r\nVersion=1.0.0-demo\r\n' \
   "$PORT" "$SIZE" "$MD5" > "$WORK/manifest.txt"
 
+# The publisher's part: sign the manifest and the package with the test key
+# made at set-up (the demo's installer is built to trust it), as a release is
+# signed; the server hands out the signatures beside the files.
+KEY=$BUILD/keys/test.key
+"$ROOT/scripts/sign-release.sh" "$WORK/manifest.txt" "$WORK/ovinstaller.exe" "$KEY" >"$WORK/sign.log"
+say "manifest and package signed with the test key ($(sed -n 1p "$BUILD/keys/test.pub" | sed 's/.* //'))"
 python3 "$ROOT/tests/Http/server/fault_server.py" "$WORK/port" --port "$PORT" --idle 300 &
 SERVER_PID=$!
 for _ in $(seq 100); do [ -s "$WORK/port" ] && break; sleep 0.1; done
 BASE=http://127.0.0.1:$PORT
 curl -sf -X POST --data-binary @"$WORK/manifest.txt" "$BASE/_put?name=manifest" >/dev/null
 curl -sf -X POST --data-binary @"$WORK/ovinstaller.exe" "$BASE/_put?name=package" >/dev/null
+curl -sf -X POST --data-binary @"$WORK/manifest.txt.minisig" "$BASE/_put?name=manifest.minisig" >/dev/null
+curl -sf -X POST --data-binary @"$WORK/ovinstaller.exe.minisig" "$BASE/_put?name=package.minisig" >/dev/null
 curl -sf -X POST --data-binary 'mode=stored&name=manifest' "$BASE/_route?path=/ovinstall.txt" >/dev/null
+curl -sf -X POST --data-binary 'mode=stored&name=manifest.minisig' "$BASE/_route?path=/ovinstall.txt.minisig" >/dev/null
+curl -sf -X POST --data-binary 'mode=stored&name=package.minisig' "$BASE/_route?path=/ovinstaller.exe.minisig" >/dev/null
 # About 5 MB/s, so the progress bar has time to move.
 curl -sf -X POST --data-binary 'blob=package&mode=trickle&chunk=262144&delay=50' \
   "$BASE/_route?path=/ovinstaller.exe" >/dev/null
@@ -94,6 +104,21 @@ for _ in $(seq 50); do [ -f "$INSTALL_DIR/launched.txt" ] && break; sleep 0.1; d
   echo
   echo "- installer exit code: $CODE"
   echo "- package: $SIZE bytes, md5 $MD5, served by $BASE"
+  # What the installer was given, checked the way it checks it: both files
+  # against their signatures with the key it was built with.
+  for f in manifest.txt ovinstaller.exe; do
+    if minisign -Vq -p "$BUILD/keys/test.pub" -m "$WORK/$f" -x "$WORK/$f.minisig"; then
+      echo "- signature of $f: verified with the test publisher key"
+    else
+      echo "- signature of $f: NOT verified"
+    fi
+  done
+  if curl -s "$BASE/_log" | grep -q 'ovinstall.txt.minisig' && curl -s "$BASE/_log" | grep -q 'ovinstaller.exe.minisig' &&
+     [ -f "$INSTALL_DIR/installer.txt" ]; then
+    echo "- the installer fetched both signatures, and ran the package only after both verified"
+  else
+    echo "- the installer did NOT fetch and verify both signatures"
+  fi
   echo "- requests the server saw (method, path, Range):"
   curl -s "$BASE/_log" | sed 's/^/    /'
   echo "- package command line: $(cat "$INSTALL_DIR/installer.txt" 2>/dev/null || echo '(package not run)')"

@@ -28,7 +28,7 @@ fi
 # the top-level file does not include cmake/hardened.cmake itself.
 cmake -S "$ROOT" -B "$BUILD" -G Ninja \
   -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DOV_DEPS_DIR="$DEPS" -DOV_HARDENED=ON -DCMAKE_PROJECT_INCLUDE="$ROOT/cmake/hardened.cmake" >/dev/null
+  -DOV_DEPS_DIR="$DEPS" -DOV_ALLOW_UNSIGNED=ON -DOV_HARDENED=ON -DCMAKE_PROJECT_INCLUDE="$ROOT/cmake/hardened.cmake" >/dev/null
 cmake --build "$BUILD" --target bad_input_campaign -j 2
 
 export WINEPREFIX=${WINEPREFIX:-$ROOT/build/wineprefix}

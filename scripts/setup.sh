@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # One idempotent set-up step for a fresh Debian machine: installs the Debian
-# packages the build needs, cross-builds libcurl (static, Schannel) from
-# Debian's own curl source package, prepares a private Wine prefix and
-# configures the CMake build tree. A second run skips what is already there.
+# packages the build needs, cross-builds libcurl (static, Schannel, HTTP only)
+# and libsodium (static, minimal) from Debian's own source packages, makes the
+# test signing keys and TLS certificates, prepares a private Wine prefix and
+# configures the CMake build tree. A second run skips what is already there,
+# and rebuilds a library whose build flags have changed since it was built.
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -19,6 +21,7 @@ PACKAGES=(
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   libz-mingw-w64-dev libstb-dev googletest
   cmake ninja-build make dpkg-dev file python3 ca-certificates
+  autoconf automake libtool minisign openssl
   wine wine64 xvfb xauth x11-apps imagemagick xdotool fonts-wqy-zenhei fonts-wqy-microhei locales
 )
 missing=()
@@ -39,39 +42,118 @@ if ! locale -a 2>/dev/null | grep -qix 'zh_CN.utf8'; then
   localedef -i zh_CN -f UTF-8 zh_CN.UTF-8
 fi
 
-# --- libcurl for the target -------------------------------------------------
-CURL_PREFIX=$DEPS/curl
-if [ ! -f "$CURL_PREFIX/lib/libcurl.a" ] || [ ! -f "$CURL_PREFIX/bin/curl.exe" ]; then
-  log "fetching Debian's curl source package"
-  APTDIR=$DEPS/apt
+# --- Debian source packages, through a private apt configuration -------------
+# Source entries from the machine's own mirror, kept private so /etc/apt is untouched.
+APTDIR=$DEPS/apt
+APTOPTS=(-o Dir::Etc::SourceParts=/nonexistent -o "Dir::Etc::SourceList=$APTDIR/sources.sources"
+         -o "Dir::State::Lists=$APTDIR/lists" -o "Dir::Cache=$APTDIR/cache")
+APT_UPDATED=
+# fetch_source PACKAGE DIR: Debian's source of PACKAGE, unpacked (with Debian's
+# patches applied) into DIR, which is made anew.
+fetch_source() {
+  local pkg=$1 dir=$2 dsc
   mkdir -p "$APTDIR/lists/partial" "$APTDIR/cache/archives/partial" "$DEPS/src"
-  # Source entries for exactly the archives this machine's apt already uses
-  # (its mirror, suites and keys), kept private so /etc/apt is untouched. No
-  # archive is named here: without sources of its own the machine cannot
-  # build, and the script says so.
-  python3 "$ROOT/scripts/deb-src-entries.py" > "$APTDIR/sources.sources"
-  APTOPTS=(-o Dir::Etc::SourceParts=/nonexistent -o "Dir::Etc::SourceList=$APTDIR/sources.sources"
-           -o "Dir::State::Lists=$APTDIR/lists" -o "Dir::Cache=$APTDIR/cache")
-  # An archive of the machine's that offers no source packages (a vendor's
-  # binary-only one) fails its part of the update; the Debian ones still
-  # count, and a missing curl source package stops the next step by itself.
-  apt-get "${APTOPTS[@]}" update -q || log "some apt sources offer no source packages; going on with the others"
-  rm -rf "$DEPS/src"/curl-*
-  (cd "$DEPS/src" && apt-get "${APTOPTS[@]}" source --download-only curl)
-  dsc=$(ls "$DEPS/src"/curl_*.dsc | sort -V | tail -n 1)
-  (cd "$DEPS/src" && dpkg-source -x "$dsc" curl-src)
+  if [ -z "$APT_UPDATED" ]; then
+    # Source entries for exactly the archives this machine's apt already uses
+    # (its mirror, suites and keys), kept private so /etc/apt is untouched. No
+    # archive is named here: without sources of its own the machine cannot
+    # build, and the script says so.
+    python3 "$ROOT/scripts/deb-src-entries.py" > "$APTDIR/sources.sources"
+    # An archive of the machine's that offers no source packages (a vendor's
+    # binary-only one) fails its part of the update; the Debian ones still
+    # count, and a missing source package stops the next step by itself.
+    apt-get "${APTOPTS[@]}" update -q || log "some apt sources offer no source packages; going on with the others"
+    APT_UPDATED=1
+  fi
+  log "fetching Debian's $pkg source package"
+  rm -rf "$DEPS/src/$pkg"_* "$dir"
+  (cd "$DEPS/src" && apt-get "${APTOPTS[@]}" source --download-only "$pkg")
+  dsc=$(ls "$DEPS/src/$pkg"_*.dsc | sort -V | tail -n 1)
+  (cd "$DEPS/src" && dpkg-source -x "$dsc" "$dir")
+}
 
-  log "cross-building libcurl (static, Schannel)"
-  rm -rf "$DEPS/curl-build"
+# --- libcurl for the target -------------------------------------------------
+# HTTP and HTTPS only (no other protocol compiled in), Schannel for TLS with the
+# system's trust store: no CA bundle or CA path of the build machine compiled in.
+# The flags are kept beside the library: a tree built with other flags (an older
+# checkout, a CI cache) is rebuilt.
+CURL_PREFIX=$DEPS/curl
+CURL_FLAGS="-DBUILD_SHARED_LIBS=OFF -DBUILD_CURL_EXE=ON -DCURL_USE_SCHANNEL=ON -DHTTP_ONLY=ON \
+-DCURL_CA_BUNDLE=none -DCURL_CA_PATH=none -DCURL_ZLIB=OFF -DCURL_DISABLE_LDAP=ON -DCURL_USE_LIBPSL=OFF \
+-DCURL_USE_LIBSSH2=OFF -DUSE_LIBIDN2=OFF -DCURL_BROTLI=OFF -DCURL_ZSTD=OFF -DUSE_NGHTTP2=OFF \
+-DENABLE_MANUAL=OFF -DBUILD_TESTING=OFF -DCMAKE_EXE_LINKER_FLAGS=-static"
+if [ ! -f "$CURL_PREFIX/lib/libcurl.a" ] || [ ! -f "$CURL_PREFIX/bin/curl.exe" ] ||
+   [ "$(cat "$CURL_PREFIX/.ov-flags" 2>/dev/null)" != "$CURL_FLAGS" ]; then
+  [ -f "$DEPS/src/curl-src/CMakeLists.txt" ] || fetch_source curl "$DEPS/src/curl-src"
+  log "cross-building libcurl (static, Schannel, HTTP only)"
+  rm -rf "$DEPS/curl-build" "$CURL_PREFIX"
+  # shellcheck disable=SC2086  # the flags are words on purpose
   cmake -S "$DEPS/src/curl-src" -B "$DEPS/curl-build" -G Ninja \
     -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" \
-    -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$CURL_PREFIX" \
-    -DBUILD_SHARED_LIBS=OFF -DBUILD_CURL_EXE=ON -DCURL_USE_SCHANNEL=ON -DCURL_ZLIB=OFF \
-    -DCURL_DISABLE_LDAP=ON -DCURL_USE_LIBPSL=OFF -DCURL_USE_LIBSSH2=OFF -DUSE_LIBIDN2=OFF \
-    -DCURL_BROTLI=OFF -DCURL_ZSTD=OFF -DUSE_NGHTTP2=OFF -DENABLE_MANUAL=OFF -DBUILD_TESTING=OFF \
-    -DCMAKE_EXE_LINKER_FLAGS=-static
+    -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$CURL_PREFIX" $CURL_FLAGS
   cmake --build "$DEPS/curl-build" -j "$JOBS"
   cmake --install "$DEPS/curl-build"
+  printf '%s' "$CURL_FLAGS" > "$CURL_PREFIX/.ov-flags"
+fi
+
+# --- libsodium for the target ------------------------------------------------
+# Signature checks only: the minimal build keeps Ed25519 signatures and BLAKE2b.
+SODIUM_PREFIX=$DEPS/sodium
+SODIUM_FLAGS="--host=x86_64-w64-mingw32 --disable-shared --enable-static --enable-minimal \
+CC=x86_64-w64-mingw32-gcc-posix CFLAGS=-O2"
+if [ ! -f "$SODIUM_PREFIX/lib/libsodium.a" ] ||
+   [ "$(cat "$SODIUM_PREFIX/.ov-flags" 2>/dev/null)" != "$SODIUM_FLAGS" ]; then
+  [ -f "$DEPS/src/sodium-src/configure.ac" ] || fetch_source libsodium "$DEPS/src/sodium-src"
+  log "cross-building libsodium (static, minimal)"
+  rm -rf "$SODIUM_PREFIX" "$DEPS/sodium-build"
+  mkdir -p "$DEPS/sodium-build"
+  (cd "$DEPS/src/sodium-src" && ./autogen.sh -s >/dev/null)
+  # shellcheck disable=SC2086
+  (cd "$DEPS/sodium-build" && "$DEPS/src/sodium-src/configure" --prefix="$SODIUM_PREFIX" $SODIUM_FLAGS >/dev/null &&
+     make -j "$JOBS" >/dev/null && make install >/dev/null)
+  printf '%s' "$SODIUM_FLAGS" > "$SODIUM_PREFIX/.ov-flags"
+fi
+
+# --- test keys and certificates (never committed: they live under build/) ----
+# A publisher key pair the dev tree's installers verify against and the tests
+# and the demo sign with, and a second ("another publisher", an attacker) pair.
+KEYS=$BUILD/keys
+mkdir -p "$KEYS"
+for k in test other; do
+  if [ ! -f "$KEYS/$k.key" ] || [ ! -f "$KEYS/$k.pub" ]; then
+    log "making the $k signing key pair"
+    rm -f "$KEYS/$k.key" "$KEYS/$k.pub"
+    minisign -G -W -p "$KEYS/$k.pub" -s "$KEYS/$k.key" >/dev/null
+  fi
+done
+TEST_PUBLIC_KEY=$(sed -n 2p "$KEYS/test.pub")
+# A test CA and server certificates for the HTTPS tests: one for "localhost" by
+# the CA, one for another host name by the CA, one for "localhost" by a CA
+# nobody trusts. The tests make the test prefix (never this machine) trust the CA.
+TLS=$BUILD/tls
+if [ ! -f "$TLS/.ov-ready" ]; then
+  log "making the test TLS certificates"
+  rm -rf "$TLS"
+  mkdir -p "$TLS"
+  make_ca() {
+    openssl req -x509 -newkey rsa:2048 -nodes -keyout "$TLS/$1.key" -out "$TLS/$1.pem" -days 3650 \
+      -subj "/CN=$2" -addext "basicConstraints=critical,CA:TRUE" \
+      -addext "keyUsage=critical,keyCertSign,cRLSign" 2>/dev/null
+  }
+  make_server() {  # name CA host
+    openssl req -newkey rsa:2048 -nodes -keyout "$TLS/$1.key" -out "$TLS/$1.csr" -subj "/CN=$3" 2>/dev/null
+    printf 'subjectAltName=DNS:%s\nbasicConstraints=CA:FALSE\nextendedKeyUsage=serverAuth\nkeyUsage=digitalSignature,keyEncipherment\n' \
+      "$3" > "$TLS/$1.ext"
+    openssl x509 -req -in "$TLS/$1.csr" -CA "$TLS/$2.pem" -CAkey "$TLS/$2.key" -CAcreateserial \
+      -out "$TLS/$1.pem" -days 3650 -extfile "$TLS/$1.ext" 2>/dev/null
+  }
+  make_ca ca "OvSetup Test CA"
+  make_ca rogue-ca "OvSetup Untrusted CA"
+  make_server localhost ca localhost
+  make_server otherhost ca other.example
+  make_server untrusted rogue-ca localhost
+  openssl x509 -in "$TLS/ca.pem" -outform der -out "$TLS/ca.der"
+  touch "$TLS/.ov-ready"
 fi
 
 # --- private Wine prefix ----------------------------------------------------
@@ -110,10 +192,15 @@ if [ "$(cat "$WINEPREFIX/.ov-settings" 2>/dev/null)" != "$PREFIX_REG" ]; then
 fi
 
 # --- CMake build tree --------------------------------------------------------
+# The dev tree's installers verify against the test key; a tree configured with
+# another key (or none) is pointed at it again, keeping its other settings.
 if [ ! -f "$BUILD/out/build.ninja" ]; then
   log "configuring the build tree"
   cmake -S "$ROOT" -B "$BUILD/out" -G Ninja \
     -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" \
-    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOV_DEPS_DIR="$DEPS"
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOV_DEPS_DIR="$DEPS" -DOV_PUBLISHER_KEYS="$TEST_PUBLIC_KEY"
+elif ! grep -qx "OV_PUBLISHER_KEYS:STRING=$TEST_PUBLIC_KEY" "$BUILD/out/CMakeCache.txt"; then
+  log "pointing the build tree at the test signing key"
+  cmake -S "$ROOT" -B "$BUILD/out" -DOV_PUBLISHER_KEYS="$TEST_PUBLIC_KEY" >/dev/null
 fi
 log "ready"

@@ -1,5 +1,6 @@
-// The addresses come from the build as wide string literals; the values here
-// are the product's own, used when the build names none.
+// The addresses and keys come from the build as string literals; the addresses
+// here are the product's own, used when the build names none. There is no
+// default key: a unit compiled without one must say that it verifies nothing.
 #include "Updater/Endpoints.h"
 
 #ifndef OV_MANIFEST_PRIMARY_URL
@@ -12,6 +13,10 @@
 
 #ifndef OV_LICENCE_URL
 #define OV_LICENCE_URL L"http://www.orvelnet.example/xy/"
+#endif
+
+#if !defined(OV_PUBLISHER_KEY1) && !defined(OV_ALLOW_UNSIGNED)
+#error "no publisher key: define OV_PUBLISHER_KEY1 (and OV_PUBLISHER_KEY2), or OV_ALLOW_UNSIGNED for a test build"
 #endif
 
 const wchar_t* PrimaryManifestUrl()
@@ -27,4 +32,18 @@ const wchar_t* SecondaryManifestUrl()
 const wchar_t* LicenceUrl()
 {
     return OV_LICENCE_URL;
+}
+
+const char* const* PublisherKeyTexts()
+{
+    static const char* const keys[] = {
+#ifdef OV_PUBLISHER_KEY1
+        OV_PUBLISHER_KEY1,
+#endif
+#ifdef OV_PUBLISHER_KEY2
+        OV_PUBLISHER_KEY2,
+#endif
+        nullptr,
+    };
+    return keys;
 }

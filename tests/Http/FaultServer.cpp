@@ -5,9 +5,11 @@
 
 #include <curl/curl.h>
 #include <gtest/gtest.h>
+#include <wincrypt.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <sstream>
 
 namespace httptest {
@@ -36,25 +38,163 @@ size_t CollectBody(char* data, size_t size, size_t count, void* user)
 // Asks the server to quit when the test program ends.
 class ServerEnvironment : public ::testing::Environment {
 public:
-    void TearDown() override { FaultServer::Get().Quit(); }
+    void TearDown() override;
 };
 
 bool g_started = false;
 ::testing::Environment* const g_environment = ::testing::AddGlobalTestEnvironment(new ServerEnvironment);
 
+std::map<std::string, FaultServer*>& TlsServers()
+{
+    static std::map<std::string, FaultServer*> servers;
+    return servers;
+}
+
+std::string SigningArgs()
+{
+    const std::string keys = TestKeysDir();
+    if (keys.empty())
+        return std::string();
+    return " --sign-key " + keys + "/test.key --other-key " + keys + "/other.key";
+}
+
+bool g_caTrusted = false;
+
+HCERTSTORE OpenMachineRoot()
+{
+    return CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root");
+}
+
+std::string ReadAll(const std::wstring& path)
+{
+    std::string out;
+    FILE* f = _wfopen(path.c_str(), L"rb");
+    if (!f)
+        return out;
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, f)) > 0)
+        out.append(buf, n);
+    fclose(f);
+    return out;
+}
+
+void ForgetTestCa()
+{
+    if (!g_caTrusted)
+        return;
+    g_caTrusted = false;
+    const std::string der = ReadAll(WinePath(TestTlsDir() + "/ca.der"));
+    HCERTSTORE root = OpenMachineRoot();
+    if (!root)
+        return;
+    PCCERT_CONTEXT cert = CertCreateCertificateContext(X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der.data()),
+                                                       static_cast<DWORD>(der.size()));
+    if (cert) {
+        PCCERT_CONTEXT found = CertFindCertificateInStore(root, X509_ASN_ENCODING, 0, CERT_FIND_EXISTING, cert, nullptr);
+        if (found)
+            CertDeleteCertificateFromStore(found);  // frees `found`
+        CertFreeCertificateContext(cert);
+    }
+    CertCloseStore(root, 0);
+}
+
+void ServerEnvironment::TearDown()
+{
+    ForgetTestCa();
+    FaultServer::Get().Quit();
+    for (auto& entry : TlsServers()) {
+        entry.second->Quit();
+        delete entry.second;
+    }
+    TlsServers().clear();
+}
+
 }  // namespace
+
+std::string TestKeysDir()
+{
+#ifdef OV_TEST_KEYS_DIR
+    return OV_TEST_KEYS_DIR;
+#else
+    return std::string();
+#endif
+}
+
+std::string TestTlsDir()
+{
+#ifdef OV_TEST_TLS_DIR
+    return OV_TEST_TLS_DIR;
+#else
+    return std::string();
+#endif
+}
+
+std::wstring WinePath(const std::string& unixPath)
+{
+    std::wstring out = L"Z:" + Widen(unixPath);
+    for (wchar_t& c : out)
+        if (c == L'/')
+            c = L'\\';
+    return out;
+}
+
+std::string TestPublicKey(const std::string& name)
+{
+    std::string text;
+    FILE* f = _wfopen(WinePath(TestKeysDir() + "/" + name + ".pub").c_str(), L"rb");
+    if (!f)
+        return text;
+    char line[256];
+    // The second line is the key.
+    if (fgets(line, sizeof line, f) && fgets(line, sizeof line, f))
+        text = line;
+    fclose(f);
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+        text.pop_back();
+    return text;
+}
+
+bool TrustTestCa()
+{
+    if (g_caTrusted)
+        return true;
+    const std::string der = ReadAll(WinePath(TestTlsDir() + "/ca.der"));
+    HCERTSTORE root = OpenMachineRoot();
+    if (der.empty() || !root)
+        return false;
+    g_caTrusted = CertAddEncodedCertificateToStore(root, X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der.data()),
+                                                   static_cast<DWORD>(der.size()), CERT_STORE_ADD_REPLACE_EXISTING,
+                                                   nullptr) != FALSE;
+    CertCloseStore(root, 0);
+    return g_caTrusted;
+}
 
 FaultServer& FaultServer::Get()
 {
     static FaultServer server;
     if (!g_started) {
         g_started = true;
-        server.Start();
+        server.Start(SigningArgs());
     }
     return server;
 }
 
-bool FaultServer::Start()
+FaultServer& FaultServer::Tls(const std::string& certName)
+{
+    FaultServer*& server = TlsServers()[certName];
+    if (!server) {
+        server = new FaultServer;
+        server->scheme_ = "https";
+        // The name the certificates are made for.
+        server->host_ = "localhost";
+        const std::string cert = TestTlsDir() + "/" + certName;
+        server->Start(SigningArgs() + " --tls " + cert + ".pem " + cert + ".key");
+    }
+    return *server;
+}
+
+bool FaultServer::Start(const std::string& extraArgs)
 {
     char* override = getenv("OV_HTTP_TEST_PYTHON");
     const std::wstring python = override && *override ? Widen(override) : L"Z:\\usr\\bin\\python3";
@@ -64,7 +204,8 @@ bool FaultServer::Start()
     const std::string unixPortFile = std::string("/tmp/") + name;
     const std::wstring portFile = L"Z:\\tmp\\" + Widen(name);
 
-    std::wstring commandLine = python + L" " + Widen(script) + L" " + Widen(unixPortFile) + L" --idle 60";
+    std::wstring commandLine =
+        python + L" " + Widen(script) + L" " + Widen(unixPortFile) + L" --idle 60" + Widen(extraArgs);
     STARTUPINFOW si = {};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi = {};
@@ -94,7 +235,7 @@ bool FaultServer::Start()
 
 std::string FaultServer::NarrowUrl(const std::string& pathAndQuery) const
 {
-    return "http://127.0.0.1:" + std::to_string(port_) + pathAndQuery;
+    return scheme_ + "://" + host_ + ":" + std::to_string(port_) + pathAndQuery;
 }
 
 std::wstring FaultServer::Url(const std::string& pathAndQuery) const
@@ -115,6 +256,9 @@ std::string FaultServer::Control(const std::string& path) const
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &CollectBody);
     curl_easy_setopt(easy, CURLOPT_WRITEDATA, &body);
     curl_easy_setopt(easy, CURLOPT_TIMEOUT, 10L);
+    // The test's own control requests; what is checked is the product's.
+    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 0L);
+    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 0L);
     if (curl_easy_perform(easy) != CURLE_OK)
         body.clear();
     curl_easy_cleanup(easy);

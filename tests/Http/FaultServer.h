@@ -25,8 +25,12 @@ struct LoggedRequest {
 class FaultServer {
 public:
     // The process-wide server, started on first call. Port() is 0 when it
-    // could not be started.
+    // could not be started. It signs what it serves with the test keys (see
+    // TestKeysDir) when the build names them.
     static FaultServer& Get();
+    // An HTTPS server with the test certificate `certName` ("localhost",
+    // "otherhost", "untrusted" in TestTlsDir), started on first call.
+    static FaultServer& Tls(const std::string& certName);
 
     int Port() const { return port_; }
     // http://127.0.0.1:PORT + pathAndQuery
@@ -43,10 +47,26 @@ public:
 
 private:
     FaultServer() = default;
-    bool Start();
+    bool Start(const std::string& extraArgs);
 
     int port_ = 0;
+    std::string scheme_ = "http";
+    std::string host_ = "127.0.0.1";
 };
+
+// Where scripts/setup.sh put the test signing keys ("test.key", "test.pub",
+// "other.key", "other.pub") and the test TLS certificates, as Linux paths
+// (empty when the build does not name them).
+std::string TestKeysDir();
+std::string TestTlsDir();
+// A Linux path as this Wine process sees it (Z:\...).
+std::wstring WinePath(const std::string& unixPath);
+// The key line of the public key `name` ("test" or "other").
+std::string TestPublicKey(const std::string& name);
+
+// Makes this Wine prefix's machine store trust the test CA (never the
+// machine's own store), until the test program ends. False when it cannot.
+bool TrustTestCa();
 
 // Body bytes the server sends for (size, seed): a pure function of the offset.
 std::string ExpectedContent(uint64_t size, int seed, uint64_t from = 0);

@@ -131,17 +131,23 @@ std::string UpdaterTest::Key(const std::string& name) const
     return key;
 }
 
-bool UpdaterTest::Put(const std::string& key, const std::string& body)
+bool UpdaterTest::Route(const std::string& path, const std::string& query, httptest::FaultServer* server)
+{
+    return Post("/_route?path=" + path, query, server);
+}
+
+bool UpdaterTest::Post(const std::string& pathAndQuery, const std::string& body, httptest::FaultServer* server)
 {
     CURL* easy = curl_easy_init();
     if (!easy)
         return false;
-    const std::string url = server_->NarrowUrl("/_put?name=" + key);
+    const std::string url = (server ? server : server_)->NarrowUrl(pathAndQuery);
     curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
     curl_easy_setopt(easy, CURLOPT_POSTFIELDS, body.data());
     curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &DiscardBody);
     curl_easy_setopt(easy, CURLOPT_TIMEOUT, 10L);
+    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 0L);
     long status = 0;
     const bool ok = curl_easy_perform(easy) == CURLE_OK &&
                     curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status) == CURLE_OK && status == 200;
@@ -149,17 +155,17 @@ bool UpdaterTest::Put(const std::string& key, const std::string& body)
     return ok;
 }
 
-std::wstring UpdaterTest::ManifestEndpoint(const std::string& name, const std::string& body)
+std::wstring UpdaterTest::ManifestEndpoint(const std::string& name, const std::string& body, const std::string& extra)
 {
     const std::string key = Key(name);
-    EXPECT_TRUE(Put(key, body)) << "cannot store the manifest " << key;
-    return server_->Url(Path(name + "/ovinstall.txt?mode=stored&name=" + key));
+    EXPECT_TRUE(Post("/_put?name=" + key, body)) << "cannot store the manifest " << key;
+    return server_->Url(Path(name + "/ovinstall.txt?mode=stored&name=" + key + extra));
 }
 
 std::wstring UpdaterTest::HealingEndpoint(const std::string& name, int status, int times, const std::string& healed)
 {
     const std::string key = Key(name);
-    EXPECT_TRUE(Put(key, healed)) << "cannot store the manifest " << key;
+    EXPECT_TRUE(Post("/_put?name=" + key, healed)) << "cannot store the manifest " << key;
     return server_->Url(Path(name + "/ovinstall.txt?blob=" + key + "&mode=status&code=" + std::to_string(status) +
                              "&times=" + std::to_string(times)));
 }
@@ -177,7 +183,7 @@ std::string UpdaterTest::PackageUrl(const std::string& name, uint64_t size, int 
 std::string UpdaterTest::StoredUrl(const std::string& name, const std::string& bytes, const std::string& extra)
 {
     const std::string key = Key(name);
-    EXPECT_TRUE(Put(key, bytes)) << "cannot store " << key;
+    EXPECT_TRUE(Post("/_put?name=" + key, bytes)) << "cannot store " << key;
     return server_->NarrowUrl(Path(name + "?blob=" + key + extra));
 }
 

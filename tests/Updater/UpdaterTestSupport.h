@@ -15,6 +15,17 @@
 
 namespace updatertest {
 
+// The failure text of a download result.
+const wchar_t kFailure[] = L"安装失败";
+
+// A package directory and the two files the module writes there.
+struct PackageDir {
+    testsupport::TempDir dir;
+    std::wstring Path() const { return dir.Path(); }
+    std::wstring Package() const { return dir / L"ovinstaller.exe"; }
+    std::wstring Temporary() const { return dir / L"ovinstaller.exe.yw"; }
+};
+
 struct ListenerEvent {
     enum Kind { kProgress, kDownload, kManifest, kUnused };
     Kind kind = kUnused;
@@ -58,8 +69,18 @@ class UpdaterTest : public httptest::HttpEngineTest {
 protected:
     void SetUp() override;
 
-    // Stores `body` on the server; the URL serves it at ".../<name>/ovinstall.txt".
-    std::wstring ManifestEndpoint(const std::string& name, const std::string& body);
+    // Stores `body` on the server; the URL serves it at ".../<name>/ovinstall.txt"
+    // (and its signature beside it); `extra` adds query parameters such as
+    // "&sig=other".
+    std::wstring ManifestEndpoint(const std::string& name, const std::string& body, const std::string& extra = "");
+    // The key list of a signed build: the test publisher's key.
+    static std::vector<std::string> TestKeys() { return {httptest::TestPublicKey("test")}; }
+    // Answers GETs of `path` (no query) as if they carried `query`; an empty
+    // query removes the route.
+    bool Route(const std::string& path, const std::string& query, httptest::FaultServer* server = nullptr);
+    // The server's name for what ManifestEndpoint(name, ...) stored.
+    std::string Key(const std::string& name) const;
+    bool Post(const std::string& pathAndQuery, const std::string& body, httptest::FaultServer* server = nullptr);
     // An endpoint answering with `status`; with `times`, only its first
     // `times` requests fail and later ones get the manifest `healed` serves.
     std::wstring StatusEndpoint(const std::string& name, int status);
@@ -95,9 +116,7 @@ protected:
     void TearDown() override;
 
 private:
-    bool Put(const std::string& key, const std::string& body);
     std::wstring blockedClass_;
-    std::string Key(const std::string& name) const;
 };
 
 }  // namespace updatertest

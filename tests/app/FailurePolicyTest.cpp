@@ -50,7 +50,9 @@ TEST(FailureNotice, EachResultGetsTheNoticeThatNamesItsCause)
         // The manifest lands in memory: a write error there is no disk's.
         {"manifest write", Facts(M, ERR_CURL, CURLE_WRITE_ERROR, known, 0), NoticeKind::kNetwork},
         {"checksum", Facts(D, ERR_USER, UM_ERR_PACKAGE_CHECK), NoticeKind::kPackageCheck},
-        {"signature", Facts(D, ERR_USER, UM_ERR_PACKAGE_CHECK + 1), NoticeKind::kPackageCheck},
+        {"signature", Facts(D, ERR_USER, UM_ERR_PACKAGE_SIGNATURE), NoticeKind::kPackageCheck},
+        // A manifest that fails its signature: the endpoint's answer was wrong.
+        {"manifest signature", Facts(M, ERR_USER, UM_ERR_MANIFEST_SIGNATURE), NoticeKind::kNetwork},
         {"checksum code from the manifest", Facts(M, ERR_USER, UM_ERR_PACKAGE_CHECK), NoticeKind::kNetwork},
         {"helper window", Facts(M, ERR_USER, UM_ERR_HELPER_WINDOW), NoticeKind::kSystem},
         // The system said so itself.

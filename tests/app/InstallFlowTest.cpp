@@ -398,6 +398,31 @@ TEST_F(InstallFlow, EachFailureSaysWhatFailed)
     }
 }
 
+TEST_F(InstallFlow, APackageThatKeepsFailingItsCheckWaitsLongerEachTimeHoweverItCame)
+{
+    // The same wrong bytes every time: first at once (no progress report on
+    // the way), then slowly (reports on the way). Neither is progress.
+    const std::string bytes = httptest::ExpectedContent(60000, 36);
+    std::string wrong = bytes;
+    wrong[10] ^= 0x01;
+    const std::string key = Key("wrong");
+    ASSERT_TRUE(Post("/_put?name=" + key, wrong));
+    const std::string path = Path("pkg");
+    ASSERT_TRUE(Route(path, "blob=" + key));
+    win_->endpoints = {Manifest("m", server_->NarrowUrl(path), bytes)};
+    Click(L"btn_install");
+    ASSERT_TRUE(Until([&] { return !win_->delays.empty(); }));
+    ASSERT_TRUE(Route(path, "blob=" + key + "&mode=trickle&chunk=6000&delay=100"));
+    ASSERT_TRUE(Until([&] { return win_->delays.size() >= 3; }, 30000));
+
+    const UINT expected[] = {10000, 20000, 40000};
+    for (size_t i = 0; i < 3; ++i) {
+        EXPECT_LE(win_->delays[i], expected[i]) << i;
+        EXPECT_GE(win_->delays[i], expected[i] - expected[i] / 10) << i;
+        EXPECT_EQ(NoticeText(NoticeKind::kPackageCheck), win_->noticeTexts[i]);
+    }
+}
+
 TEST_F(InstallFlow, AManifestThatFailsIsFetchedAgainUntilItComes)
 {
     const std::string bytes = httptest::ExpectedContent(3000, 34);

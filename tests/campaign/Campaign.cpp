@@ -121,8 +121,8 @@ const wchar_t* const kSkinImages[] = {L"input.png", L"shadow.png", L"bg_progress
 // --- the campaigns ------------------------------------------------------------
 
 // Manifest bodies as they come from the server: bytes converted from UTF-8,
-// kept as the UTF-16 copy, read back through the profile reader, the size
-// converted. Accepted: a body that names a package URL and a positive size.
+// kept as the UTF-16 copy, read from the text and, for comparison, back
+// through the profile reader, the size converted. Accepted: a body that names a package URL and a positive size.
 void ManifestCampaign(const Options& o, Tally& t, const std::function<bool()>& more) {
     const std::wstring dir = uitest::TempPath(L"ov_campaign_manifest");
     CreateDirectoryW(dir.c_str(), nullptr);
@@ -156,7 +156,15 @@ void ManifestCampaign(const Options& o, Tally& t, const std::function<bool()>& m
             Finding("the manifest copy could not be written");
             continue;
         }
-        const UpdateManifestValues v = ReadManifestValues(dir);
+        // The installer's own reading of the received text must agree with
+        // the profile reader's reading of the copy (apart from a leading
+        // byte-order mark, which it skips on purpose).
+        const UpdateManifestValues v = ParseManifestValues(text);
+        if (text.empty() || text[0] != 0xFEFF) {
+            const UpdateManifestValues r = ReadManifestValues(dir);
+            if (v.url != r.url || v.sizeText != r.sizeText || v.md5 != r.md5 || v.version != r.version)
+                Finding("the parsed manifest differs from the profile reader's");
+        }
         for (const std::wstring* s : {&v.url, &v.sizeText, &v.md5, &v.version})
             if (s->size() > 2047) Finding("a manifest value longer than 2047 code units");
         const int64_t size = ParseManifestSize(v.sizeText);

@@ -36,6 +36,8 @@ def cache_value(name):
 
 
 PORT = int(cache_value("OV_E2E_PORT"))
+KEYS = cache_value("OV_TEST_KEYS_DIR")
+STANDINS = os.path.join(BUILD, "standins")
 BASE = "http://127.0.0.1:%d" % PORT
 DRIVE_C = os.path.join(os.environ["WINEPREFIX"], "drive_c")
 # The test prefix has a second fixed disk D: (scripts/setup.sh), which the
@@ -67,10 +69,14 @@ INSTALL_NOW_BUTTON = (457, 332)  # page 1, btn_install2
 
 
 def start_server(work, *extra):
-    """The fault server on PORT, quiet (no pipe of ours for CTest to wait on).
-    Fails at once, naming the port, when it cannot listen there."""
+    """The fault server on PORT, quiet (no pipe of ours for CTest to wait on),
+    signing what it serves with the test publisher's key (the local installer
+    verifies against it). Fails at once, naming the port, when it cannot
+    listen there."""
     portfile = os.path.join(work, "port")
-    server = subprocess.Popen([sys.executable, SERVER, portfile, "--port", str(PORT), "--idle", "600"] + list(extra),
+    signing = ["--sign-key", os.path.join(KEYS, "test.key"), "--other-key", os.path.join(KEYS, "other.key")]
+    server = subprocess.Popen([sys.executable, SERVER, portfile, "--port", str(PORT), "--idle", "600"] + signing +
+                              list(extra),
                               stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     for _ in range(100):
         if os.path.exists(portfile) or server.poll() is not None:
@@ -92,6 +98,13 @@ def stop_server(server):
     except subprocess.TimeoutExpired:
         server.kill()
         server.wait()
+
+
+def sign_file(path, key="test"):
+    """Writes PATH.minisig, signed with the test key (or "other")."""
+    subprocess.run(["minisign", "-S", "-s", os.path.join(KEYS, key + ".key"), "-m", path, "-x", path + ".minisig",
+                    "-t", "test release"], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL, check=True, timeout=60)
 
 
 def post(path, data):
@@ -285,6 +298,7 @@ class InstallerTest(unittest.TestCase):
         os.makedirs(local, exist_ok=True)
         shutil.copy(os.path.join(BUILD, "local", "OvSetup.exe"), local)
         shutil.copy(os.path.join(BUILD, "standins", "ovinstaller.exe"), local)
+        sign_file(os.path.join(local, "ovinstaller.exe"))  # a release ships the package with its signature
         open(os.path.join(local, "ovmain.dll"), "wb").close()
         run = self.start(exe=os.path.join(local, "OvSetup.exe"), launch_number=3)
         click(self.main_window(), INSTALL_BUTTON)
@@ -425,8 +439,8 @@ class InstallerTest(unittest.TestCase):
         self.assertEqual(len(utf8_lines(os.path.join(INSTALL_DIR, "launched.txt"))), 1)
 
     def local_copy(self, package_bytes=None):
-        """The installer in a folder of its own with "ovmain.dll" and a package
-        beside it (the stand-in, or `package_bytes`)."""
+        """The installer in a folder of its own with "ovmain.dll" and a signed
+        package beside it (the stand-in, or `package_bytes`)."""
         local = os.path.join(self.work, "local")
         shutil.rmtree(local, ignore_errors=True)
         os.makedirs(local)
@@ -436,6 +450,7 @@ class InstallerTest(unittest.TestCase):
         else:
             with open(os.path.join(local, "ovinstaller.exe"), "wb") as f:
                 f.write(package_bytes)
+        sign_file(os.path.join(local, "ovinstaller.exe"))  # shipped as the publisher ships it
         open(os.path.join(local, "ovmain.dll"), "wb").close()
         return os.path.join(local, "OvSetup.exe")
 

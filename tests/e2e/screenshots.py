@@ -82,6 +82,7 @@ class Shots:
         os.makedirs(local)
         shutil.copy(os.path.join(BUILD, "local", "OvSetup.exe"), local)
         shutil.copy(package, os.path.join(local, "ovinstaller.exe"))
+        e2e.sign_file(os.path.join(local, "ovinstaller.exe"))  # shipped as the publisher ships it
         open(os.path.join(local, "ovmain.dll"), "wb").close()
         return os.path.join(local, "OvSetup.exe")
 

@@ -116,15 +116,18 @@ bool WriteBytes(const std::wstring& path, const std::string& bytes)
 
 std::string ReadBytes(const std::wstring& path)
 {
+    // Shares everything, so a file another handle holds (a locked package)
+    // can still be read, as any reader may.
     std::string out;
-    FILE* f = _wfopen(path.c_str(), L"rb");
-    if (!f)
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
         return out;
     char buf[65536];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, f)) > 0)
+    DWORD n = 0;
+    while (ReadFile(file, buf, sizeof buf, &n, nullptr) && n > 0)
         out.append(buf, n);
-    fclose(f);
+    CloseHandle(file);
     return out;
 }
 

@@ -2,12 +2,30 @@
 """A misbehaving HTTP server for the transfer engine's tests (standard library only).
 
 Usage: fault_server.py PORTFILE [--idle SECONDS] [--max-life SECONDS] [--port N]
+                       [--sign-key KEY [--other-key KEY]] [--tls CERT KEY]
 
 Listens on 127.0.0.1 on a free port (or on port N) and writes that port number to PORTFILE
 (written under another name and renamed, so a reader never sees half a number).
 It ends by itself: on GET /_quit, after --idle seconds without a request
 (default 60), or after --max-life seconds (default 900), so that a test program
 that died cannot leave it running.
+
+--tls CERT KEY  serves HTTPS with that certificate chain and key instead of HTTP.
+
+Signatures (with --sign-key, a minisign secret key without password): a GET
+of a path ending in ".minisig" is answered with a minisign signature of the
+body that the same path without ".minisig" serves, made at run time with
+Debian's minisign. The data is that of the signature path's own route when it
+has one, otherwise of the request's query, otherwise of the data path's route;
+its `mode` never applies to the signature request (a fault of the data
+request is not cured or repeated by it, and it counts its own requests).
+  sig=good     a prehashed signature by --sign-key (default)
+      other    the same by --other-key (another publisher, an attacker)
+      legacy   the older, non-prehashed kind by --sign-key
+      none     404, as if no signature file were published
+      garbage  200 with text that is no signature
+      huge     a good signature padded to 5000 bytes
+      comment  a good signature whose trusted comment was altered afterwards
 
 Every request is answered from its path and query; the path itself is free (tests
 put their own name in it so they can find their requests in the log). Body bytes
@@ -23,7 +41,8 @@ Query parameters:
              status   answers code=C (e.g. 404, 500) with a short text body
              redirect hops=N: 302 to the same URL with hops=N-1; hops=0 answers
                       as mode=then (default normal); rbody=N gives each 302 a
-                      body of N bytes with its Content-Length
+                      body of N bytes with its Content-Length; to=URL: one
+                      302 to URL instead
              early    a 103 Early Hints (with Content-Length hintlen=N when
                       given) and then the answer of mode=then
              noloc    answers code=C (default 302) without a Location, with a
@@ -66,10 +85,14 @@ Control paths:
                          an empty body removes the route
 """
 
+import hashlib
 import os
 import random
 import socket
+import ssl
+import subprocess
 import sys
+import tempfile
 import threading
 import time
 import urllib.parse
@@ -123,6 +146,31 @@ class State:
 
 
 STATE = State()
+SIGN_KEYS = {}  # "good" and "other": secret key paths
+_signatures = {}  # (key, legacy, digest) -> signature text
+_sign_lock = threading.Lock()
+
+
+def minisign(data, key, legacy=False):
+    """A minisign signature of `data` with the secret key file `key`."""
+    digest = hashlib.sha256(data).hexdigest()
+    with _sign_lock:
+        cached = _signatures.get((key, legacy, digest))
+        if cached is not None:
+            return cached
+        with tempfile.TemporaryDirectory(prefix="ovsign") as work:
+            path = os.path.join(work, "data")
+            with open(path, "wb") as f:
+                f.write(data)
+            cmd = ["minisign", "-S", "-s", key, "-m", path, "-x", path + ".minisig", "-t", "test release " + digest[:16]]
+            if legacy:
+                cmd.append("-l")
+            subprocess.run(cmd, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                           check=True, timeout=60)
+            with open(path + ".minisig", "rb") as f:
+                text = f.read()
+        _signatures[(key, legacy, digest)] = text
+        return text
 
 
 def make_deaf_port():
@@ -258,6 +306,49 @@ class Handler(BaseHTTPRequestHandler):
         with STATE.lock:
             STATE.log.append(line)
 
+    def data_of(self, q):
+        """The whole body a data request with query `q` serves (faults aside)."""
+        with STATE.lock:
+            if "blob" in q:
+                return STATE.stored.get(q["blob"])
+            if q.get("mode") == "stored":
+                return STATE.stored.get(q.get("name", ""))
+        return b"".join(bytes(c) for c in content(int(q.get("seed", 1)), 0, int(q.get("size", 1000))))
+
+    def serve_signature(self, url):
+        data_path = url.path[:-len(".minisig")]
+        with STATE.lock:
+            own = STATE.routes.get(url.path)
+            query = own if own is not None else (url.query or STATE.routes.get(data_path, ""))
+            STATE.requests += 1
+        q = {k: v[-1] for k, v in urllib.parse.parse_qs(query).items()}
+        kind = q.get("sig", "good")
+        if kind != "good":
+            self.count_fault()
+        if kind == "none":
+            self.send_text(404, "no signature for %s" % data_path)
+            return
+        if kind == "garbage":
+            self.send_text(200, "this is not a signature\n")
+            return
+        data = self.data_of(q)
+        if data is None:
+            self.send_text(404, "nothing stored for %s" % data_path)
+            return
+        body = minisign(data, SIGN_KEYS["other" if kind == "other" else "good"], legacy=kind == "legacy")
+        if kind == "huge":
+            body = body + b"\n" * (5000 - len(body))
+        if kind == "comment":
+            lines = body.split(b"\n")
+            lines[2] = lines[2] + b" (altered)"
+            body = b"\n".join(lines)
+        self.send_response(200)
+        self.send_header("Content-Type", "text/plain")
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        self.wfile.write(body)
+        self.count_bytes(len(body))
+
     def do_GET(self):
         url = urllib.parse.urlsplit(self.path)
         if url.path == "/_log":
@@ -290,6 +381,9 @@ class Handler(BaseHTTPRequestHandler):
             return
 
         self.record()
+        if SIGN_KEYS and url.path.endswith(".minisig"):
+            self.serve_signature(url)
+            return
         query = url.query
         if not query:
             with STATE.lock:
@@ -326,6 +420,13 @@ class Handler(BaseHTTPRequestHandler):
                 self.send_header("Content-Length", q["hintlen"])
             self.end_headers()
             mode = q.get("then", "normal")
+        if mode == "redirect" and "to" in q:
+            self.count_fault()
+            self.send_response(302)
+            self.send_header("Location", q["to"])
+            self.send_header("Content-Length", "0")
+            self.end_headers()
+            return
         if mode == "redirect":
             hops = int(q.get("hops", 1))
             if hops > 0:
@@ -334,8 +435,8 @@ class Handler(BaseHTTPRequestHandler):
                 target = url.path + "?" + urllib.parse.urlencode(q)
                 body = b"r" * int(q.get("rbody", 0))
                 self.send_response(302)
-                self.send_header("Location", "http://%s:%d%s" % (self.server.server_address[0],
-                                                                  self.server.server_address[1], target))
+                self.send_header("Location", "%s://%s:%d%s" % (self.server.scheme, self.server.server_address[0],
+                                                                self.server.server_address[1], target))
                 self.send_header("Content-Length", str(len(body)))
                 self.end_headers()
                 self.wfile.write(body)
@@ -449,13 +550,24 @@ class Handler(BaseHTTPRequestHandler):
 
 
 class Server(ThreadingHTTPServer):
+    scheme = "http"
+    tls = None  # an ssl.SSLContext when serving HTTPS
+
+    def get_request(self):
+        sock, address = super().get_request()
+        if self.tls is not None:
+            # The handshake runs in the request's own thread (on first read),
+            # so a client that never completes it holds up nobody else.
+            sock = self.tls.wrap_socket(sock, server_side=True, do_handshake_on_connect=False)
+        return sock, address
+
     daemon_threads = True
     allow_reuse_address = True
     request_queue_size = 64
 
     def handle_error(self, request, client_address):
         # A client that hangs up mid-body is what several tests do on purpose.
-        if isinstance(sys.exc_info()[1], (ConnectionError, socket.timeout)):
+        if isinstance(sys.exc_info()[1], (ConnectionError, socket.timeout, ssl.SSLError)):
             return
         super().handle_error(request, client_address)
 
@@ -476,7 +588,15 @@ def main():
     port = 0
     if "--port" in args:
         port = int(args[args.index("--port") + 1])
+    if "--sign-key" in args:
+        SIGN_KEYS["good"] = args[args.index("--sign-key") + 1]
+        SIGN_KEYS["other"] = args[args.index("--other-key") + 1] if "--other-key" in args else SIGN_KEYS["good"]
     server = Server(("127.0.0.1", port), Handler)
+    if "--tls" in args:
+        at = args.index("--tls")
+        server.tls = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        server.tls.load_cert_chain(args[at + 1], args[at + 2])
+        server.scheme = "https"
     port = server.server_address[1]
     tmp = portfile + ".tmp"
     with open(tmp, "w") as f:
