@@ -7,6 +7,7 @@
 #include <exception>
 #include <set>
 
+#include "Http/CurlGlobal.h"
 #include "Http/HttpLog.h"
 #include "Http/TlsPeerCheck.h"
 #include "Runtime/MainThreadDispatch.h"
@@ -32,15 +33,6 @@ std::set<const CurlListener*>& LiveListeners()
 {
     static std::set<const CurlListener*> live;
     return live;
-}
-
-// libcurl's global set-up is not thread-safe; a function-local static runs it
-// exactly once before the first easy handle.
-void EnsureCurlGlobalInit()
-{
-    static const CURLcode rc = curl_global_init(CURL_GLOBAL_ALL);
-    if (rc != CURLE_OK)
-        OV_LOG(LOG_ERROR, kSource, L"curl_global_init failed:%d", static_cast<int>(rc));
 }
 
 // One dispatcher per listener slot: call the listener if it still exists.

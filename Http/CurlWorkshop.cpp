@@ -2,16 +2,17 @@
 
 #include <algorithm>
 
+#include "Http/CurlGlobal.h"
 #include "Http/HttpLog.h"
 
 namespace {
 
 const wchar_t kSource[] = L".\\Http\\CurlWorkshop";
-const long kSelectTimeoutUs = 5000;
+const DWORD kFailedWaitPauseMs = 10;
 
 }  // namespace
 
-CCurlWorkshop::CCurlWorkshop()
+CCurlWorkshop::CCurlWorkshop(int idleLimitMs) : idleLimitMs_(idleLimitMs > 0 ? idleLimitMs : kDefaultIdleLimitMs)
 {
     InitializeCriticalSection(&lock_);
 }
@@ -38,6 +39,8 @@ void CCurlWorkshop::Unlock()
 
 bool CCurlWorkshop::Init()
 {
+    // libcurl wants its global set-up before any other call.
+    EnsureCurlGlobalInit();
     Lock();
     if (!multi_) {
         multi_ = curl_multi_init();
@@ -60,6 +63,7 @@ bool CCurlWorkshop::AddTransfer(const CRefPtr<CCurlBase>& transfer)
         TransferList::iterator it = std::find(withdrawn_.begin(), withdrawn_.end(), transfer);
         if (it != withdrawn_.end())
             withdrawn_.erase(it);
+        WakeWorker();
     }
     Unlock();
     return ok;
@@ -69,10 +73,33 @@ bool CCurlWorkshop::RemoveTransfer(const CRefPtr<CCurlBase>& transfer)
 {
     Lock();
     bool ok = multi_ != nullptr;
-    if (ok)
+    if (ok) {
         withdrawn_.push_back(transfer);
+        WakeWorker();
+    }
     Unlock();
     return ok;
+}
+
+bool CCurlWorkshop::Stop(unsigned timeoutMs)
+{
+    // Set before the wake-up, so the woken worker finds it.
+    stopRequested_ = true;
+    Lock();
+    WakeWorker();
+    Unlock();
+    return CSimpleThread::Stop(timeoutMs);
+}
+
+void CCurlWorkshop::WakeWorker()
+{
+    // Without a multi handle there is no worker cycle to hurry. A wake-up
+    // given while the worker is busy is kept by libcurl for its next wait.
+    if (!multi_)
+        return;
+    CURLMcode rc = curl_multi_wakeup(multi_);
+    if (rc != CURLM_OK)
+        OV_LOG(LOG_ERROR, kSource, L"curl_multi_wakeup failed:%d", static_cast<int>(rc));
 }
 
 void CCurlWorkshop::Uninit()
@@ -132,58 +159,48 @@ size_t CCurlWorkshop::WithdrawnCount()
 void CCurlWorkshop::Run()
 {
     while (!stopRequested_) {
-        bool busy = Perform();
-        int done = CollectDone();
-        if (busy || done != 0)
-            continue;
+        Perform();
+        CollectDone();
         if (stopRequested_)
             break;
-        Sleep(1);
+        WaitForWork();
     }
 }
 
-bool CCurlWorkshop::Perform()
+void CCurlWorkshop::Perform()
 {
     if (stopRequested_)
-        return false;
+        return;
     SyncQueues();
     CURLM* multi = multi_;  // only Init/Uninit change it, never while the worker runs
     if (!multi)
-        return false;
-
-    for (;;) {
-        fd_set readSet, writeSet, errorSet;
-        FD_ZERO(&readSet);
-        FD_ZERO(&writeSet);
-        FD_ZERO(&errorSet);
-        int maxFd = -1;
-        CURLMcode rc = curl_multi_fdset(multi, &readSet, &writeSet, &errorSet, &maxFd);
-        if (rc != CURLM_OK) {
-            OV_LOG(LOG_ERROR, kSource, L"curl_multi_fdset failed:%d", static_cast<int>(rc));
-            break;
-        }
-        if (maxFd < 0)
-            break;  // nothing to wait on: go straight to perform
-        timeval timeout = {0, kSelectTimeoutUs};
-        int n = select(maxFd + 1, &readSet, &writeSet, &errorSet, &timeout);
-        // Only an interrupted wait is repeated; any other failure goes on to
-        // perform, which finds out what is wrong with the sockets.
-        if (n == SOCKET_ERROR && WSAGetLastError() == WSAEINTR)
-            continue;
-        break;
-    }
-
+        return;
     int stillRunning = 0;
-    bool busy = false;
     CURLMcode rc;
     do {
         rc = curl_multi_perform(multi, &stillRunning);
-        if (stillRunning > 0)
-            busy = true;
     } while (rc == CURLM_CALL_MULTI_PERFORM);
     if (rc != CURLM_OK)
         OV_LOG(LOG_ERROR, kSource, L"curl_multi_perform failed:%d", static_cast<int>(rc));
-    return busy;
+}
+
+void CCurlWorkshop::WaitForWork()
+{
+    CURLM* multi = multi_;
+    if (!multi)
+        return;
+    waits_.fetch_add(1, std::memory_order_relaxed);
+    // libcurl shortens the wait to its own next timer, waits on the sockets of
+    // every transfer, and sleeps (rather than returning at once) when a
+    // transfer has no socket yet, as during a name look-up.
+    int ready = 0;
+    CURLMcode rc = curl_multi_poll(multi, nullptr, 0, idleLimitMs_, &ready);
+    if (rc != CURLM_OK) {
+        OV_LOG(LOG_ERROR, kSource, L"curl_multi_poll failed:%d", static_cast<int>(rc));
+        // A wait that keeps failing must not turn into a spin; transfers
+        // still move on, one perform per pause.
+        Sleep(kFailedWaitPauseMs);
+    }
 }
 
 void CCurlWorkshop::SyncQueues()

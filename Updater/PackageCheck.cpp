@@ -57,7 +57,9 @@ bool FileMd5(HANDLE file, std::wstring& hex)
     if (!CryptCreateHash(s.provider, CALG_MD5, 0, 0, &s.hash))
         return false;
 
-    std::vector<BYTE> chunk(1 << 20);
+    // Small pieces: the reads are sequential and cached either way, and a
+    // larger buffer only adds to the installer's peak memory at this moment.
+    std::vector<BYTE> chunk(64 * 1024);
     for (;;) {
         DWORD got = 0;
         if (!ReadFile(file, chunk.data(), static_cast<DWORD>(chunk.size()), &got, nullptr))

@@ -30,13 +30,28 @@ bool CAppState::Start(CMainDlg* mainWindow)
         InitMainThreadDispatch();
         dispatcherReady_ = true;
     }
+    return true;
+}
+
+void CAppState::StartAfterFirstPaint()
+{
+    if (afterFirstPaint_)
+        return;
+    afterFirstPaint_ = true;
+    StartHttp();
+}
+
+bool CAppState::StartHttp()
+{
     if (!httpStarted_) {
         httpStarted_ = true;
         pumpTimer_ = SetTimer(nullptr, 100, kPumpMs, &HttpTimerProc);
-        StartCommandChannel();
-        StartDownloadChannel();
+        // Both are tried even if the first fails.
+        const bool command = StartCommandChannel();
+        const bool download = StartDownloadChannel();
+        return command && download;
     }
-    return true;
+    return CommandWorkshop() && DownloadWorkshop();
 }
 
 bool CAppState::Stop()

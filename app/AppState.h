@@ -1,7 +1,17 @@
 #pragma once
 // The application state: the one-second heartbeat, the main-thread dispatcher,
-// the 500 ms HTTP pump and the two HTTP channels, started before the install
-// window is created and stopped in a fixed order after its message loop.
+// the 500 ms HTTP pump and the two HTTP channels, stopped in a fixed order
+// after the install window's message loop.
+//
+// Start-up is split so the window's first frame comes first: Start (before the
+// window is created) brings up what the window itself needs, the heartbeat and
+// the dispatcher; StartAfterFirstPaint brings up what only a click needs, the
+// HTTP channels with libcurl's set-up. (The common controls are loaded by the
+// toolkit when a control first needs them: the directory page's native edit
+// field, a tooltip.) The channels bind requests at construction, so whatever
+// creates the first request calls StartHttp first (it does nothing once the
+// channels are up). Nothing reaches the network either way: the channels only
+// wait until a request is submitted.
 //
 // Threads: UI thread only.
 // Ownership: a process-wide object created on first use; it does not own the
@@ -20,9 +30,14 @@ class CAppState {
 public:
     static CAppState& Instance();
 
-    // Remembers the window, starts the heartbeat, brings up the dispatcher
-    // (once per process) and the HTTP channels with their pump timer. Always true.
+    // Remembers the window, starts the heartbeat and brings up the dispatcher
+    // (once per process). Always true.
     bool Start(CMainDlg* mainWindow);
+    // Once, after the window's first paint: the HTTP channels.
+    void StartAfterFirstPaint();
+    // Brings up the HTTP channels with their pump timer unless they are up.
+    // True when both channels are up.
+    bool StartHttp();
     // Kills the heartbeat, runs down the dispatcher (pending tasks released,
     // not run), then stops both channels and the pump. Always true.
     bool Stop();
@@ -31,6 +46,7 @@ public:
     void SetLaunchNumber(uint16_t number) { launchNumber_ = number; }
     CMainDlg* MainWindow() const { return mainWindow_; }
     bool HttpStarted() const { return httpStarted_; }
+    bool StartedAfterFirstPaint() const { return afterFirstPaint_; }
 
 private:
     CAppState() = default;
@@ -40,6 +56,7 @@ private:
     uint16_t launchNumber_ = 0;
     bool dispatcherReady_ = false;
     bool httpStarted_ = false;
+    bool afterFirstPaint_ = false;
     UINT_PTR pumpTimer_ = 0;
 };
 

@@ -1,5 +1,6 @@
 #include "app/MainDlg.h"
 
+#include "Runtime/StartupTrace.h"
 #include "Runtime/TextUtil.h"
 #include "Updater/Endpoints.h"
 #include "Updater/UpdateModule.h"
@@ -37,7 +38,7 @@ CMainDlg::~CMainDlg()
         CloseHandle(installer_.hThread);
 }
 
-void CMainDlg::PrepareWindow()
+void CMainDlg::SetWindowIcons()
 {
     // Both icons at the system's large size rounded up to a multiple of 16.
     const int size = (GetSystemMetrics(SM_CXICON) + 15) / 16 * 16;
@@ -47,6 +48,11 @@ void CMainDlg::PrepareWindow()
         SendMessageW(hwnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
         SendMessageW(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
     }
+}
+
+void CMainDlg::PrepareWindow()
+{
+    // The icons follow the first frame (they only reach the taskbar).
     if (HMENU menu = GetSystemMenu(hwnd_, FALSE))
         EnableMenuItem(menu, SC_CLOSE, MF_BYCOMMAND | MF_GRAYED);
 
@@ -236,6 +242,9 @@ void CMainDlg::FailInstall(NoticeKind kind, ExitCode exitCode)
 
 UpdateModule* CMainDlg::CreateUpdater(const std::wstring& packageDir)
 {
+    // Requests bind to the channels when they are made; a click can come
+    // before the channels' start that follows the first paint.
+    CAppState::Instance().StartHttp();
     return new UpdateModule(packageDir, this);
 }
 
@@ -405,7 +414,21 @@ void CMainDlg::OnInstallTick()
 
 LRESULT CMainDlg::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam)
 {
+    if (msg == WM_TIMER && wParam == kAfterFirstPaintTimer) {
+        KillTimer(hwnd_, kAfterFirstPaintTimer);
+        CAppState::Instance().StartAfterFirstPaint();
+        SetWindowIcons();
+        CStartupTrace::Mark("after-first-paint");
+        CStartupTrace::Flush(true);
+        return 0;
+    }
     switch (msg) {
+    case WM_PAINT:
+        if (!painted_) {
+            painted_ = true;
+            SetTimer(hwnd_, kAfterFirstPaintTimer, kAfterFirstPaintMs, nullptr);
+        }
+        break;
     case WM_TIMER:
         if (wParam == kInstallTimer) {
             ++installTicks_;

@@ -45,6 +45,12 @@ public:
         kExitPackageNotStarted = 2,
         kExitLauncherNotStarted = 3,
     };
+    // Set by the first paint: the rest of the start-up follows the first frame
+    // once the window has been idle for a moment (a timer message comes only
+    // when nothing else is queued), so it never competes with the frame, a
+    // first input or whoever waits on the window.
+    static const UINT_PTR kAfterFirstPaintTimer = 0x314;
+    static const UINT kAfterFirstPaintMs = 50;
     static const UINT kInstallTickMs = 100;
     static const uint64_t kRequiredFreeBytes = 125829120;  // 120 MB
 
@@ -85,6 +91,7 @@ protected:
     void SetPackageDir(const std::wstring& dir) { packageDir_ = dir; }
 
 private:
+    void SetWindowIcons();
     void ShowAgreementWarning();
     // Shows `text` (`kind`'s): in the open notice if there is one, else in
     // a new one when `mayOpen`.
@@ -136,6 +143,7 @@ private:
     // The package shipped beside the program, held from its check until its
     // process exists.
     LockedPackage shippedPackage_;
+    bool painted_ = false;
 
     CMsgBoxDlg* failureBox_ = nullptr;  // cleared by the box when it goes away
     // From the package's start until the hand-over: closing now would leave

@@ -5,14 +5,18 @@
 //     One discarded warm-up start of each, then RUNS starts alternating
 //     target, minimal window, target, ...; prints each run, the medians and
 //     the ratio target / minimal. The minimal window gets REPORT_FILE as its
-//     argument and writes its own first-paint time there (see min_window.cpp).
+//     argument and writes its own first-paint and entry times there (see
+//     min_window.cpp). With OV_STARTUP_TRACE set (inherited by the target),
+//     the target's own phase marks are read from that file after each run
+//     and their medians printed as the split of its start-up.
 //
 //   paint_probe.exe memory TITLE UNTIL_FILE SECONDS EXE [ARG]
 //     Starts EXE, waits for its first paint and prints "painted MS", then
 //     samples its working set every 20 ms. With UNTIL_FILE "-" it samples for
 //     SECONDS and ends the program; otherwise it prints the peak at the moment
 //     UNTIL_FILE appears ("peak_at_file") and goes on until the program exits
-//     by itself (at most SECONDS), printing the peak of its life ("peak_life").
+//     by itself (at most SECONDS), printing the peak of its life ("peak_life")
+//     and the largest working set of its samples ("max_sampled").
 //
 // How a first paint is seen from outside: the program's top-level window with
 // the given title is polled every millisecond. Showing a window gives it a
@@ -193,16 +197,59 @@ bool WaitFirstPaint(Child& child, const std::wstring& title, PaintTimes& t, DWOR
     return true;
 }
 
-double ReadNumberFile(const std::wstring& path)
+// The minimal window's report: first paint and entry, milliseconds.
+bool ReadSelfReport(const std::wstring& path, double& paint, double& entry)
 {
     FILE* f = _wfopen(path.c_str(), L"rb");
     if (!f)
-        return -1;
-    double v = -1;
-    if (fscanf(f, "%lf", &v) != 1)
-        v = -1;
+        return false;
+    const bool ok = fscanf(f, "%lf %lf", &paint, &entry) == 2;
     fclose(f);
-    return v;
+    return ok;
+}
+
+// The target's phase marks, in file order: "phase milliseconds working-set
+// peak-working-set" lines (MiB).
+struct Phase {
+    std::string name;
+    double ms, workingSet, peak;
+};
+typedef std::vector<Phase> Phases;
+
+Phases ReadPhases(const std::wstring& path)
+{
+    Phases phases;
+    FILE* f = _wfopen(path.c_str(), L"rb");
+    if (!f)
+        return phases;
+    char name[64];
+    Phase p;
+    while (fscanf(f, "%63s %lf %lf %lf", name, &p.ms, &p.workingSet, &p.peak) == 4) {
+        p.name = name;
+        phases.push_back(p);
+    }
+    fclose(f);
+    return phases;
+}
+
+// The target writes its marks at the end of its first paint and again when
+// the rest of its start-up has followed: give it that moment (at most 2 s).
+void WaitForTraceEnd(const std::wstring& path, const Child& child)
+{
+    const ULONGLONG deadline = GetTickCount64() + 2000;
+    while (GetTickCount64() < deadline && child.Running()) {
+        const Phases phases = ReadPhases(path);
+        if (!phases.empty() && phases.back().name == "after-first-paint")
+            return;
+        Sleep(5);
+    }
+}
+
+std::wstring TraceFile()
+{
+    wchar_t path[MAX_PATH];
+    const DWORD n = GetEnvironmentVariableW(L"OV_STARTUP_TRACE", path, MAX_PATH);
+    return n > 0 && n < MAX_PATH ? std::wstring(path, n) : std::wstring();
 }
 
 double Median(std::vector<double> v)
@@ -214,6 +261,36 @@ double Median(std::vector<double> v)
     return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
 }
 
+// Median end of each phase over the runs that recorded it, the median length
+// of each phase (end minus the previous phase's end, per run), and the
+// working set and its peak so far at the phase's end, in the order of the
+// first run's marks.
+void PrintPhaseSplit(const std::vector<Phases>& traces, double minimalEntry, const char* target, const char* minimal)
+{
+    if (traces.empty())
+        return;
+    printf("start-up split of the %s (median over %zu runs; ms from process creation, the phase's own length,\n"
+           "and the working set and its peak so far at the phase's end, MiB):\n",
+           target, traces.size());
+    const Phases& first = traces.front();
+    for (size_t k = 0; k < first.size(); ++k) {
+        std::vector<double> ends, lengths, sets, peaks;
+        for (const Phases& run : traces) {
+            if (k >= run.size() || run[k].name != first[k].name)
+                continue;
+            ends.push_back(run[k].ms);
+            lengths.push_back(run[k].ms - (k == 0 ? 0.0 : run[k - 1].ms));
+            sets.push_back(run[k].workingSet);
+            peaks.push_back(run[k].peak);
+        }
+        printf("  %-20s ends %7.1f  takes %6.1f  working set %5.1f  peak %5.1f", first[k].name.c_str(), Median(ends),
+               Median(lengths), Median(sets), Median(peaks));
+        if (k == 0 && minimalEntry >= 0)
+            printf("   (%s: entry %.1f)", minimal, minimalEntry);
+        printf("\n");
+    }
+}
+
 struct Target {
     const char* name;
     std::wstring exe, title, arg;
@@ -221,20 +298,29 @@ struct Target {
 
 int RunPaint(int runs, const std::wstring& reportFile, const Target& minimal, const Target& target)
 {
-    std::vector<double> endTarget, endMin, startTarget, startMin, selfMin;
+    std::vector<double> endTarget, endMin, startTarget, startMin, selfMin, entryMin;
+    const std::wstring traceFile = TraceFile();
+    std::vector<Phases> traces;
     for (int i = -1; i < runs; ++i) {
         const Target* order[2] = {&target, &minimal};
         for (const Target* which : order) {
             DeleteFileW(reportFile.c_str());
+            if (!traceFile.empty())
+                DeleteFileW(traceFile.c_str());
             Child child;
             PaintTimes t;
             if (!child.Start(which->exe, which->arg) || !WaitFirstPaint(child, which->title, t)) {
                 fprintf(stderr, "%s: run %d failed\n", which->name, i + 1);
                 return 1;
             }
-            child.Kill();
             const bool isMin = which == &minimal;
-            const double self = isMin ? ReadNumberFile(reportFile) : -1;
+            if (!isMin && !traceFile.empty())
+                WaitForTraceEnd(traceFile, child);
+            child.Kill();
+            double self = -1, entry = -1;
+            if (isMin && !ReadSelfReport(reportFile, self, entry))
+                self = entry = -1;
+            const Phases phases = !isMin && !traceFile.empty() ? ReadPhases(traceFile) : Phases();
             if (i < 0) {
                 printf("warm-up %-9s visible %6.1f  paint start %6.1f  paint end %6.1f ms (discarded)\n", which->name,
                        t.visible, t.paintStart, t.paintEnd);
@@ -242,12 +328,21 @@ int RunPaint(int runs, const std::wstring& reportFile, const Target& minimal, co
                 printf("run %d %-9s visible %6.1f  paint start %6.1f  paint end %6.1f ms", i + 1, which->name,
                        t.visible, t.paintStart, t.paintEnd);
                 if (isMin)
-                    printf("  (its own first WM_PAINT: %.1f ms)", self);
+                    printf("  (its own first WM_PAINT: %.1f ms, entry %.1f ms)", self, entry);
                 printf("\n");
+                if (!phases.empty()) {
+                    printf("      phases:");
+                    for (const Phase& p : phases)
+                        printf(" %s %.1f", p.name.c_str(), p.ms);
+                    printf("\n");
+                    traces.push_back(phases);
+                }
                 (isMin ? endMin : endTarget).push_back(t.paintEnd);
                 (isMin ? startMin : startTarget).push_back(t.paintStart);
-                if (isMin && self >= 0)
+                if (isMin && self >= 0) {
                     selfMin.push_back(self);
+                    entryMin.push_back(entry);
+                }
             }
             fflush(stdout);
             Sleep(300);  // let the ended process's windows and wineserver state go
@@ -257,10 +352,11 @@ int RunPaint(int runs, const std::wstring& reportFile, const Target& minimal, co
     printf("median first paint (end): %s %.1f ms, %s %.1f ms, ratio %.2f\n", target.name, a, minimal.name, b, a / b);
     printf("median first paint (start): %s %.1f ms, %s %.1f ms; %s by its own clock %.1f ms\n", target.name,
            Median(startTarget), minimal.name, Median(startMin), minimal.name, Median(selfMin));
+    PrintPhaseSplit(traces, Median(entryMin), target.name, minimal.name);
     return 0;
 }
 
-bool Memory(HANDLE process, SIZE_T& peak, SIZE_T& current)
+bool Memory(HANDLE process, SIZE_T& peak, SIZE_T& current, SIZE_T& largestSample)
 {
     PROCESS_MEMORY_COUNTERS pmc = {};
     pmc.cb = sizeof pmc;
@@ -269,6 +365,7 @@ bool Memory(HANDLE process, SIZE_T& peak, SIZE_T& current)
     // Our own maximum of the samples too, in case a system keeps no peak.
     peak = std::max({peak, pmc.PeakWorkingSetSize, pmc.WorkingSetSize});
     current = pmc.WorkingSetSize;
+    largestSample = std::max(largestSample, pmc.WorkingSetSize);
     return true;
 }
 
@@ -282,12 +379,12 @@ int RunMemory(const std::wstring& title, const std::wstring& untilFile, int seco
     printf("painted %.1f\n", t.paintEnd);
     fflush(stdout);
 
-    SIZE_T peak = 0, current = 0;
+    SIZE_T peak = 0, current = 0, largestSample = 0;
     const bool hold = untilFile == L"-";
     bool fileSeen = false;
     const ULONGLONG t0 = GetTickCount64();
     for (;;) {
-        if (!Memory(child.pi.hProcess, peak, current) && child.Running()) {
+        if (!Memory(child.pi.hProcess, peak, current, largestSample) && child.Running()) {
             fprintf(stderr, "GetProcessMemoryInfo failed (%lu)\n", GetLastError());
             return 1;
         }
@@ -308,7 +405,8 @@ int RunMemory(const std::wstring& title, const std::wstring& untilFile, int seco
     }
     DWORD code = STILL_ACTIVE;
     GetExitCodeProcess(child.pi.hProcess, &code);
-    printf("peak_life %llu\nexit %lu\n", static_cast<unsigned long long>(peak), code);
+    printf("peak_life %llu\nmax_sampled %llu\nexit %lu\n", static_cast<unsigned long long>(peak),
+           static_cast<unsigned long long>(largestSample), code);
     return hold || fileSeen ? 0 : 1;
 }
 

@@ -1,8 +1,11 @@
 #include "ui/EditWnd.h"
 
+#include <commctrl.h>
+
 #include <vector>
 
 #include "Runtime/Logger.h"
+#include "ui/CommonControls.h"
 #include "ui/Edit.h"
 #include "ui/PaintHost.h"
 
@@ -18,6 +21,8 @@ CEditWnd* CEditWnd::Open(CEditUI* owner) {
     CPaintHostUI* manager = owner->GetManager();
     auto* wnd = new CEditWnd;
     wnd->owner_ = owner;
+    // The "Edit" class of common controls 6 (the manifest binds the version).
+    EnsureCommonControls(ICC_STANDARD_CLASSES);
     const RECT rc = wnd->CalcPos();
     DWORD style = WS_CHILD | ES_AUTOHSCROLL;
     if (owner->IsPassword()) style |= ES_PASSWORD;

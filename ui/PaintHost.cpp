@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "ui/CommonControls.h"
 #include "ui/Container.h"
 #include "ui/Control.h"
 #include "ui/Render.h"
@@ -35,14 +36,6 @@ Hsl& HslState() {
     return hsl;
 }
 
-void InitOncePerProcess() {
-    static bool done = false;
-    if (done) return;
-    done = true;
-    INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_WIN95_CLASSES};
-    InitCommonControlsEx(&icc);
-}
-
 template <class T>
 bool AddUnique(std::vector<T*>& list, T* item) {
     if (!item || std::find(list.begin(), list.end(), item) != list.end()) return false;
@@ -61,7 +54,6 @@ bool RemoveItem(std::vector<T*>& list, T* item) {
 }  // namespace
 
 CPaintHostUI::CPaintHostUI() {
-    InitOncePerProcess();
     LOGFONTW lf = {};
     GetObjectW(GetStockObject(DEFAULT_GUI_FONT), sizeof(lf), &lf);
     lf.lfCharSet = DEFAULT_CHARSET;
@@ -580,6 +572,7 @@ void CPaintHostUI::DoPaint() {
 void CPaintHostUI::ShowToolTip(CControlUI* control) {
     if (!window_ || !control || control->GetToolTip().empty()) return;
     if (!tooltip_) {
+        EnsureCommonControls(ICC_WIN95_CLASSES);
         tooltip_ = CreateWindowExW(0, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP, CW_USEDEFAULT,
                                    CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, window_, nullptr,
                                    CSkinResources::Instance(), nullptr);

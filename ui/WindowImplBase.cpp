@@ -3,6 +3,7 @@
 #include <cwchar>
 
 #include "Runtime/Logger.h"
+#include "Runtime/StartupTrace.h"
 #include "ui/Control.h"
 #include "ui/LayoutBuilder.h"
 #include "ui/SkinResources.h"
@@ -106,6 +107,7 @@ LRESULT WindowImplBase::OnNcHitTest(UINT, WPARAM, LPARAM lParam, bool& handled) 
 }
 
 LRESULT WindowImplBase::OnCreate(UINT, WPARAM, LPARAM, bool& handled) {
+    CStartupTrace::Mark("native-window");
     SetWindowLongW(hwnd_, GWL_STYLE, WindowStyle() | WS_CLIPSIBLINGS | WS_CLIPCHILDREN);
     paintHost_.Init(hwnd_);
     paintHost_.AddPreMessageFilter(this);
@@ -125,6 +127,7 @@ LRESULT WindowImplBase::OnCreate(UINT, WPARAM, LPARAM, bool& handled) {
             break;
     }
     CControlUI* root = BuildRoot();
+    CStartupTrace::Mark("skin-layout");
     if (!root) {
         OV_LOG(LOG_ERROR, L".\\ui\\WindowImplBase", L"layout %s could not be built", SkinFile().c_str());
         MessageBoxW(nullptr, kLoadFailedText, kFrameworkName, MB_OK | MB_ICONSTOP);
@@ -133,7 +136,9 @@ LRESULT WindowImplBase::OnCreate(UINT, WPARAM, LPARAM, bool& handled) {
     paintHost_.AttachRoot(root);
     paintHost_.AddNotifier(this);
     if (paintHost_.IsShadow() && !paintHost_.IsSelfShadow()) CreateShadow();
+    CStartupTrace::Mark("shadow");
     PrepareWindow();
+    CStartupTrace::Mark("prepared");
     return 0;
 }
 

@@ -10,6 +10,13 @@ namespace {
 const wchar_t kClassName[] = L"OvShadowWnd";
 const UINT kFirstUpdateMs = 1000;
 
+// Posted to the owner after it has painted: the shadow is drawn once the
+// owner's own frame is on screen, never in its way.
+UINT DeferredUpdateMessage() {
+    static const UINT message = RegisterWindowMessageW(L"OvShadowDeferredUpdate");
+    return message;
+}
+
 using UpdateLayeredWindowProc = BOOL(WINAPI*)(HWND, HDC, POINT*, SIZE*, HDC, POINT*, COLORREF, BLENDFUNCTION*, DWORD);
 
 struct ShadowGlobals {
@@ -166,7 +173,7 @@ void CWndShadow::Update(HWND owner) {
     BITMAPINFO bi = {};
     bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
     bi.bmiHeader.biWidth = w;
-    bi.bmiHeader.biHeight = h;  // bottom-up
+    bi.bmiHeader.biHeight = -h;  // top-down, as DrawShadow writes its rows
     bi.bmiHeader.biPlanes = 1;
     bi.bmiHeader.biBitCount = 32;
     bi.bmiHeader.biCompression = BI_RGB;
@@ -177,12 +184,8 @@ void CWndShadow::Update(HWND owner) {
         if (bmp) DeleteObject(bmp);
         return;
     }
-    std::vector<uint32_t> top(static_cast<size_t>(w) * static_cast<size_t>(h), 0u);
-    DrawShadow(top.data(), w, h, n, color_);
-    uint32_t* dst = static_cast<uint32_t*>(bits);
-    for (int y = 0; y < h; ++y)  // rows from the top into the bottom-up bitmap
-        memcpy(dst + static_cast<size_t>(h - 1 - y) * static_cast<size_t>(w), top.data() + static_cast<size_t>(y) * w,
-               static_cast<size_t>(w) * sizeof(uint32_t));
+    // Drawn straight into the section, which the system hands out zeroed.
+    DrawShadow(static_cast<uint32_t*>(bits), w, h, n, color_);
 
     POINT pos = {r.left + xOffset_ - n, r.top + yOffset_ - n};
     MoveWindow(wnd_, pos.x, pos.y, w, h, FALSE);
@@ -208,6 +211,10 @@ LRESULT CALLBACK CWndShadow::OwnerProc(HWND hwnd, UINT msg, WPARAM wParam, LPARA
 
 LRESULT CWndShadow::HandleOwnerMessage(HWND owner, UINT msg, WPARAM wParam, LPARAM lParam) {
     const WNDPROC prev = prevProc_;
+    if (msg == DeferredUpdateMessage()) {
+        Show(owner);  // updates the bitmap when the shadow is shown
+        return 0;
+    }
     switch (msg) {
         case WM_DESTROY:
             if (wnd_) DestroyWindow(wnd_);
@@ -255,8 +262,9 @@ LRESULT CWndShadow::HandleOwnerMessage(HWND owner, UINT msg, WPARAM wParam, LPAR
         case WM_PAINT: {
             const LRESULT r = CallWindowProcW(prev, owner, msg, wParam, lParam);
             if (updatePending_) {
-                Show(owner);  // updates the bitmap when the shadow is shown
                 updatePending_ = false;
+                if (!PostMessageW(owner, DeferredUpdateMessage(), 0, 0))
+                    Show(owner);
             }
             return r;
         }
@@ -264,9 +272,10 @@ LRESULT CWndShadow::HandleOwnerMessage(HWND owner, UINT msg, WPARAM wParam, LPAR
             if (status_ & kEnabled) {
                 const LRESULT r = CallWindowProcW(prev, owner, msg, wParam, lParam);
                 if (wParam) {
+                    // Shown with the owner's first paint after this: drawing
+                    // the shadow here would hold that paint back.
                     status_ |= kOwnerVisible | kShown;
                     updatePending_ = true;
-                    Show(owner);
                 } else {
                     ::ShowWindow(wnd_, SW_HIDE);
                     status_ &= ~(kOwnerVisible | kShown);

@@ -1,14 +1,19 @@
-// Process entry of the installer: prepares the common controls, reads the
-// launch number, builds and shows the install window with the application
-// state running, turns the message loop, and tears down in a fixed order.
+// Process entry of the installer: reads the launch number, builds and shows
+// the install window with the application state running, turns the message
+// loop, and tears down in a fixed order.
+//
+// The first frame comes first: what it does not need (the HTTP channels with
+// libcurl's set-up, the window's icons) the install window starts once it has
+// painted (CMainDlg, CAppState); the common controls wait for the first
+// control that needs them.
 
 #include <winsock2.h>
 #include <windows.h>
-#include <commctrl.h>
 #include <ole2.h>
 
 #include <string>
 
+#include "Runtime/StartupTrace.h"
 #include "app/AppState.h"
 #include "app/MainDlg.h"
 #include "ui/SkinResources.h"
@@ -32,12 +37,22 @@ void NTAPI RestrictDllSearch(PVOID, DWORD reason, PVOID)
 int RunMessageLoop()
 {
     MSG msg = {};
+    bool painted = false;
     while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        // The start-up trace's last marks: the first paint of the window.
+        const bool firstPaint = !painted && msg.message == WM_PAINT;
+        if (firstPaint)
+            CStartupTrace::Mark("paint-start");
         // No accelerator table: this never translates, and the framework's
         // pre-translation is deliberately not run for the main window.
         if (!TranslateAcceleratorW(msg.hwnd, nullptr, &msg)) {
             TranslateMessage(&msg);
             DispatchMessageW(&msg);
+        }
+        if (firstPaint) {
+            painted = true;
+            CStartupTrace::Mark("paint-end");
+            CStartupTrace::Flush(false);
         }
     }
     return static_cast<int>(msg.wParam);
@@ -54,8 +69,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR commandLine, int)
 {
     // The DLL search was restricted to System32 before any code of ours ran
     // (RestrictDllSearch above).
-    INITCOMMONCONTROLSEX controls = {8, ICC_STANDARD_CLASSES};
-    InitCommonControlsEx(&controls);
+    CStartupTrace::Begin();
+    CStartupTrace::Mark("entry");
 
     CAppState& app = CAppState::Instance();
     app.SetLaunchNumber(ParseLaunchNumber(commandLine ? commandLine : L""));
@@ -66,15 +81,18 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR commandLine, int)
     {
         CMainDlg window;
         app.Start(&window);
+        CStartupTrace::Mark("app-state");
         // Position and size 0: the skin gives the size. Creation may already
         // find an installed launcher, start it and close the window.
         window.Create(nullptr, L"安装澄岳", WS_POPUP | WS_SYSMENU | WS_MINIMIZEBOX, 0, 0, 0, 0, 0);
         window.CenterOnOwner();
         window.ShowWindow(true, true);
+        CStartupTrace::Mark("shown");
 
         CoInitialize(nullptr);
         OleInitialize(nullptr);
         if (SUCCEEDED(CoInitialize(nullptr))) {
+            CStartupTrace::Mark("com");
             exitCode = RunMessageLoop();
             CSkinResources::ReleaseSkinResources();
             app.Stop();

@@ -189,5 +189,67 @@ TEST_F(WorkshopTest, InactiveTransferIsDetachedWithoutDone)
     EXPECT_EQ(0u, workshop_.RunningCount());
 }
 
+// The worker sleeps in libcurl's wait; only the UI thread's wake-up (or a
+// socket, or libcurl's own timer) ends that sleep. With an idle limit of a
+// minute, anything that happens within seconds proves the wake-up.
+class SleepingWorkshopTest : public WorkshopTest {
+protected:
+    static const int kLongIdleMs = 60000;
+    SleepingWorkshopTest() : sleepy_(kLongIdleMs) {}
+    void TearDown() override
+    {
+        sleepy_.Stop(INFINITE);
+        sleepy_.Uninit();
+        WorkshopTest::TearDown();
+    }
+    CCurlWorkshop sleepy_;
+};
+
+TEST_F(SleepingWorkshopTest, QueueChangesAndStopWakeAnIdleWorker)
+{
+    ASSERT_TRUE(sleepy_.Init());
+    ASSERT_TRUE(sleepy_.Start());
+    ASSERT_TRUE(WaitFor([&] { return sleepy_.WaitCount() >= 1; }, 5000));
+    testsupport::PumpMessagesFor(300);
+    EXPECT_EQ(1u, sleepy_.WaitCount()) << "an idle worker sleeps until it is woken";
+
+    CRefPtr<CCurlBase> t = NewTransfer(Path("a?size=10"));
+    ASSERT_TRUE(sleepy_.AddTransfer(t));
+    ASSERT_TRUE(WaitFor([&] { return listener_.Has("done"); }, 10000)) << "adding a transfer wakes the worker";
+    EXPECT_EQ((Event{"done", CURLE_OK}), listener_.events.back());
+
+    CRefPtr<CCurlBase> stalled = NewTransfer(Path("s?mode=stallhdr&size=1000"));
+    ASSERT_TRUE(sleepy_.AddTransfer(stalled));
+    ASSERT_TRUE(WaitFor([&] { return listener_.events.size() >= 5; }, 10000));  // added, http (x2)
+    stalled->SetActive(false);
+    ASSERT_TRUE(sleepy_.RemoveTransfer(stalled));
+    ASSERT_TRUE(WaitFor([&] { return listener_.Has("removed"); }, 10000)) << "withdrawing wakes the worker";
+
+    const DWORD before = GetTickCount();
+    sleepy_.Stop(INFINITE);
+    EXPECT_LT(GetTickCount() - before, 10000u) << "a stop wakes the worker instead of waiting out its sleep";
+    EXPECT_FALSE(sleepy_.IsRunning());
+}
+
+TEST_F(WorkshopTest, AWaitingTransferCostsNoCycles)
+{
+    // Headers, then silence: the old design polled its sockets every 5 ms;
+    // now the worker wakes only for libcurl's own timers (its once-a-second
+    // stall check), so a second of waiting is a handful of wake-ups.
+    ASSERT_TRUE(workshop_.Init());
+    ASSERT_TRUE(workshop_.Start());
+    CRefPtr<CCurlBase> t = NewTransfer(Path("s?mode=stallhdr&size=1000&hold=5"));
+    ASSERT_TRUE(workshop_.AddTransfer(t));
+    ASSERT_TRUE(WaitFor([&] { return listener_.Has("http"); }, 5000));
+    testsupport::PumpMessagesFor(100);
+    const uint64_t before = workshop_.WaitCount();
+    testsupport::PumpMessagesFor(1500);
+    EXPECT_LE(workshop_.WaitCount() - before, 20u);
+    t->SetActive(false);
+    t->CloseStreams();
+    ASSERT_TRUE(workshop_.RemoveTransfer(t));
+    ASSERT_TRUE(WaitFor([&] { return listener_.Has("removed"); }, 5000));
+}
+
 }  // namespace
 }  // namespace httptest

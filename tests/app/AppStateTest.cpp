@@ -6,6 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "Http/CurlWorkshop.h"
+#include "Http/HttpMgr.h"
+#include "Runtime/MainThreadDispatch.h"
 #include "app/AppState.h"
 
 TEST(AppState, LaunchNumberFromTheCommandLine)
@@ -18,6 +21,37 @@ TEST(AppState, LaunchNumberFromTheCommandLine)
     };
     for (const Case& c : cases)
         EXPECT_EQ(ParseLaunchNumber(c.commandLine), c.number) << "[" << std::string(c.commandLine, c.commandLine + wcslen(c.commandLine)) << "]";
+}
+
+TEST(AppState, ChannelsComeAfterTheFirstFrameOrWithTheFirstRequestAndOnlyOnce)
+{
+    CAppState& app = CAppState::Instance();
+    app.Start(nullptr);
+    EXPECT_FALSE(app.HttpStarted()) << "the window's first frame does not wait for the channels";
+    EXPECT_EQ(nullptr, CommandWorkshop());
+    EXPECT_EQ(nullptr, DownloadManager());
+
+    // A click before the deferred start: the first request finds its channels.
+    ASSERT_TRUE(app.StartHttp());
+    CCurlWorkshop* command = CommandWorkshop();
+    CCurlWorkshop* download = DownloadWorkshop();
+    ASSERT_NE(nullptr, command);
+    ASSERT_NE(nullptr, download);
+    EXPECT_TRUE(command->IsRunning());
+    EXPECT_TRUE(download->HasMultiHandle());
+    EXPECT_NE(nullptr, CommandManager());
+
+    app.StartAfterFirstPaint();
+    EXPECT_TRUE(app.StartedAfterFirstPaint());
+    EXPECT_TRUE(app.StartHttp());
+    EXPECT_EQ(command, CommandWorkshop()) << "the channels are started once";
+    EXPECT_EQ(download, DownloadWorkshop());
+
+    app.Stop();
+    EXPECT_FALSE(app.HttpStarted());
+    EXPECT_EQ(nullptr, CommandWorkshop());
+    // Leave the dispatcher as the other cases of this program expect it.
+    InitMainThreadDispatch();
 }
 
 namespace {

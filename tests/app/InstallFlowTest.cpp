@@ -16,6 +16,7 @@
 
 #include "Runtime/TextUtil.h"
 #include "Updater/UpdaterTestSupport.h"
+#include "app/AppState.h"
 #include "app/CommonUtils.h"
 #include "app/FailureNotice.h"
 #include "app/MainDlg.h"
@@ -124,6 +125,10 @@ protected:
     void TearDown() override
     {
         CloseWindow();
+        // A window's first paint began the application's deferred start-up
+        // (its HTTP channels among it); later cases expect a process where
+        // that has not happened.
+        CAppState::Instance().Stop();
         KillTimer(nullptr, answerer_);
         current_ = nullptr;
         UpdaterTest::TearDown();

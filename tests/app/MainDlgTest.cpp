@@ -5,8 +5,10 @@
 #include <string>
 #include <vector>
 
+#include "Runtime/MainThreadDispatch.h"
 #include "Runtime/TextUtil.h"
 #include "Updater/UpdateModule.h"
+#include "app/AppState.h"
 #include "app/CommonUtils.h"
 #include "app/FailureNotice.h"
 #include "app/MainDlg.h"
@@ -51,6 +53,10 @@ protected:
         }
         for (HWND box; (box = FindWindowW(nullptr, L"澄岳提示")) != nullptr;)
             DestroyWindow(box);
+        // A shown window's first paint began the application's deferred
+        // start-up; later cases expect a process where that has not happened.
+        CAppState::Instance().Stop();
+        InitMainThreadDispatch();
     }
 
     std::wstring BarString(int fill) const

@@ -246,7 +246,10 @@ class InstallerTest(unittest.TestCase):
     # -- cases -------------------------------------------------------------------
     def test_full_flow_downloads_runs_the_package_and_hands_over(self):
         run = self.start(launch_number=7)
-        click(self.main_window(), INSTALL_BUTTON)
+        wid = self.main_window()
+        # By now the window has painted and its channels have started.
+        self.assertEqual(server_log(), [], "nothing reaches the network before the click")
+        click(wid, INSTALL_BUTTON)
         self.assertEqual(run.wait(120), 0)
 
         got = [r[1] for r in server_log()]
@@ -258,6 +261,19 @@ class InstallerTest(unittest.TestCase):
         self.assertEqual(launched, ['%s\\OrvelLauncher.exe -i "7" -d' % WIN_INSTALL_DIR])
         self.assertFalse(os.path.exists(os.path.join(INSTALL_DIR, "ovinstaller.exe")),
                          "the downloaded package is deleted after the hand-off")
+
+    def test_a_click_the_moment_the_window_shows_installs(self):
+        # The HTTP channels start after the first paint; a click can be
+        # handled before that (input goes ahead of painting), and the install
+        # must not depend on which comes first. One xdotool command finds the
+        # window and clicks into it at once.
+        run = self.start(launch_number=5)
+        xdo("search", "--sync", "--onlyvisible", "--name", "^安装澄岳$",
+            "mousemove", "--window", "%1", INSTALL_BUTTON[0], INSTALL_BUTTON[1], "click", "1")
+        self.assertEqual(run.wait(120), 0)
+        self.assertIn("/ovinstaller.exe", [r[1] for r in server_log()])
+        self.assertEqual(utf8_lines(os.path.join(INSTALL_DIR, "launched.txt")),
+                         ['%s\\OrvelLauncher.exe -i "5" -d' % WIN_INSTALL_DIR])
 
     def test_launch_number_zero_starts_the_launcher_without_arguments(self):
         self.serve_package("blob=package")

@@ -115,6 +115,32 @@ TEST(Shadow, FollowsItsOwner) {
     EXPECT_EQ(nullptr, CWndShadow::FromOwner(owner));
 }
 
+TEST(Shadow, DrawnOnlyAfterItsOwnerHasPainted) {
+    // Drawing the shadow costs a full-size bitmap: it must never hold up the
+    // owner's first frame, so it follows the owner's paint.
+    uitest::TestWindow w([](CPaintHostUI& host) {
+        host.SetShadow(true);
+        return new CVerticalLayoutUI;
+    });
+    HWND owner = w.CreateAt(100, 100, 300, 200);  // shown and painted
+    ASSERT_NE(nullptr, owner);
+    CWndShadow* shadow = CWndShadow::FromOwner(owner);
+    ASSERT_NE(nullptr, shadow);
+    HWND sw = shadow->GetHWND();
+    EXPECT_FALSE(IsWindowVisible(sw));
+    uitest::PumpPending();
+    EXPECT_TRUE(IsWindowVisible(sw));
+
+    ShowWindow(owner, SW_HIDE);
+    ShowWindow(owner, SW_SHOWNOACTIVATE);
+    EXPECT_FALSE(IsWindowVisible(sw)) << "shown again: still after the owner's paint";
+    RedrawWindow(owner, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+    uitest::PumpPending();
+    EXPECT_TRUE(IsWindowVisible(sw));
+    DestroyWindow(owner);
+    uitest::PumpPending();
+}
+
 TEST(Shadow, NotCreatedUnlessTheLayoutAsks) {
     uitest::TestWindow w([](CPaintHostUI& host) {
         host.SetShadow(true);

@@ -61,6 +61,9 @@ Query parameters:
   blob=NAME  the body is the bytes stored under NAME (see /_put) instead of the
              generated content; every mode above applies to it (ranges, drops...)
   len, code, hops, after, hold, chunk, delay as above.
+  rate=B     the body goes out at B bytes per second (16 KiB pieces, paced from
+             the first body byte), like a real line; with any mode that sends
+             a body
   times=N    the mode applies to the first N requests of this path only; later
              ones are answered as mode=normal (a fault that heals by itself)
   after_max=M  with mode=drop: each request drops after a random number of
@@ -71,6 +74,10 @@ Control paths:
   /_log           one line per request so far: METHOD TAB PATH TAB RANGE
   /_clear         empties the log, the counters of /_stats and the request
                   numbers that times= and after_max= count
+  /_timing        one line per answered request that sent body bytes:
+                  PATH TAB BYTES TAB SECONDS, the seconds from the request's
+                  arrival to its last body byte handed to the socket (the
+                  server's own view of a download's duration)
   /_stats         "requests=N faults=F bytes=B": requests answered outside the
                   control paths, those answered with a fault (any mode but
                   normal, trickle and stored; norange only when a Range was
@@ -130,6 +137,7 @@ class State:
     def __init__(self):
         self.lock = threading.Lock()
         self.log = []
+        self.timing = []
         self.last_activity = time.monotonic()
         self.deaf_port = 0
         self.deaf_sockets = []
@@ -198,6 +206,8 @@ class Handler(BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
     server_version = "OvFaultServer/1"
     blob = None  # stored bytes that replace the generated content (blob=NAME)
+    rate = 0  # bytes per second of the body (rate=B); 0: as fast as the socket takes it
+    RATE_PIECE = 16384
 
     def log_message(self, fmt, *args):  # keep the test output clean
         pass
@@ -217,12 +227,29 @@ class Handler(BaseHTTPRequestHandler):
 
     def send_body(self, seed, start, end):
         if self.blob is not None:
-            self.wfile.write(memoryview(self.blob)[start:end])
-            self.count_bytes(max(0, min(end, len(self.blob)) - start))
-            return
-        for chunk in content(seed, start, end):
-            self.wfile.write(chunk)
-            self.count_bytes(len(chunk))
+            chunks = [memoryview(self.blob)[start:min(end, len(self.blob))]]
+        else:
+            chunks = content(seed, start, end)
+        for chunk in chunks:
+            if self.rate:
+                self.send_paced(chunk)
+            else:
+                self.wfile.write(chunk)
+                self.count_bytes(len(chunk))
+
+    def send_paced(self, chunk):
+        if self.paced_since is None:
+            self.paced_since = time.monotonic()
+        for pos in range(0, len(chunk), self.RATE_PIECE):
+            piece = chunk[pos:pos + self.RATE_PIECE]
+            due = self.paced_since + (self.sent + len(piece)) / self.rate
+            wait = due - time.monotonic()
+            if wait > 0:
+                time.sleep(wait)
+            self.wfile.write(piece)
+            self.wfile.flush()
+            self.count_bytes(len(piece))
+            STATE.touch()
 
     def send_chunked(self, seed, start, end, chunk, delay, trailer):
         """Ends the headers and sends bytes [start, end) in chunks of `chunk` bytes."""
@@ -247,6 +274,7 @@ class Handler(BaseHTTPRequestHandler):
         self.wfile.write(b"\r\n")
 
     def count_bytes(self, n):
+        self.sent += n
         with STATE.lock:
             STATE.bytes_sent += n
 
@@ -299,6 +327,7 @@ class Handler(BaseHTTPRequestHandler):
 
     def record(self, posted=None):
         STATE.touch()
+        self.arrived = time.monotonic()
         rng = self.headers.get("Range") or "-"
         line = "%s\t%s\t%s" % (self.command, self.path, rng)
         if posted is not None:
@@ -350,7 +379,28 @@ class Handler(BaseHTTPRequestHandler):
         self.count_bytes(len(body))
 
     def do_GET(self):
+        self.arrived = None
+        self.sent = 0
+        self.paced_since = None
+        try:
+            self.answer_get()
+        finally:
+            if self.arrived is not None and self.sent:
+                try:
+                    self.wfile.flush()
+                except OSError:
+                    pass
+                line = "%s\t%d\t%.6f" % (self.path, self.sent, time.monotonic() - self.arrived)
+                with STATE.lock:
+                    STATE.timing.append(line)
+
+    def answer_get(self):
         url = urllib.parse.urlsplit(self.path)
+        if url.path == "/_timing":
+            with STATE.lock:
+                text = "".join(line + "\n" for line in STATE.timing)
+            self.send_text(200, text)
+            return
         if url.path == "/_log":
             with STATE.lock:
                 text = "".join(line + "\n" for line in STATE.log)
@@ -359,6 +409,7 @@ class Handler(BaseHTTPRequestHandler):
         if url.path == "/_clear":
             with STATE.lock:
                 STATE.log.clear()
+                STATE.timing.clear()
                 STATE.path_requests.clear()
                 STATE.requests = STATE.faults = STATE.bytes_sent = 0
             self.send_text(200, "cleared")
@@ -398,6 +449,7 @@ class Handler(BaseHTTPRequestHandler):
                 return
         size = len(self.blob) if self.blob is not None else int(q.get("size", 1000))
         seed = int(q.get("seed", 1))
+        self.rate = max(0, int(q.get("rate", 0)))
         mode = q.get("mode", "normal")
         with STATE.lock:
             STATE.requests += 1
