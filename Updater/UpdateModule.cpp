@@ -79,12 +79,33 @@ bool IsPackageDirRefusal(int errType, int code)
 bool UpdateModule::Start()
 {
     CreateHelperWindow();
+    BeginManifest();
+    return true;
+}
+
+void UpdateModule::RetryManifest()
+{
+    if (manifestRequest_.IsRunning() || signatureRequest_.IsRunning() || downloading_ || fetchingSignature_)
+        return;
+    if (!helper_)
+        CreateHelperWindow();
+    BeginManifest();
+}
+
+void UpdateModule::BeginManifest()
+{
+    attempts_ = 0;
+    if (!helper_) {
+        // No window, so no message could ever carry a result: say so now.
+        if (listener_)
+            listener_->OnManifestResult(ERR_USER, UM_ERR_HELPER_WINDOW, std::wstring());
+        return;
+    }
     if (const int refusal = SecurePackageDir()) {
         Refuse(refusal);
-        return helper_ != nullptr;
+        return;
     }
     RequestManifest();
-    return true;
 }
 
 int UpdateModule::SecurePackageDir()
@@ -150,8 +171,9 @@ void UpdateModule::Stop()
 
 void UpdateModule::ResumeInstallerDownload()
 {
-    // Nothing to resume before the first start: the request has no values yet.
-    if (download_.IsRunning() || fetchingSignature_ || packagePath_.empty())
+    // Nothing to resume before the first start: the request has no values
+    // yet. Nothing either while a result is still on its way.
+    if (download_.IsRunning() || downloading_ || fetchingSignature_ || packagePath_.empty())
         return;
     // The first start stopped at its file: start afresh.
     if (download_.LocalPath().empty()) {
@@ -361,8 +383,8 @@ void UpdateModule::UseManifest(int code)
     packageUrl_ = values.url;
     sizeText_ = values.sizeText;
     md5_ = values.md5;
-    // A download that cannot start shows up later as no progress; the manifest
-    // stage itself did succeed.
+    // A download that cannot start reports through its own result; the
+    // manifest stage itself did succeed.
     StartInstallerDownload();
     if (listener_)
         listener_->OnManifestResult(0, code, values.version);

@@ -69,6 +69,11 @@ enum UpdateModuleError {
     // A manifest whose signature file does not verify: that endpoint counts as
     // failed, and the last endpoint's failure is the manifest result.
     UM_ERR_MANIFEST_SIGNATURE = 3003,
+    // 3010-3019: the module could not do its part, so the listener is told
+    // instead of waiting for a result that would never come.
+    // The helper window cannot be created (OnManifestResult, reported at once
+    // by Start or RetryManifest; the next RetryManifest tries again).
+    UM_ERR_HELPER_WINDOW = 3010,
     // The package directory is refused; the message is a notice for the user
     // saying why. Nothing is fetched or written there, and nothing follows:
     // retrying would not change the cause.
@@ -100,14 +105,21 @@ public:
                  const std::vector<std::wstring>& endpoints, const std::vector<std::string>& keys = {});
     ~UpdateModule();
 
-    // Creates the helper window (a failure is logged and Start goes on, but
-    // then no result ever reaches the listener), makes sure the package
-    // directory exists with no link on its path, holds it open, and asks for
-    // the manifest. A refused directory is reported to the listener as
-    // OnDownloadResult(3, UM_ERR_DIR_*, notice) instead; the same check runs
-    // again before the download starts and before the package is moved into
-    // place. False only when a refusal cannot be reported (no helper window).
+    // Creates the helper window, makes sure the package directory exists with
+    // no link on its path, holds it open, and asks for the manifest. A refused
+    // directory is reported to the listener as OnDownloadResult(3,
+    // UM_ERR_DIR_*, notice) instead; the same check runs again before the
+    // download starts and before the package is moved into place. Without a
+    // helper window no result could ever arrive, so the listener hears
+    // OnManifestResult(3, UM_ERR_HELPER_WINDOW) before Start returns: the one
+    // listener call that does not come from the helper window. Every outcome
+    // reaches the listener, so the result is always true.
     bool Start();
+    // The window's retry after a failed manifest stage: walks the endpoints
+    // again from the first, as Start does (a missing helper window is created
+    // again, the directory checked again). Nothing happens while the manifest
+    // request or the package download runs.
+    void RetryManifest();
     // Cancels the manifest request and the package download without any
     // callback, and destroys the helper window: the listener hears nothing
     // more. Safe to call more than once.
@@ -151,6 +163,8 @@ private:
     // window's retry tries again).
     bool PrepareTemporaryFile();
     bool Post(UINT message, WPARAM wParam, LPARAM lParam);
+    // Starts the endpoint walk from the first endpoint (Start, RetryManifest).
+    void BeginManifest();
     void RequestManifest();
     void HandleManifestDone(int errType, int code);
     void HandleManifestSignatureDone(int errType, int code);
@@ -173,7 +187,7 @@ private:
     std::wstring packageDir_;
     IGameEventListener* listener_;
     std::vector<std::wstring> endpoints_;
-    int attempts_ = 0;  // manifest requests started; never reset
+    int attempts_ = 0;  // manifest requests started in the current walk
     PublisherKeys keys_;
     CHttpCommand manifestRequest_;
     // The received manifest exactly as it came, and its signature file.

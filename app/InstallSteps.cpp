@@ -5,6 +5,7 @@
 
 #include <vector>
 
+#include "Runtime/Logger.h"
 #include "Runtime/TextUtil.h"
 #include "app/CommonUtils.h"
 #include "app/LauncherIni.h"
@@ -97,11 +98,16 @@ InstalledLauncher FindInstalledLauncher()
     return result;
 }
 
-std::wstring DefaultInstallDir()
+UINT QueryDriveType(const wchar_t* root)
+{
+    return PathFileExistsW(root) ? GetDriveTypeW(root) : static_cast<UINT>(DRIVE_NO_ROOT_DIR);
+}
+
+std::wstring DefaultInstallDir(DriveTypeQuery query)
 {
     static const wchar_t* const kDrives[] = {L"D:\\", L"C:\\", L"E:\\"};
     for (const wchar_t* drive : kDrives) {
-        if (!PathFileExistsW(drive))
+        if (!query || query(drive) != DRIVE_FIXED)
             continue;
         std::wstring dir = drive;
         return AppendPath(dir, kDefaultSubFolder) ? dir : std::wstring();
@@ -124,20 +130,53 @@ std::wstring LauncherPathIn(const std::wstring& installDir)
     return installDir + L"\\" + kLauncherName;
 }
 
-void RunInstaller(const std::wstring& installerPath, const std::wstring& installDir, PROCESS_INFORMATION* process)
+DWORD RunInstaller(const std::wstring& installerPath, const std::wstring& installDir, PROCESS_INFORMATION* process)
 {
     PROCESS_INFORMATION pi = {};
-    if (RunProcess(installerPath, InstallerCommandLine(installerPath, installDir), &pi) != 0)
+    const uint64_t rc = RunProcess(installerPath, InstallerCommandLine(installerPath, installDir), &pi);
+    if (rc != 0)
         pi = PROCESS_INFORMATION{};
     if (process)
         *process = pi;
+    // RunProcess marks a failure in the high half; the low half is the error.
+    return rc == 0 ? 0 : (static_cast<DWORD>(rc) != 0 ? static_cast<DWORD>(rc) : static_cast<DWORD>(ERROR_GEN_FAILURE));
+}
+
+void WaitForProcessPumping(HANDLE process)
+{
+    bool quit = false;
+    WPARAM quitCode = 0;
+    for (;;) {
+        const DWORD r = MsgWaitForMultipleObjectsEx(1, &process, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+        if (r == WAIT_OBJECT_0)
+            break;
+        if (r != WAIT_OBJECT_0 + 1) {
+            // The handle is unusable: waiting on would spin or hang for ever.
+            OV_LOG(LOG_ERROR, L".\\app\\InstallSteps", L"wait for the package failed:%u r:%u",
+                   static_cast<unsigned>(GetLastError()), static_cast<unsigned>(r));
+            break;
+        }
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (msg.message == WM_QUIT) {
+                quit = true;
+                quitCode = msg.wParam;
+                continue;
+            }
+            // As the main loop: no framework pre-translation.
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+    }
+    if (quit)
+        PostQuitMessage(static_cast<int>(quitCode));
 }
 
 DWORD StartLauncherAndFinish(PROCESS_INFORMATION* installer, const std::wstring& installDir, unsigned launchNumber,
                              const std::wstring& installerPath, bool packageIsLocal)
 {
     if (installer && installer->hProcess) {
-        WaitForSingleObject(installer->hProcess, INFINITE);
+        WaitForProcessPumping(installer->hProcess);
         CloseHandle(installer->hProcess);
         if (installer->hThread)
             CloseHandle(installer->hThread);

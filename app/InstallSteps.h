@@ -27,9 +27,15 @@ struct InstalledLauncher {
 // where the launcher's own 32-bit installer writes it).
 InstalledLauncher FindInstalledLauncher();
 
-// The first of D:\, C:\, E:\ that exists followed by "欧维网络\欧维澄岳";
-// empty when none exists.
-std::wstring DefaultInstallDir();
+// Type of the drive at `root` ("D:\\"), as GetDriveTypeW answers (a missing
+// root is DRIVE_NO_ROOT_DIR). Tests give their own.
+using DriveTypeQuery = UINT (*)(const wchar_t* root);
+UINT QueryDriveType(const wchar_t* root);
+
+// The first of D:\, C:\, E:\ that is a local fixed disk, followed by
+// "欧维网络\欧维澄岳"; empty when none is. A disc in an optical drive or a
+// removable stick is no place to install to (it may be gone next time).
+std::wstring DefaultInstallDir(DriveTypeQuery query = &QueryDriveType);
 
 // "<installer> /S /unpack=<dir> /launch=off" (nothing quoted).
 std::wstring InstallerCommandLine(const std::wstring& installerPath, const std::wstring& installDir);
@@ -39,11 +45,18 @@ std::wstring LauncherCommandLine(const std::wstring& launcherPath, unsigned laun
 std::wstring LauncherPathIn(const std::wstring& installDir);
 
 // Starts the package silently into `installDir`. `process` receives its open
-// handles (null handles when it could not be started; that is not reported).
-void RunInstaller(const std::wstring& installerPath, const std::wstring& installDir, PROCESS_INFORMATION* process);
+// handles (null handles when it could not be started). Returns 0, or the
+// system error that kept the package from starting.
+DWORD RunInstaller(const std::wstring& installerPath, const std::wstring& installDir, PROCESS_INFORMATION* process);
 
-// Waits for the package without a time limit (when it was started), closes
-// its handles, starts the launcher installed in `installDir` with the
+// Waits for `process` without a time limit while this thread's windows keep
+// working: sent and posted messages are dispatched (paint, timers, input), so
+// the window neither freezes nor looks hung. A quit request that arrives
+// meanwhile is kept and posted again once the process has ended.
+void WaitForProcessPumping(HANDLE process);
+
+// Waits for the package (when it was started; see WaitForProcessPumping),
+// closes its handles, starts the launcher installed in `installDir` with the
 // signed-in user's rights (see UserStart.h; with the launch number when it is
 // above 0, else with an empty command line) and deletes a downloaded package.
 // Returns the launcher's start result (0 or a system error).

@@ -8,6 +8,7 @@
 #include "app/CommonUtils.h"
 #include "app/InstallSteps.h"
 #include "app/MsgBoxDlg.h"
+#include "app/RetrySchedule.h"
 #include "app/UserStart.h"
 #include "ui/Control.h"
 #include "ui/Option.h"
@@ -23,10 +24,13 @@ const int kLastInstallTick = 100;
 
 }  // namespace
 
-CMainDlg::CMainDlg() = default;
+CMainDlg::CMainDlg() : random_(GetTickCount() ^ GetCurrentProcessId()) {}
 
 CMainDlg::~CMainDlg()
 {
+    // An open notice outliving this object must not clear a freed member.
+    if (failureBox_)
+        failureBox_->TrackIn(nullptr);
     delete updater_;
     if (installer_.hProcess)
         CloseHandle(installer_.hProcess);
@@ -103,7 +107,10 @@ void CMainDlg::Notify(TNotifyRecord& msg)
     CControlUI* sender = msg.sender;
     if (msg.type == L"click") {
         if (sender == closeButton_ && sender) {
-            OnExitClick();
+            if (installing_)
+                ShowNotice(NoticeKind::kInstalling, true);
+            else
+                OnExitClick();
             return;
         }
         if (sender == installButton_ && sender) {
@@ -171,10 +178,97 @@ void CMainDlg::ShowAgreementWarning()
     CMsgBoxDlg::ShowModal(hwnd_, L"未勾选“同意软件许可协议”", L"提示信息", L"提示");
 }
 
-void CMainDlg::ShowFailureBox(const wchar_t* text)
+void CMainDlg::ShowNotice(NoticeKind kind, bool mayOpen)
 {
+    ShowNotice(NoticeText(kind), mayOpen);
+}
+
+void CMainDlg::ShowNotice(const std::wstring& text, bool mayOpen)
+{
+    if (failureBox_) {
+        failureBox_->SetMessage(text);
+        return;
+    }
+    if (!mayOpen)
+        return;
     // Modeless: the installer stays usable and the box frees itself.
-    CMsgBoxDlg::Open(hwnd_, text, L"提示信息", L"澄岳提示");
+    failureBox_ = CMsgBoxDlg::Open(hwnd_, text, L"提示信息", L"澄岳提示");
+    if (failureBox_)
+        failureBox_->TrackIn(&failureBox_);
+}
+
+void CMainDlg::OnStageFailed(FailureStage stage, int errType, int code)
+{
+    FailureFacts facts;
+    facts.stage = stage;
+    facts.errType = errType;
+    facts.code = code;
+    facts.freeKnown = QueryFreeBytes(packageDir_, &facts.freeBytes);
+    // Without a report the download's own size is unknown; the installation
+    // needs its 120 MB in any case.
+    facts.neededBytes = remainingBytes_ != 0 ? remainingBytes_ : kRequiredFreeBytes;
+    const NoticeKind kind = ClassifyFailure(facts);
+
+    retryStage_ = stage;
+    // A package that failed its check comes again in full, so its bytes are
+    // no progress: those failures keep their own count.
+    if (kind == NoticeKind::kPackageCheck)
+        ArmRetryTimer(RetryDelayMs(++checkFailures_, RetryKind::kPackageCheck, static_cast<uint32_t>(random_())));
+    else
+        ArmRetryTimer(RetryDelayMs(++failures_, RetryKind::kOrdinary, static_cast<uint32_t>(random_())));
+    // One notice at a time: an open one shows the latest failure; a new one
+    // opens only for the first failure after progress.
+    ShowNotice(kind, failureBoxArmed_);
+    failureBoxArmed_ = false;
+}
+
+void CMainDlg::FailInstall(NoticeKind kind, ExitCode exitCode)
+{
+    KillTimer(hwnd_, kInstallTimer);
+    installing_ = false;
+    exitCode_ = exitCode;
+    // Not finished, whatever the animation had reached: the package may
+    // have done nothing at all.
+    if (percentLabel_)
+        percentLabel_->SetText(L"安装失败");
+    SetBarFill(static_cast<int>(BarWidth() * 0.9));
+    // The run ends here: the notice is the last word, so it waits for the
+    // user (any of its buttons), and no other notice stays beside it.
+    if (failureBox_)
+        failureBox_->Close(CMsgBoxDlg::kCancelled);
+    CMsgBoxDlg::ShowModal(hwnd_, NoticeText(kind), L"提示信息", L"澄岳提示");
+    Close(1);
+}
+
+UpdateModule* CMainDlg::CreateUpdater(const std::wstring& packageDir)
+{
+    // Requests bind to the channels when they are made; a click can come
+    // before the channels' start that follows the first paint.
+    CAppState::Instance().StartHttp();
+    return new UpdateModule(packageDir, this);
+}
+
+bool CMainDlg::QueryFreeBytes(const std::wstring& path, uint64_t* bytes)
+{
+    // A directory that does not exist yet tells nothing: ask its nearest
+    // existing ancestor, which lies on the same volume.
+    std::wstring dir = path;
+    for (;;) {
+        ULARGE_INTEGER available = {};
+        if (GetDiskFreeSpaceExW(dir.c_str(), &available, nullptr, nullptr)) {
+            *bytes = available.QuadPart;
+            return true;
+        }
+        const size_t slash = dir.find_last_of(L'\\');
+        if (slash == std::wstring::npos || slash == 0)
+            return false;
+        dir.resize(slash);
+    }
+}
+
+void CMainDlg::ArmRetryTimer(UINT delayMs)
+{
+    SetTimer(hwnd_, kRetryTimer, delayMs, nullptr);
 }
 
 void CMainDlg::StartDownloadPhase()
@@ -189,23 +283,32 @@ void CMainDlg::StartDownloadPhase()
         packageIsLocal_ = false;
         packageDir_ = DefaultInstallDir();
     }
-    // Requests bind to the channels when they are made; a click can come
-    // before the channels' start that follows the first paint.
-    CAppState::Instance().StartHttp();
-    updater_ = new UpdateModule(packageDir_, this);
-    if (!updater_->Start())
-        Close(1);
+    updater_ = CreateUpdater(packageDir_);
+    // Every outcome, a refused directory included, reaches this window as a
+    // listener call.
+    updater_->Start();
+}
+
+void CMainDlg::OnRetryTimer()
+{
+    KillTimer(hwnd_, kRetryTimer);
+    if (!updater_)
+        return;
+    if (retryStage_ == FailureStage::kDownload)
+        updater_->ResumeInstallerDownload();
+    else
+        updater_->RetryManifest();
 }
 
 void CMainDlg::UpdateFreeSpace()
 {
     const std::wstring drive = installDir_.size() >= 2 ? installDir_.substr(0, 2) : std::wstring();
-    ULARGE_INTEGER available = {};
-    if (!GetDiskFreeSpaceExW(drive.c_str(), &available, nullptr, nullptr))
-        available.QuadPart = 0;
+    uint64_t available = 0;
+    if (!QueryFreeBytes(drive, &available))
+        available = 0;
     if (freeSpaceLabel_)
-        freeSpaceLabel_->SetText(FormatSize(available.QuadPart));
-    const bool enough = available.QuadPart >= kRequiredFreeBytes;
+        freeSpaceLabel_->SetText(FormatSize(available));
+    const bool enough = available >= kRequiredFreeBytes;
     if (installNowButton_)
         installNowButton_->SetEnabled(enough);
     if (freeSpaceLabel_)
@@ -239,7 +342,12 @@ void CMainDlg::SelectPage(int index)
 void CMainDlg::OnDownloadProgress(uint64_t total, uint64_t completed, int speed, int reserved)
 {
     failureBoxArmed_ = true;
+    if (completed > bestCompleted_) {
+        bestCompleted_ = completed;
+        failures_ = 0;
+    }
     const uint64_t remaining = total >= completed ? total - completed : 0;
+    remainingBytes_ = remaining;
     if (percentLabel_)
         percentLabel_->SetText(Format(L"下载中\n剩%s", FormatSize(remaining).c_str()));
     // An unknown total (0) draws no fill rather than dividing by zero.
@@ -252,6 +360,10 @@ void CMainDlg::OnDownloadProgress(uint64_t total, uint64_t completed, int speed,
 void CMainDlg::OnDownloadResult(int errType, int code, const std::wstring& message)
 {
     if (errType == 0 && code == 0) {
+        KillTimer(hwnd_, kRetryTimer);
+        failures_ = 0;
+        checkFailures_ = 0;
+        installing_ = true;
         if (percentLabel_)
             percentLabel_->SetText(L"安装中\n90%");
         SetBarFill(static_cast<int>(BarWidth() * 0.9));
@@ -259,33 +371,40 @@ void CMainDlg::OnDownloadResult(int errType, int code, const std::wstring& messa
         return;
     }
     if (IsPackageDirRefusal(errType, code)) {
-        // Retrying would meet the same directory: the notice says why instead.
-        ShowFailureBox(message.c_str());
+        // Retrying would meet the same directory: the notice says why instead
+        // (the module gives its text), and it always shows.
+        KillTimer(hwnd_, kRetryTimer);
+        ShowNotice(message, true);
         return;
     }
-    SetTimer(hwnd_, kRetryTimer, kRetryMs, nullptr);
-    if (failureBoxArmed_) {
-        ShowFailureBox();
-        failureBoxArmed_ = false;
-    }
+    OnStageFailed(FailureStage::kDownload, errType, code);
 }
 
 void CMainDlg::OnManifestResult(int errType, int code, const std::wstring& text)
 {
-    if (errType != 0)
-        ShowFailureBox();
+    if (errType == 0) {
+        // A manifest is progress: the download starts with a fresh count.
+        failures_ = 0;
+        failureBoxArmed_ = true;
+        return;
+    }
+    OnStageFailed(FailureStage::kManifest, errType, code);
 }
 
 void CMainDlg::OnInstallTick()
 {
     if (installTicks_ == 1) {
         installerPath_ = packageDir_ + L"\\ovinstaller.exe";
-        RunInstaller(installerPath_, installDir_, &installer_);
+        const DWORD started = RunInstaller(installerPath_, installDir_, &installer_);
         // The package was held against changes since its check; its process
         // exists now (or it could not start), so it may be let go.
         shippedPackage_.Release();
         if (updater_)
             updater_->ReleasePackage();
+        if (started != 0) {
+            FailInstall(NoticeKind::kPackageStart, kExitPackageNotStarted);
+            return;
+        }
     }
     const int percent = 90 + installTicks_ * 10 / 100;
     if (percentLabel_)
@@ -315,18 +434,30 @@ LRESULT CMainDlg::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam)
             ++installTicks_;
             if (installTicks_ > kLastInstallTick) {
                 KillTimer(hwnd_, kInstallTimer);
-                StartLauncherAndFinish(&installer_, installDir_, static_cast<unsigned>(launchNumber_), installerPath_,
-                                       packageIsLocal_);
+                // The wait for the package keeps this window painting and
+                // answering (close requests get a notice meanwhile).
+                const DWORD launcher = StartLauncherAndFinish(&installer_, installDir_,
+                                                              static_cast<unsigned>(launchNumber_), installerPath_,
+                                                              packageIsLocal_);
+                if (launcher != 0) {
+                    FailInstall(NoticeKind::kLauncherStart, kExitLauncherNotStarted);
+                    return 0;
+                }
+                installing_ = false;
                 Close(1);
                 return 0;
             }
             OnInstallTick();
-        } else if (wParam == kRetryTimer && updater_) {
-            KillTimer(hwnd_, kRetryTimer);
-            updater_->ResumeInstallerDownload();
+        } else if (wParam == kRetryTimer) {
+            OnRetryTimer();
         }
         break;
     case WM_CLOSE:
+        if (installing_) {
+            // Leaving now would strand a half-installed client.
+            ShowNotice(NoticeKind::kInstalling, true);
+            return 0;
+        }
         if (exitBox_) {
             // The system's close answers the open exit box; its result then
             // closes this window.
@@ -353,7 +484,7 @@ void CMainDlg::OnWindowDestroyed(HWND hwnd)
 {
     CSkinResources::ReleaseSkinResources();
     WindowImplBase::OnWindowDestroyed(hwnd);
-    PostQuitMessage(0);
+    PostQuitMessage(exitCode_);
 }
 
 bool CMainDlg::AgreementSelected() const

@@ -7,6 +7,13 @@
 // Pages of tb_main: 0 start (install button, agreement, custom-install link),
 // 1 directory choice, 2 progress.
 //
+// Failures: at most one failure notice is open; a later failure updates its
+// text instead of opening another (FailureNotice.h picks the text). The
+// failed stage (manifest or package download) is tried again on the retry
+// timer, with waits from RetrySchedule.h; new package bytes or a manifest
+// reset the count. A package or launcher that cannot be started ends the run
+// with a notice saying which, and a non-zero exit code (ExitCode).
+//
 // Threads: UI thread; the update module calls the listener operations there.
 // Ownership: the entry point owns this object for the whole run; this window
 // owns the update module between an install click and close.
@@ -17,8 +24,11 @@
 #include <cstdint>
 #include <string>
 
+#include <random>
+
 #include "Updater/GameEventListener.h"
 #include "Updater/LockedPackage.h"
+#include "app/FailureNotice.h"
 #include "ui/WindowImplBase.h"
 
 class CControlUI;
@@ -28,6 +38,13 @@ class UpdateModule;
 class CMainDlg : public WindowImplBase, public IGameEventListener {
 public:
     enum { kInstallTimer = 1, kRetryTimer = 2 };
+    // The process's exit code (the window posts it with the quit message).
+    // 1 is the framework's: the layout could not be loaded.
+    enum ExitCode {
+        kExitOk = 0,  // handed over to the launcher, or the user left
+        kExitPackageNotStarted = 2,
+        kExitLauncherNotStarted = 3,
+    };
     // Set by the first paint: the rest of the start-up follows the first frame
     // once the window has been idle for a moment (a timer message comes only
     // when nothing else is queued), so it never competes with the frame, a
@@ -35,7 +52,6 @@ public:
     static const UINT_PTR kAfterFirstPaintTimer = 0x314;
     static const UINT kAfterFirstPaintMs = 50;
     static const UINT kInstallTickMs = 100;
-    static const UINT kRetryMs = 5000;
     static const uint64_t kRequiredFreeBytes = 125829120;  // 120 MB
 
     CMainDlg();
@@ -59,12 +75,34 @@ public:
     const std::wstring& InstallDir() const { return installDir_; }
     const std::wstring& PackageDir() const { return packageDir_; }
     int InstallTicks() const { return installTicks_; }
+    int ExitCodeOnClose() const { return exitCode_; }
+    // The open failure notice, or null.
+    CMsgBoxDlg* FailureNotice() const { return failureBox_; }
+    int ConsecutiveFailures() const { return failures_; }
+
+protected:
+    // Seams for tests; the product's versions talk to the system.
+    // The update module for the package directory (the compiled-in endpoints).
+    virtual UpdateModule* CreateUpdater(const std::wstring& packageDir);
+    // Free bytes for the caller on the volume of `path`; false when unknown.
+    virtual bool QueryFreeBytes(const std::wstring& path, uint64_t* bytes);
+    // Arms the retry timer to fire once after `delayMs`.
+    virtual void ArmRetryTimer(UINT delayMs);
+    void SetPackageDir(const std::wstring& dir) { packageDir_ = dir; }
 
 private:
     void SetWindowIcons();
     void ShowAgreementWarning();
-    void ShowFailureBox(const wchar_t* text = L"安装失败，请检查网络后重试！");
+    // Shows `text` (`kind`'s): in the open notice if there is one, else in
+    // a new one when `mayOpen`.
+    void ShowNotice(NoticeKind kind, bool mayOpen);
+    void ShowNotice(const std::wstring& text, bool mayOpen);
+    // A failed stage: tell the user (once per progress) and arm the retry.
+    void OnStageFailed(FailureStage stage, int errType, int code);
+    // The hand-over failed: say what could not start, then end the run with `exitCode`.
+    void FailInstall(NoticeKind kind, ExitCode exitCode);
     void StartDownloadPhase();
+    void OnRetryTimer();
     void UpdateFreeSpace();
     // Sets the two-image bar string with the bar's width and a fill of `fill` pixels.
     void SetBarFill(int fill);
@@ -106,4 +144,21 @@ private:
     // process exists.
     LockedPackage shippedPackage_;
     bool painted_ = false;
+
+    CMsgBoxDlg* failureBox_ = nullptr;  // cleared by the box when it goes away
+    // From the package's start until the hand-over: closing now would leave
+    // a half-installed client, so close requests get a notice instead.
+    bool installing_ = false;
+    int exitCode_ = kExitOk;
+    // Consecutive failures since the last progress, and which stage the retry
+    // timer tries again. Packages that failed their check are counted apart,
+    // until one passes.
+    int failures_ = 0;
+    int checkFailures_ = 0;
+    FailureStage retryStage_ = FailureStage::kManifest;
+    // Most package bytes any report has shown: only bytes beyond it are
+    // progress (a resumed download first reports what it already had).
+    uint64_t bestCompleted_ = 0;
+    uint64_t remainingBytes_ = 0;  // from the last report; 0 when unknown
+    std::minstd_rand random_;
 };

@@ -30,11 +30,20 @@ void CMsgBoxDlg::Notify(TNotifyRecord& msg)
         Close(kConfirmed);
 }
 
+void CMsgBoxDlg::SetMessage(const std::wstring& message)
+{
+    message_ = message;
+    if (textLabel_)
+        textLabel_->SetText(message_);
+}
+
 void CMsgBoxDlg::OnWindowDestroyed(HWND hwnd)
 {
     WindowImplBase::OnWindowDestroyed(hwnd);
     if (deleted_)
         *deleted_ = true;
+    if (slot_ && *slot_ == this)
+        *slot_ = nullptr;
     delete this;
 }
 

@@ -38,6 +38,13 @@ public:
     static UINT ShowModal(HWND parent, const std::wstring& message, const std::wstring& title,
                           const wchar_t* caption);
 
+    // Replaces the message of an open box.
+    void SetMessage(const std::wstring& message);
+    const std::wstring& Message() const { return message_; }
+    // `slot` (when not null) is cleared when the box goes away, so an owner
+    // can keep a pointer to a modeless box. Null stops that.
+    void TrackIn(CMsgBoxDlg** slot) { slot_ = slot; }
+
 private:
     ~CMsgBoxDlg() override = default;  // only through OnWindowDestroyed
 
@@ -49,4 +56,5 @@ private:
     std::wstring message_;
     std::wstring title_;
     bool* deleted_ = nullptr;  // set while Open creates the window
+    CMsgBoxDlg** slot_ = nullptr;
 };

@@ -132,11 +132,11 @@ curl -sf -X POST --data-binary 'blob=package' "$BASE/_route?path=/ovinstaller.ex
 
 # --- a machine without an earlier installation ------------------------------------
 DRIVE_C=$WINEPREFIX/drive_c
-INSTALL_DIR="$DRIVE_C/欧维网络/欧维澄岳"
+INSTALL_DIR="$WINEPREFIX/drive_d/欧维网络/欧维澄岳"  # D: is the first fixed disk
 reset_machine() {
   rm -f "$DRIVE_C/ProgramData/OrvelLaucher.ini"
   wine reg delete 'HKLM\SOFTWARE\OrvelLauncher' /f /reg:32 >/dev/null 2>&1 || true
-  rm -rf "$DRIVE_C/欧维网络"
+  rm -rf "$WINEPREFIX/drive_d/欧维网络"
 }
 reset_machine
 

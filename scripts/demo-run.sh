@@ -58,8 +58,8 @@ say "server on $BASE: manifest and a $SIZE-byte package (md5 $MD5)"
 DRIVE_C=$WINEPREFIX/drive_c
 rm -f "$DRIVE_C/ProgramData/OrvelLaucher.ini"
 wine reg delete 'HKLM\SOFTWARE\OrvelLauncher' /f /reg:32 >/dev/null 2>&1 || true
-rm -rf "$DRIVE_C/欧维网络"
-INSTALL_DIR="$DRIVE_C/欧维网络/欧维澄岳"
+rm -rf "$WINEPREFIX/drive_d/欧维网络"
+INSTALL_DIR="$WINEPREFIX/drive_d/欧维网络/欧维澄岳"  # D: is the first fixed disk
 
 # --- run the installer and click through it --------------------------------------
 wine "$BUILD/out/local/OvSetup.exe" "$LAUNCH_NUMBER" >"$WORK/installer.log" 2>&1 &

@@ -176,9 +176,14 @@ fi
 # - A crashing program is not held open by the crash dialog of Wine's
 #   debugger, which nobody can click on a virtual display: the debugger prints
 #   its backtrace and the program ends at once, failing its test.
-PREFIX_REG=$(printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]\r\n"宋体"="WenQuanYi Micro Hei Mono"\r\n"SimSun"="WenQuanYi Micro Hei Mono"\r\n"微软雅黑"="WenQuanYi Micro Hei"\r\n"Microsoft YaHei"="WenQuanYi Micro Hei"\r\n\r\n[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\r\n"Managed"="N"\r\n\r\n[HKEY_CURRENT_USER\\Software\\Wine\\WineDbg]\r\n"ShowCrashDialog"=dword:00000000\r\n\r\n')
+# - A second fixed disk D: (the folder drive_d of the prefix), as on most
+#   Chinese users' machines: the installer proposes D: first. Wine reads the
+#   drive types when its server starts.
+PREFIX_REG=$(printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]\r\n"宋体"="WenQuanYi Micro Hei Mono"\r\n"SimSun"="WenQuanYi Micro Hei Mono"\r\n"微软雅黑"="WenQuanYi Micro Hei"\r\n"Microsoft YaHei"="WenQuanYi Micro Hei"\r\n\r\n[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\r\n"Managed"="N"\r\n\r\n[HKEY_CURRENT_USER\\Software\\Wine\\WineDbg]\r\n"ShowCrashDialog"=dword:00000000\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Wine\\Drives]\r\n"d:"="hd"\r\n\r\n')
+mkdir -p "$WINEPREFIX/drive_d"
+[ -L "$WINEPREFIX/dosdevices/d:" ] || ln -s ../drive_d "$WINEPREFIX/dosdevices/d:"
 if [ "$(cat "$WINEPREFIX/.ov-settings" 2>/dev/null)" != "$PREFIX_REG" ]; then
-  log "applying the prefix settings (fonts, window management, crash dialog)"
+  log "applying the prefix settings (fonts, window management, crash dialog, drive D:)"
   reg=$BUILD/prefix.reg
   printf '%s' "$PREFIX_REG" | iconv -f UTF-8 -t UTF-16 > "$reg"
   xvfb-run -a -s "-screen 0 1024x768x24" wine regedit "$(winepath -w "$reg")"

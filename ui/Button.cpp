@@ -13,7 +13,13 @@ const UINT kFadeStepMs = 20;
 const int kFadeStep = 25;  // about ten steps from normal to hot
 }  // namespace
 
-CButtonUI::CButtonUI() { textStyle_ = DT_SINGLELINE | DT_VCENTER | DT_CENTER; }
+CButtonUI::CButtonUI() {
+    textStyle_ = DT_SINGLELINE | DT_VCENTER | DT_CENTER;
+    // Keys are off unless a skin asks for them ("keyboard"): a button that a
+    // click or the first paint left focused would otherwise take Enter and
+    // Space, and a message box would confirm on Enter.
+    SetKeyboardEnabled(false);
+}
 
 void* CButtonUI::AsInterface(const wchar_t* name) {
     if (name && wcscmp(name, L"Button") == 0) return this;

@@ -1,8 +1,9 @@
 #pragma once
-// CButtonUI: a label that reacts to the mouse and keyboard with state images
-// (normal, hot, pushed, focused, disabled) and raises "click" when it is
-// released over itself (or activated with space or Enter). With "fadeeffect"
-// the hot image fades in over the normal one in 20 ms steps.
+// CButtonUI: a label that reacts to the mouse with state images (normal, hot,
+// pushed, focused, disabled) and raises "click" when it is released over
+// itself. Keyboard handling is off by default (no tab stop, keys ignored);
+// with "keyboard" on, space and Enter activate it too. With "fadeeffect" the
+// hot image fades in over the normal one in 20 ms steps.
 //
 // Threads: UI thread of the owning window only.
 

@@ -392,21 +392,10 @@ void DrawHtmlText(HDC dc, CPaintHostUI* manager, RECT& rc, const wchar_t* text, 
     const bool singleLine = (style & DT_SINGLELINE) != 0;
     Layout layout(dc, manager, maxWidth, singleLine);
     layout.Run(TokenizeHtmlText(text), color, font);
+    // Single-line only means no breaks at the right edge (the layout made
+    // none): a line feed the text asks for is kept, as the text's author meant
+    // two lines.
     std::vector<Line>& lines = layout.Lines();
-    if (singleLine && lines.size() > 1) {
-        // One line only: later lines join the first.
-        Line& first = lines[0];
-        for (size_t i = 1; i < lines.size(); ++i) {
-            for (Piece p : lines[i].pieces) {
-                p.x += first.width;
-                first.pieces.push_back(std::move(p));
-            }
-            first.width += lines[i].width;
-            first.height = std::max(first.height, lines[i].height);
-            first.ascent = std::max(first.ascent, lines[i].ascent);
-        }
-        lines.resize(1);
-    }
 
     if (style & DT_END_ELLIPSIS) {
         // The last line that fits (or the only line) ends in an ellipsis when

@@ -102,6 +102,10 @@ UINT CWindowWnd::RunModal() {
     HWND owner = GetWindow(self, GW_OWNER);
     ::ShowWindow(self, SW_SHOWNORMAL);
     if (owner) EnableWindow(owner, FALSE);
+    // The keys the modal loop acts on (Escape) must reach this window, even
+    // when nothing in it takes the focus itself.
+    HWND focus = ::GetFocus();
+    if (focus != self && !IsChild(self, focus)) ::SetFocus(self);
     UINT result = 0;
     MSG msg = {};
     bool quit = false;

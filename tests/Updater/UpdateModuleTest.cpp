@@ -502,5 +502,60 @@ TEST_F(UpdaterTest, ARefusedPackageDirectoryIsToldWhyAndNothingIsFetchedOrWritte
     EXPECT_FALSE(PathExists(elsewhere / L"ovinstall.ini"));
 }
 
+// --- every path ends in a result --------------------------------------------------------
+
+TEST_F(UpdaterTest, AFailedManifestStageCanBeWalkedAgainAndThenInstalls)
+{
+    PackageDir pkg;
+    const std::string content = ExpectedContent(2500, 21);
+    const std::string body = ManifestBody(PackageUrl("pkg", 2500, 21), "2500", Narrow(Md5Of(content)), "9");
+    RecordingListener listener;
+    // Both endpoints fail on the first walk; the primary heals afterwards.
+    UpdateModule module(pkg.Path(), &listener, {HealingEndpoint("primary", 503, 1, body), StatusEndpoint("second", 500)});
+    ASSERT_TRUE(module.Start());
+    ASSERT_TRUE(WaitForKind(listener, E::kManifest));
+    Settle();
+    ASSERT_EQ(1u, listener.events.size());
+    EXPECT_EQ(ERR_HTTP, listener.events[0].type);
+    EXPECT_EQ(500, listener.events[0].code);
+
+    module.RetryManifest();
+    // A second retry while the walk runs changes nothing.
+    module.RetryManifest();
+    ASSERT_TRUE(WaitForKind(listener, E::kDownload));
+    Settle();
+    ASSERT_EQ(2u, listener.Count(E::kManifest));
+    EXPECT_EQ(0, listener.Of(E::kManifest)[1].type);
+    EXPECT_EQ(L"9", listener.Of(E::kManifest)[1].text);
+    EXPECT_EQ(0, listener.First(E::kDownload).type);
+    EXPECT_TRUE(ReadBytes(pkg.Package()) == content);
+    EXPECT_EQ(2u, server_->Requests(Path("primary/")).size());
+    EXPECT_EQ(1u, server_->Requests(Path("second/")).size());
+}
+
+TEST_F(UpdaterTest, AHelperWindowThatCannotBeCreatedIsReportedAndMadeAgainOnRetry)
+{
+    PackageDir pkg;
+    const std::string body = ManifestBody(PackageUrl("pkg", 900, 22), "900", "", "");
+    const std::wstring endpoint = ManifestEndpoint("m", body);
+    ASSERT_TRUE(BlockNextHelperClass());
+    RecordingListener listener;
+    UpdateModule module(pkg.Path(), &listener, {endpoint});
+    EXPECT_TRUE(module.Start());
+    ReleaseNextHelperClass();
+    ASSERT_EQ(1u, listener.events.size()) << "reported before Start returned";
+    EXPECT_EQ(E::kManifest, listener.events[0].kind);
+    EXPECT_EQ(ERR_USER, listener.events[0].type);
+    EXPECT_EQ(UM_ERR_HELPER_WINDOW, listener.events[0].code);
+    EXPECT_EQ(nullptr, module.HelperWindow());
+    EXPECT_TRUE(server_->Requests(Path("m/")).empty());
+
+    module.RetryManifest();
+    EXPECT_NE(nullptr, module.HelperWindow());
+    ASSERT_TRUE(WaitForKind(listener, E::kDownload));
+    EXPECT_EQ(0, listener.First(E::kDownload).type);
+    EXPECT_TRUE(ReadBytes(pkg.Package()) == ExpectedContent(900, 22));
+}
+
 }  // namespace
 }  // namespace updatertest

@@ -88,6 +88,40 @@ void UpdaterTest::SetUp()
     uiThread_ = GetCurrentThreadId();
 }
 
+void UpdaterTest::TearDown()
+{
+    ReleaseNextHelperClass();
+    HttpEngineTest::TearDown();
+}
+
+bool UpdaterTest::BlockNextHelperClass()
+{
+    const std::wstring prefix = L"_UPDATE_MODULE_HELPER_WINDOW_ORVEL";
+    int last = 0;
+    {
+        // Only to learn the process-wide count of helper classes.
+        RecordingListener probe;
+        testsupport::TempDir dir;
+        UpdateModule module(dir.Path(), &probe, {StatusEndpoint("helper-probe", 404)});
+        if (!module.Start())
+            return false;
+        last = std::stoi(module.HelperClassName().substr(prefix.size()));
+    }
+    blockedClass_ = prefix + std::to_wstring(last + 1);
+    WNDCLASSW wc = {};
+    wc.lpfnWndProc = DefWindowProcW;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = blockedClass_.c_str();
+    return RegisterClassW(&wc) != 0;
+}
+
+void UpdaterTest::ReleaseNextHelperClass()
+{
+    if (!blockedClass_.empty())
+        UnregisterClassW(blockedClass_.c_str(), GetModuleHandleW(nullptr));
+    blockedClass_.clear();
+}
+
 std::string UpdaterTest::Key(const std::string& name) const
 {
     std::string key = Path(name);
@@ -128,6 +162,14 @@ std::wstring UpdaterTest::ManifestEndpoint(const std::string& name, const std::s
     return server_->Url(Path(name + "/ovinstall.txt?mode=stored&name=" + key + extra));
 }
 
+std::wstring UpdaterTest::HealingEndpoint(const std::string& name, int status, int times, const std::string& healed)
+{
+    const std::string key = Key(name);
+    EXPECT_TRUE(Post("/_put?name=" + key, healed)) << "cannot store the manifest " << key;
+    return server_->Url(Path(name + "/ovinstall.txt?blob=" + key + "&mode=status&code=" + std::to_string(status) +
+                             "&times=" + std::to_string(times)));
+}
+
 std::wstring UpdaterTest::StatusEndpoint(const std::string& name, int status)
 {
     return server_->Url(Path(name + "/ovinstall.txt?mode=status&code=" + std::to_string(status)));
@@ -136,6 +178,13 @@ std::wstring UpdaterTest::StatusEndpoint(const std::string& name, int status)
 std::string UpdaterTest::PackageUrl(const std::string& name, uint64_t size, int seed, const std::string& extra)
 {
     return server_->NarrowUrl(Path(name + "?size=" + std::to_string(size) + "&seed=" + std::to_string(seed) + extra));
+}
+
+std::string UpdaterTest::StoredUrl(const std::string& name, const std::string& bytes, const std::string& extra)
+{
+    const std::string key = Key(name);
+    EXPECT_TRUE(Post("/_put?name=" + key, bytes)) << "cannot store " << key;
+    return server_->NarrowUrl(Path(name + "?blob=" + key + extra));
 }
 
 std::string UpdaterTest::ManifestBody(const std::string& url, const std::string& size, const std::string& md5,

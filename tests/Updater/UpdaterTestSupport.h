@@ -81,16 +81,27 @@ protected:
     // The server's name for what ManifestEndpoint(name, ...) stored.
     std::string Key(const std::string& name) const;
     bool Post(const std::string& pathAndQuery, const std::string& body, httptest::FaultServer* server = nullptr);
-    // An endpoint answering with `status`.
+    // An endpoint answering with `status`; with `times`, only its first
+    // `times` requests fail and later ones get the manifest `healed` serves.
     std::wstring StatusEndpoint(const std::string& name, int status);
+    std::wstring HealingEndpoint(const std::string& name, int status, int times, const std::string& healed);
     // A package of `size` pattern bytes (httptest::ExpectedContent(size, seed));
     // `extra` adds query parameters such as "&mode=trickle".
     std::string PackageUrl(const std::string& name, uint64_t size, int seed, const std::string& extra = "");
+    // `bytes` stored on the server and served at ".../<name>" (with `extra`
+    // query parameters such as "&mode=drop&after=100").
+    std::string StoredUrl(const std::string& name, const std::string& bytes, const std::string& extra = "");
     static std::string ManifestBody(const std::string& url, const std::string& size, const std::string& md5,
                                     const std::string& version);
     // Lower-case hex MD5 of `bytes`.
     std::wstring Md5Of(const std::string& bytes);
     static std::string Narrow(const std::wstring& ascii) { return std::string(ascii.begin(), ascii.end()); }
+
+    // Takes the helper window class name the next update module will ask
+    // for, so that its window cannot be made; the name is given back by
+    // ReleaseNextHelperClass (and at the end of the test).
+    bool BlockNextHelperClass();
+    void ReleaseNextHelperClass();
 
     bool WaitForKind(const RecordingListener& listener, ListenerEvent::Kind kind, DWORD timeoutMs = 10000)
     {
@@ -102,6 +113,10 @@ protected:
     DWORD uiThread_ = 0;
     testsupport::TempDir scratch_;
 
+    void TearDown() override;
+
+private:
+    std::wstring blockedClass_;
 };
 
 }  // namespace updatertest

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <string>
+#include <vector>
 
 #include "Runtime/TextUtil.h"
 #include "app/InstallSteps.h"
@@ -101,12 +102,58 @@ TEST(InstallSteps, CommandLinesAreUnquoted)
     EXPECT_EQ(LauncherPathIn(L"D:\\x"), L"D:\\x\\OrvelLauncher.exe");
 }
 
-TEST(InstallSteps, DefaultDirIsOnTheFirstExistingDrive)
+// Drive types for DefaultInstallDir, by root; roots not listed do not exist.
+struct FakeDrives {
+    UINT d = DRIVE_NO_ROOT_DIR, c = DRIVE_NO_ROOT_DIR, e = DRIVE_NO_ROOT_DIR;
+};
+FakeDrives g_drives;
+std::vector<std::wstring> g_asked;
+
+UINT FakeDriveType(const wchar_t* root)
 {
-    const wchar_t* first = GetFileAttributesW(L"D:\\") != INVALID_FILE_ATTRIBUTES   ? L"D:\\"
-                           : GetFileAttributesW(L"C:\\") != INVALID_FILE_ATTRIBUTES ? L"C:\\"
-                                                                                    : L"E:\\";
-    EXPECT_EQ(DefaultInstallDir(), std::wstring(first) + L"欧维网络\\欧维澄岳");
+    g_asked.push_back(root);
+    switch (root[0]) {
+    case L'D': return g_drives.d;
+    case L'C': return g_drives.c;
+    case L'E': return g_drives.e;
+    default: return DRIVE_NO_ROOT_DIR;
+    }
+}
+
+TEST(InstallSteps, TheDefaultDirIsOnTheFirstLocalFixedDiskOfDCE)
+{
+    const UINT F = DRIVE_FIXED, none = DRIVE_NO_ROOT_DIR;
+    struct Case {
+        const char* what;
+        FakeDrives drives;
+        const wchar_t* dir;
+    } cases[] = {
+        {"D and C fixed", {F, F, F}, L"D:\\欧维网络\\欧维澄岳"},
+        {"no D", {none, F, F}, L"C:\\欧维网络\\欧维澄岳"},
+        {"disc in D", {DRIVE_CDROM, F, none}, L"C:\\欧维网络\\欧维澄岳"},
+        {"stick in D, no C", {DRIVE_REMOVABLE, none, F}, L"E:\\欧维网络\\欧维澄岳"},
+        {"network D, RAM disk C", {DRIVE_REMOTE, DRIVE_RAMDISK, F}, L"E:\\欧维网络\\欧维澄岳"},
+        {"unknown D", {DRIVE_UNKNOWN, F, none}, L"C:\\欧维网络\\欧维澄岳"},
+        {"nothing fixed", {DRIVE_CDROM, none, DRIVE_REMOVABLE}, L""},
+    };
+    for (const Case& c : cases) {
+        g_drives = c.drives;
+        g_asked.clear();
+        EXPECT_EQ(c.dir, DefaultInstallDir(&FakeDriveType)) << c.what;
+    }
+    // Asked in this order, and no further than needed.
+    g_drives = FakeDrives{DRIVE_CDROM, F, F};
+    g_asked.clear();
+    DefaultInstallDir(&FakeDriveType);
+    EXPECT_EQ((std::vector<std::wstring>{L"D:\\", L"C:\\"}), g_asked);
+}
+
+TEST(InstallSteps, TheTestPrefixsFixedDiskDIsProposed)
+{
+    // scripts/setup.sh maps D: in the test prefix as a fixed disk beside C:.
+    ASSERT_EQ(static_cast<UINT>(DRIVE_FIXED), GetDriveTypeW(L"D:\\")) << "the test prefix has no fixed disk D:";
+    ASSERT_EQ(static_cast<UINT>(DRIVE_FIXED), GetDriveTypeW(L"C:\\"));
+    EXPECT_EQ(L"D:\\欧维网络\\欧维澄岳", DefaultInstallDir());
 }
 
 TEST_F(InstalledLauncherTraces, NothingInstalledFindsNothing)

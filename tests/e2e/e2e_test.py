@@ -40,8 +40,12 @@ KEYS = cache_value("OV_TEST_KEYS_DIR")
 STANDINS = os.path.join(BUILD, "standins")
 BASE = "http://127.0.0.1:%d" % PORT
 DRIVE_C = os.path.join(os.environ["WINEPREFIX"], "drive_c")
-INSTALL_DIR = os.path.join(DRIVE_C, "欧维网络", "欧维澄岳")
-WIN_INSTALL_DIR = "C:\\欧维网络\\欧维澄岳"
+# The test prefix has a second fixed disk D: (scripts/setup.sh), which the
+# installer proposes first.
+DRIVE_D = os.path.join(os.environ["WINEPREFIX"], "drive_d")
+INSTALL_ROOT = os.path.join(DRIVE_D, "欧维网络")
+INSTALL_DIR = os.path.join(INSTALL_ROOT, "欧维澄岳")
+WIN_INSTALL_DIR = "D:\\欧维网络\\欧维澄岳"
 
 # Descriptors of an "OrvelLaucher.ini" in C:\ProgramData as Windows 10/11 set
 # them: written by an elevated installer (owner Administrators), and created by
@@ -200,7 +204,7 @@ class InstallerTest(unittest.TestCase):
     def setUp(self):
         # A machine without an earlier installation, and a fresh server log.
         self.clear_traces()
-        shutil.rmtree(os.path.join(DRIVE_C, "欧维网络"), ignore_errors=True)
+        shutil.rmtree(INSTALL_ROOT, ignore_errors=True)
         urllib.request.urlopen(BASE + "/_clear", timeout=5).read()
         self.serve_manifest(md5=self.md5)
         self.serve_package("blob=package&mode=trickle&chunk=1048576&delay=100")
@@ -428,6 +432,85 @@ class InstallerTest(unittest.TestCase):
         self.serve_package("blob=package")
         self.assertEqual(run.wait(120), 0)
         self.assertEqual(len(utf8_lines(os.path.join(INSTALL_DIR, "launched.txt"))), 1)
+
+    # -- failures a user can live with -------------------------------------------
+    def notices(self):
+        return xdo("search", "--onlyvisible", "--name", "^澄岳提示$", check=False).split()
+
+    def test_a_manifest_that_fails_for_a_while_installs_without_any_action(self):
+        # The primary endpoint answers 503 three times, then the manifest; the
+        # secondary one is not there at all.
+        post("/_route?path=/ovinstall.txt", b"mode=status&code=503&times=3&blob=manifest")
+        run = self.start()
+        click(self.main_window(), INSTALL_BUTTON)
+        most = 0
+        end = time.time() + 90
+        while run.proc.poll() is None and time.time() < end:
+            most = max(most, len(self.notices()))
+            time.sleep(0.3)
+        self.assertEqual(run.wait(5), 0, "the run did not end by itself")
+        self.assertEqual(most, 1, "one failure notice, not one per attempt")
+        manifests = [r for r in server_log() if r[1] == "/ovinstall.txt"]
+        self.assertEqual(len(manifests), 4)
+        self.assertEqual(len(utf8_lines(os.path.join(INSTALL_DIR, "launched.txt"))), 1)
+
+    def local_copy(self, package_bytes=None):
+        """The installer in a folder of its own with "ovmain.dll" and a signed
+        package beside it (the stand-in, or `package_bytes`)."""
+        local = os.path.join(self.work, "local")
+        shutil.rmtree(local, ignore_errors=True)
+        os.makedirs(local)
+        shutil.copy(os.path.join(BUILD, "local", "OvSetup.exe"), local)
+        if package_bytes is None:
+            shutil.copy(os.path.join(BUILD, "standins", "ovinstaller.exe"), local)
+        else:
+            with open(os.path.join(local, "ovinstaller.exe"), "wb") as f:
+                f.write(package_bytes)
+        sign_file(os.path.join(local, "ovinstaller.exe"))  # shipped as the publisher ships it
+        open(os.path.join(local, "ovmain.dll"), "wb").close()
+        return os.path.join(local, "OvSetup.exe")
+
+    def test_a_package_that_cannot_start_is_named_and_ends_with_exit_code_two(self):
+        run = self.start(exe=self.local_copy(b"not a program"))
+        click(self.main_window(), INSTALL_BUTTON)
+        box = find_window("澄岳提示", timeout=20)
+        self.assertIsNotNone(box, "no notice that the package could not start")
+        self.assertIsNone(run.proc.poll(), "the run waits for the user to read the notice")
+        click(box, BOX_OK_BUTTON)
+        self.assertEqual(run.wait(20), 2)
+        self.assertFalse(os.path.exists(os.path.join(INSTALL_DIR, "launched.txt")), "no launcher without a package")
+
+    def region(self, wid, x, y, w, h):
+        """Raw RGB bytes of a rectangle of the window, as the screen shows it."""
+        ox, oy = window_origin(wid)
+        return subprocess.run(["import", "-window", "root", "-crop", "%dx%d+%d+%d" % (w, h, ox + x, oy + y),
+                               "rgb:-"], capture_output=True, check=True, timeout=60).stdout
+
+    def test_while_the_package_runs_the_window_paints_and_close_gets_a_notice(self):
+        exe = self.local_copy()
+        run = Installer(exe, 5, extra_env={"OV_STANDIN_INSTALL_MS": "20000"})
+        self.runs.append(run)
+        wid = self.main_window()
+        click(wid, INSTALL_BUTTON)
+        time.sleep(13)  # the ten-second phase is over: the window waits for the package
+        self.assertFalse(os.path.exists(os.path.join(INSTALL_DIR, "installer.txt")), "the package ended too soon")
+        # Painting: the minimise button shows its hover image under the mouse.
+        xdo("mousemove", window_origin(wid)[0] + 300, window_origin(wid)[1] + 150)
+        time.sleep(0.5)
+        before = self.region(wid, 485, 1, 25, 23)
+        xdo("mousemove", window_origin(wid)[0] + 497, window_origin(wid)[1] + 12)
+        time.sleep(1.0)
+        after = self.region(wid, 485, 1, 25, 23)
+        self.assertTrue(before != after, "the window did not repaint while the package ran")
+        # A close request is answered, and does not end the run.
+        click(wid, CLOSE_BUTTON)
+        self.assertIsNotNone(find_window("澄岳提示", timeout=5), "the close click was not answered")
+        self.assertIsNone(find_window("退出安装", timeout=1), "no exit question while installing")
+        self.assertIsNone(run.proc.poll(), "closed half-installed")
+        self.assertEqual(run.wait(60), 0)
+        self.assertEqual(utf8_lines(os.path.join(INSTALL_DIR, "launched.txt")),
+                         ['%s\\OrvelLauncher.exe -i "5" -d' % WIN_INSTALL_DIR])
+
 
 if __name__ == "__main__":
     unittest.main(argv=[sys.argv[0]] + sys.argv[2:], verbosity=2)

@@ -26,7 +26,7 @@ import unittest
 import urllib.request
 
 import e2e_test as e2e  # the shared helpers; reads BUILD from argv[1]
-from e2e_test import BASE, BUILD, DRIVE_C, INSTALL_DIR, INSTALL_BUTTON, ROOT
+from e2e_test import BASE, BUILD, DRIVE_C, INSTALL_DIR, INSTALL_ROOT, INSTALL_BUTTON, ROOT
 
 NOTICE = "澄岳提示"  # the failure notice's caption
 PLANTED = os.path.join(BUILD, "planting", "planted.dll")
@@ -87,7 +87,7 @@ class HardeningTest(unittest.TestCase):
 
     def setUp(self):
         e2e.InstallerTest.clear_traces(self)
-        shutil.rmtree(os.path.join(DRIVE_C, "欧维网络"), ignore_errors=True)
+        shutil.rmtree(INSTALL_ROOT, ignore_errors=True)
         urllib.request.urlopen(BASE + "/_clear", timeout=5).read()
         text = "[Install]\r\nUrl=%s/ovinstaller.exe\r\nSize=%d\r\nMd5=%s\r\nVersion=1.0.0\r\n" % (
             BASE, len(self.package), hashlib.md5(self.package).hexdigest())
@@ -199,7 +199,7 @@ class HardeningTest(unittest.TestCase):
         # link here, which Wine reports as a reparse point).
         target = os.path.join(self.work, "redirected")
         os.makedirs(target)
-        link = os.path.join(DRIVE_C, "欧维网络")
+        link = INSTALL_ROOT
         os.symlink(target, link)
         self.cleanups.append(lambda: os.path.lexists(link) and os.remove(link))
         run = self.start()

@@ -2,13 +2,15 @@
 """Reliability campaign: the real OvSetup.exe (local build) under Wine, driven
 like e2e_test.py, against the fault server misbehaving on purpose: killed and
 restarted mid-download, dropped connections, a server that forgets ranges, bad
-answers of every kind, a corrupt partial file, a close during the download, and
-an unwritable or full package directory. Every case ends by itself within its
+answers of every kind, a corrupt partial file, a close during the download, an
+unwritable or full package directory, a package that always fails its check,
+and a manifest endpoint that fails for a while and then heals. Every case ends by itself within its
 own time bound and prints its counted figures; a summary table closes the run.
 
 Usage: reliability_test.py BUILD_DIR [--quick] [unittest arguments]
   --quick  the short version CI runs (fewer kill points, fewer drops, no
-           stalled-server case); the full run is the one the README's table is from.
+           stalled-server case, shorter watches of the failing check and the
+           failing manifest); the full run is the one the README's table is from.
 Needs DISPLAY, WINEPREFIX (a prefix of its own) and xdotool, like e2e_test.py.
 """
 
@@ -27,7 +29,7 @@ if QUICK:
     sys.argv.remove("--quick")
 
 import e2e_test as e2e  # noqa: E402  (the shared helpers; reads BUILD from argv[1])
-from e2e_test import BASE, BUILD, DRIVE_C, INSTALL_DIR, INSTALL_BUTTON, CLOSE_BUTTON, BOX_OK_BUTTON  # noqa: E402
+from e2e_test import BASE, BUILD, DRIVE_D, INSTALL_ROOT, INSTALL_DIR, INSTALL_BUTTON, CLOSE_BUTTON, BOX_OK_BUTTON  # noqa: E402
 
 PACKAGE_PATH = os.path.join(INSTALL_DIR, "ovinstaller.exe")
 PARTIAL_PATH = PACKAGE_PATH + ".yw"
@@ -78,7 +80,7 @@ class ReliabilityTest(unittest.TestCase):
 
     def setUp(self):
         e2e.InstallerTest.clear_traces(self)
-        shutil.rmtree(os.path.join(DRIVE_C, "欧维网络"), ignore_errors=True)
+        shutil.rmtree(INSTALL_ROOT, ignore_errors=True)
         urllib.request.urlopen(BASE + "/_clear", timeout=5).read()
         self.serve_manifest()
         self.serve_package(SLOW)
@@ -86,6 +88,7 @@ class ReliabilityTest(unittest.TestCase):
         self.started = time.time()
         self.cleanups = []
         self.recorded = False
+        self.most_notices = 0
 
     def tearDown(self):
         if not self.recorded:  # a failed or skipped case still gets its row
@@ -118,6 +121,12 @@ class ReliabilityTest(unittest.TestCase):
         time.sleep(1.0)
         e2e.click(wid, INSTALL_BUTTON)
         return run, wid
+
+    def watch_notices(self):
+        """Counts the failure notices open now; keeps the most seen in the case."""
+        open_now = len(windows_named(NOTICE))
+        self.most_notices = max(self.most_notices, open_now)
+        return open_now
 
     def wait_partial(self, at_least, run, timeout=60):
         """Waits until the partial file holds at least `at_least` bytes."""
@@ -158,6 +167,7 @@ class ReliabilityTest(unittest.TestCase):
                 with open(PACKAGE_PATH, "rb") as f:
                     return hashlib.md5(f.read()).hexdigest()
             self.assertIsNone(run.proc.poll(), "the installer ended before the package ran")
+            self.watch_notices()
             time.sleep(0.1)
         self.fail("the package did not run within %d s" % timeout)
 
@@ -215,14 +225,14 @@ class ReliabilityTest(unittest.TestCase):
         self.serve_package("blob=package&mode=drop&after=20000&after_max=400000&rseed=7&times=%d" % drops)
         run, _ = self.start_and_install()
         self.assertEqual(self.wait_package_ran(run, 30 + drops * 8), self.md5)
-        notices = len(windows_named(NOTICE))
         run.kill()
         requests = self.package_requests()
         self.assertEqual(len(requests), drops + 1)
         self.assertEqual(requests[0][2], "-")
         self.assertTrue(all(r[2].startswith("bytes=") for r in requests[1:]), "every retry resumes")
+        self.assertLessEqual(self.most_notices, 1, "more than one failure notice open at once")
         self.record("dropped connections x%d" % drops, runs=1,
-                    note="failure notices open at the end=%d" % notices)
+                    note="most failure notices open at once=%d" % self.most_notices)
 
     # -- 3. server ignores ranges after an interruption -------------------------------
     def test_3_a_server_that_ignores_ranges_restarts_from_zero(self):
@@ -333,45 +343,72 @@ class ReliabilityTest(unittest.TestCase):
         run.kill()
         self.record("package directory is a file", runs=1)
 
-    def use_install_dir(self, path):
-        """Points the helpers at another package (and install) directory for this case."""
-        global PACKAGE_PATH, PARTIAL_PATH, INSTALLER_TXT
-        saved = (PACKAGE_PATH, PARTIAL_PATH, INSTALLER_TXT)
-
-        def restore():
-            global PACKAGE_PATH, PARTIAL_PATH, INSTALLER_TXT
-            PACKAGE_PATH, PARTIAL_PATH, INSTALLER_TXT = saved
-        self.cleanups.append(restore)
-        PACKAGE_PATH = os.path.join(path, "ovinstaller.exe")
-        PARTIAL_PATH = PACKAGE_PATH + ".yw"
-        INSTALLER_TXT = os.path.join(path, "installer.txt")
-
     def test_7c_full_package_directory(self):
-        # A full drive D: (the first default drive) of 3 MB. A volume mounted
-        # on the package directory's own path would be a reparse point there,
-        # which the installer refuses like a link.
-        volume = os.path.join(self.work, "drive_d")
-        os.makedirs(volume, exist_ok=True)
-        if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=3m", "tmpfs", volume],
+        # A full drive D: (the first default drive) of 3 MB: a small volume on
+        # the prefix's D: folder. (One mounted on the package directory's own
+        # path would be a reparse point there, which the installer refuses
+        # like a link.)
+        if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=3m", "tmpfs", DRIVE_D],
                           capture_output=True).returncode != 0:
             self.skipTest("no tmpfs mount here (needs root)")
-        self.cleanups.append(lambda: subprocess.run(["umount", "-l", volume], capture_output=True))
-        drive = os.path.join(os.environ["WINEPREFIX"], "dosdevices", "d:")
-        self.assertFalse(os.path.lexists(drive), "the test prefix has a drive D: already")
-        os.symlink(volume, drive)
-        self.cleanups.append(lambda: os.remove(drive))
-        self.use_install_dir(os.path.join(volume, "欧维网络", "欧维澄岳"))
+        self.cleanups.append(lambda: subprocess.run(["umount", "-l", DRIVE_D], capture_output=True))
         self.serve_package("blob=package")
         run, _ = self.start_and_install()
         self.wait_notice(run, 30)
         self.assert_not_run()
         self.assertIsNone(run.proc.poll())
         # Space is freed: the next retry resumes what fitted and installs.
-        subprocess.run(["mount", "-o", "remount,size=64m", volume], check=True, capture_output=True)
+        subprocess.run(["mount", "-o", "remount,size=64m", DRIVE_D], check=True, capture_output=True)
         partial = file_size(PARTIAL_PATH)
         self.finish_and_check(run, timeout=30)
         self.assertIn("bytes=%d-" % partial, [r[2] for r in self.package_requests()])
-        self.record("full package directory (3 MB volume)", runs=1, note="kept %d bytes" % partial)
+        self.record("full package directory (a 3 MB drive D:)", runs=1, note="kept %d bytes" % partial)
+
+    # -- 8. a package that always fails its check -----------------------------------------
+    def test_8_a_package_that_always_fails_its_check_is_not_fetched_again_and_again(self):
+        # The server keeps sending the same wrong bytes: the window backs off
+        # at once instead of fetching them every five seconds.
+        watch = 45 if QUICK else 180
+        most = 3 if QUICK else 5
+        bad = bytearray(self.package)
+        bad[len(bad) // 3] ^= 0xFF
+        e2e.post("/_put?name=badpackage", bytes(bad))
+        self.serve_package("blob=badpackage")
+        run, _ = self.start_and_install()
+        end = time.time() + watch
+        while time.time() < end:
+            self.assertIsNone(run.proc.poll(), "the installer ended")
+            self.watch_notices()
+            time.sleep(0.5)
+        fetched = len(self.package_requests())
+        self.assert_not_run()
+        run.kill()
+        self.assertLessEqual(fetched, most, "fetched %d times in %d s" % (fetched, watch))
+        self.assertGreaterEqual(fetched, 2, "the window never tried again")
+        self.assertEqual(self.most_notices, 1)
+        self.record("package always fails its check, watched %d s" % watch, runs=1,
+                    note="fetched %d times, most notices open at once=%d" % (fetched, self.most_notices))
+
+    # -- 9. a manifest endpoint that heals -------------------------------------------------
+    def test_9_a_manifest_endpoint_that_heals_leads_to_an_install_without_any_action(self):
+        heal = 20 if QUICK else 60
+        e2e.post("/_route?path=/ovinstall.txt", b"mode=status&code=503")
+        run, _ = self.start_and_install()
+        end = time.time() + heal
+        while time.time() < end:
+            self.assertIsNone(run.proc.poll(), "the installer ended")
+            self.watch_notices()
+            time.sleep(0.5)
+        self.assert_not_run()
+        failed = len([r for r in e2e.server_log() if r[1] == "/ovinstall.txt"])
+        self.serve_manifest()  # healed; nobody clicks anything
+        healed = time.time()
+        self.assertEqual(self.wait_package_ran(run, 150), self.md5)
+        took = time.time() - healed
+        run.kill()
+        self.assertEqual(self.most_notices, 1)
+        self.record("manifest endpoint heals after %d s" % heal, runs=1,
+                    note="%d failed manifest requests, installed %.1f s after healing" % (failed, took))
 
 
 def print_table():

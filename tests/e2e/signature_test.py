@@ -24,7 +24,7 @@ import unittest
 import urllib.request
 
 import e2e_test as e2e  # noqa: E402  (the shared helpers; reads BUILD from argv[1])
-from e2e_test import BASE, BUILD, DRIVE_C, INSTALL_DIR, INSTALL_BUTTON, BOX_OK_BUTTON, STANDINS  # noqa: E402
+from e2e_test import BASE, BUILD, DRIVE_C, INSTALL_DIR, INSTALL_ROOT, INSTALL_BUTTON, BOX_OK_BUTTON, STANDINS  # noqa: E402
 
 MARKER = os.path.join(DRIVE_C, "substituted.txt")
 INSTALLER_TXT = os.path.join(INSTALL_DIR, "installer.txt")
@@ -63,7 +63,7 @@ class SignatureTest(unittest.TestCase):
 
     def setUp(self):
         e2e.InstallerTest.clear_traces(self)
-        shutil.rmtree(os.path.join(DRIVE_C, "欧维网络"), ignore_errors=True)
+        shutil.rmtree(INSTALL_ROOT, ignore_errors=True)
         if os.path.exists(MARKER):
             os.remove(MARKER)
         urllib.request.urlopen(BASE + "/_clear", timeout=5).read()
@@ -197,7 +197,7 @@ class SignatureTest(unittest.TestCase):
                 if signature:
                     e2e.sign_file(os.path.join(local, "ovinstaller.exe"), signature)
                 e2e.InstallerTest.clear_traces(self)
-                shutil.rmtree(os.path.join(DRIVE_C, "欧维网络"), ignore_errors=True)
+                shutil.rmtree(INSTALL_ROOT, ignore_errors=True)
                 urllib.request.urlopen(BASE + "/_clear", timeout=5).read()
                 # Fetched and installed as if nothing were shipped.
                 self.assert_honest_install(self.install(os.path.join(local, "OvSetup.exe")))

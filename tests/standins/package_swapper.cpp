@@ -39,6 +39,20 @@ bool Exists(const std::wstring& path)
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+// Whether the real package leaves "<installDir>\installer.txt" within a few seconds.
+bool InstalledSoon(const std::wstring& installDir)
+{
+    if (installDir.empty())
+        return false;
+    const DWORD until = GetTickCount() + 5000;
+    while (static_cast<LONG>(until - GetTickCount()) > 0) {
+        if (Exists(installDir + L"\\installer.txt"))
+            return true;
+        Sleep(10);
+    }
+    return false;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv)
@@ -78,8 +92,13 @@ int wmain(int argc, wchar_t** argv)
             how = L"replace";
         }
         if (how) {
-            startedAtSuccess = started;
             CopyFileW(evil.c_str(), target.c_str(), FALSE);
+            // `started` was looked at before this attempt, and the installer
+            // lets its package go the moment the package's process exists: it
+            // may have started in between. The real package, once started,
+            // leaves its installer.txt within moments; a change that came
+            // before its start would have kept it from ever running.
+            startedAtSuccess = started || InstalledSoon(installDir);
         }
     }
     FILE* f = _wfopen(log.c_str(), L"w");

@@ -224,14 +224,31 @@ TEST(Controls, ButtonStatesFollowTheMouse) {
     EXPECT_EQ(1, h.recorder.Count(L"click"));  // disabled buttons stay quiet
 }
 
-TEST(Controls, ButtonActivatesWithSpaceAndEnter) {
-    Harness h([](CVerticalLayoutUI* root) { root->Add(Floating<CButtonUI>(L"btn", L"10,10,50,30")); });
+TEST(Controls, ButtonsTakeKeysOnlyWhenTheSkinAsks) {
+    Harness h([](CVerticalLayoutUI* root) {
+        root->Add(Floating<CButtonUI>(L"btn", L"10,10,50,30"));
+        root->Add(Floating<COptionUI>(L"opt", L"60,10,100,30"));
+        auto* keyed = Floating<CButtonUI>(L"keyed", L"110,10,150,30");
+        keyed->SetProperty(L"keyboard", L"true");
+        root->Add(keyed);
+    });
     ASSERT_NE(nullptr, h.hwnd);
-    h.Get<CButtonUI>(L"btn")->SetFocus();
+    // By default no tab stop: the first paint focuses nothing but the keyed one.
+    EXPECT_EQ(0u, h.Get<CButtonUI>(L"btn")->GetControlFlags() & UIFLAG_TABSTOP);
+    EXPECT_EQ(0u, h.Get<COptionUI>(L"opt")->GetControlFlags() & UIFLAG_TABSTOP);
+    // Focused by a click, neither takes Space or Enter afterwards.
+    for (const wchar_t* name : {L"btn", L"opt"}) {
+        h.Get<CButtonUI>(name)->SetFocus();
+        SendMessageW(h.hwnd, WM_KEYDOWN, VK_SPACE, 0);
+        SendMessageW(h.hwnd, WM_KEYDOWN, VK_RETURN, 0);
+        EXPECT_EQ(0, h.recorder.Count(L"click", name)) << name;
+    }
+    EXPECT_FALSE(h.Get<COptionUI>(L"opt")->IsSelected());
+    h.Get<CButtonUI>(L"keyed")->SetFocus();
     SendMessageW(h.hwnd, WM_KEYDOWN, VK_SPACE, 0);
     SendMessageW(h.hwnd, WM_KEYDOWN, VK_RETURN, 0);
     SendMessageW(h.hwnd, WM_KEYDOWN, 'A', 0);
-    EXPECT_EQ(2, h.recorder.Count(L"click", L"btn"));
+    EXPECT_EQ(2, h.recorder.Count(L"click", L"keyed"));
 }
 
 TEST(Controls, OptionGroupIsExclusiveAndReportsOnce) {

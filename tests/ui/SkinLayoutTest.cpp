@@ -116,8 +116,8 @@ TEST(SkinLayout, InstallWindowHasItsPropertiesAndEveryControlInPlace) {
     ASSERT_TRUE(tabs->Select(2));
     host.UpdateLayout();
     const Expected page2[] = {
-        {L"pro_InstallProgress", {18, 319, 492, 349}},
-        {L"lb_InstallPercent", {497, 320, 537, 352}},
+        {L"pro_InstallProgress", {18, 319, 484, 349}},
+        {L"lb_InstallPercent", {486, 320, 536, 352}},
     };
     ExpectControls(host, std::begin(page2), std::end(page2));
 }

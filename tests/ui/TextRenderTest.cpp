@@ -131,10 +131,15 @@ TEST(HtmlText, LineFeedsSingleLineAndEllipsis) {
     EXPECT_EQ(L"", lines[2].text);
     EXPECT_EQ(0, lines[0].rc.top);  // no vertical alignment asked
 
-    rc = RECT{0, 0, 200, 100};
-    DrawHtmlText(s.dc(), &ph, rc, L"甲\n乙", 0xFF000000, host.font, DT_SINGLELINE, &lines);
-    ASSERT_EQ(1u, lines.size());
-    EXPECT_EQ(L"甲乙", lines[0].text);
+    // Single-line only stops breaking at the right edge: a line feed still
+    // starts a new line (the progress label's "下载中\n剩…" must never run
+    // together), and an overlong line runs on.
+    rc = RECT{0, 0, 30, 100};
+    DrawHtmlText(s.dc(), &ph, rc, L"甲\n乙丙丁戊己", 0xFF000000, host.font, DT_SINGLELINE, &lines);
+    ASSERT_EQ(2u, lines.size());
+    EXPECT_EQ(L"甲", lines[0].text);
+    EXPECT_EQ(L"乙丙丁戊己", lines[1].text);
+    EXPECT_GT(lines[1].rc.top, lines[0].rc.top);
 
     rc = RECT{0, 0, 60, 20};
     DrawHtmlText(s.dc(), &ph, rc, L"一二三四五六七八九十", 0xFF000000, host.font, DT_SINGLELINE | DT_END_ELLIPSIS,
