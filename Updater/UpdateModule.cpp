@@ -1,13 +1,13 @@
 #include "Updater/UpdateModule.h"
 
 #include "Http/HttpMgr.h"
+#include "Runtime/FileOps.h"
+#include "Runtime/FileSecurity.h"
 #include "Runtime/Logger.h"
 #include "Runtime/TextUtil.h"
 #include "Updater/Endpoints.h"
 #include "Updater/GameEventListener.h"
 #include "Updater/UpdateManifest.h"
-#include "app/CommonUtils.h"
-#include "app/FileSecurity.h"
 
 namespace {
 

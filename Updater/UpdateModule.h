@@ -37,7 +37,7 @@
 #include "Runtime/ProtoValue.h"
 #include "Updater/LockedPackage.h"
 #include "Updater/PublisherSignature.h"
-#include "app/PathSafety.h"
+#include "Runtime/PathSafety.h"
 
 class IGameEventListener;
 

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "Runtime/Logger.h"
+#include "Runtime/ProcessStart.h"
 #include "Runtime/TextUtil.h"
-#include "app/CommonUtils.h"
 #include "app/LauncherIni.h"
 #include "app/UserStart.h"
 

@@ -1,5 +1,6 @@
 #include "app/MainDlg.h"
 
+#include "Runtime/FileOps.h"
 #include "Runtime/StartupTrace.h"
 #include "Runtime/TextUtil.h"
 #include "Updater/Endpoints.h"

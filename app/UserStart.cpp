@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "Runtime/Logger.h"
-#include "app/CommonUtils.h"
+#include "Runtime/ProcessStart.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 // would have set, as SDDL in OV_TEST_LAUNCHER_INI_SDDL. The product has no
 // such switch.
 
-#include "app/FileSecurity.h"
+#include "Runtime/FileSecurity.h"
 #include "app/LauncherIni.h"
 
 SecurityDescriptor LauncherIniSecurity(HANDLE iniFile)

@@ -4,8 +4,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include "app/CommonUtils.h"
-#include "app/PathSafety.h"
+#include "Runtime/PathSafety.h"
 #include "support/TestSupport.h"
 
 using testsupport::MakeSymbolicLink;
@@ -63,14 +62,4 @@ TEST(PathSafety, OnlyADirectoryIsPinned)
     EXPECT_TRUE(pin.Pinned());
     pin.Release();
     EXPECT_FALSE(pin.Pinned());
-}
-
-TEST(CommonUtils, CreateDirMeetingAFileFails)
-{
-    TempDir dir;
-    ASSERT_TRUE(WriteBytes(dir / L"pkg", "x"));
-    // The file itself where the directory must be: no success, no retry loop.
-    EXPECT_FALSE(CreateDir(dir / L"pkg"));
-    EXPECT_FALSE(CreateDir(dir / L"pkg\\sub"));
-    EXPECT_EQ(GetFileAttributesW((dir / L"pkg").c_str()) & FILE_ATTRIBUTE_DIRECTORY, 0u);
 }

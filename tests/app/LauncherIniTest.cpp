@@ -1,19 +1,13 @@
-// Descriptors as Windows 10/11 set them (SDDL), judged by the installer's
-// decisions; the descriptor the installer builds for its own files; and
-// preparing such a file on the real file system.
+// The installed launcher's ini: descriptors as Windows 10/11 set them (SDDL),
+// judged by the installer's decisions, and the launcher paths it will start.
 
 #include <gtest/gtest.h>
 #include <windows.h>
 
 #include <string>
 
-#include "app/FileSecurity.h"
+#include "Runtime/FileSecurity.h"
 #include "app/LauncherIni.h"
-#include "support/TestSupport.h"
-
-using testsupport::ReadBytes;
-using testsupport::TempDir;
-using testsupport::WriteBytes;
 
 namespace {
 
@@ -127,82 +121,4 @@ TEST(LauncherIniTrust, OnlyALocalLauncherPathIsStarted)
         EXPECT_FALSE(IsLocalLauncherPath(bad)) << testing::PrintToString(bad);
         EXPECT_EQ(Judge(kElevatedInstallersFile, bad), LauncherIniVerdict::kNotALocalLauncher);
     }
-}
-
-TEST(InstallerFileSecurity, OnlyAdministratorsCanChangeTheFilesTheInstallerWrites)
-{
-    const SecurityDescriptor& built = InstallerFileSecurity();
-    ASSERT_FALSE(built.Empty());
-    SECURITY_DESCRIPTOR_CONTROL control = 0;
-    DWORD revision = 0;
-    ASSERT_TRUE(GetSecurityDescriptorControl(built.Get(), &control, &revision));
-    EXPECT_TRUE(control & SE_DACL_PRESENT);
-    EXPECT_TRUE(control & SE_DACL_PROTECTED) << "nothing may be inherited from a folder users can write to";
-
-    // Owned by Administrators (the owner an elevated installer's files get,
-    // and the one it sets on an existing file): nobody else may change it.
-    const std::wstring dacl = built.ToSddl();
-    EXPECT_TRUE(OnlyAdministratorsCanChange(SecurityDescriptor::FromSddl(L"O:BA" + dacl).Get())) << dacl;
-
-    // Exactly three entries: SYSTEM and Administrators full control, Users
-    // read and execute (the package must stay runnable and readable).
-    BOOL present = FALSE, defaulted = FALSE;
-    PACL acl = nullptr;
-    ASSERT_TRUE(GetSecurityDescriptorDacl(built.Get(), &present, &acl, &defaulted));
-    ACL_SIZE_INFORMATION info = {};
-    ASSERT_TRUE(GetAclInformation(acl, &info, sizeof info, AclSizeInformation));
-    ASSERT_EQ(info.AceCount, 3u);
-    struct Expected {
-        WELL_KNOWN_SID_TYPE sid;
-        ACCESS_MASK mask;
-    } expected[] = {{WinLocalSystemSid, FILE_ALL_ACCESS},
-                    {WinBuiltinAdministratorsSid, FILE_ALL_ACCESS},
-                    {WinBuiltinUsersSid, FILE_GENERIC_READ | FILE_GENERIC_EXECUTE}};
-    for (DWORD i = 0; i < 3; ++i) {
-        void* raw = nullptr;
-        ASSERT_TRUE(GetAce(acl, i, &raw));
-        const ACCESS_ALLOWED_ACE* ace = static_cast<const ACCESS_ALLOWED_ACE*>(raw);
-        EXPECT_EQ(ace->Header.AceType, ACCESS_ALLOWED_ACE_TYPE);
-        EXPECT_EQ(ace->Header.AceFlags, 0) << "no inheritance flags on a file's entries";
-        EXPECT_TRUE(IsWellKnownSid(const_cast<DWORD*>(&ace->SidStart), expected[i].sid)) << i;
-        EXPECT_EQ(ace->Mask, expected[i].mask) << i;
-    }
-}
-
-TEST(InstallerFileSecurity, PreparingKeepsContentCreatesWhatIsMissingAndReplacesALink)
-{
-    TempDir dir;
-    // A partial download keeps its bytes (it resumes from them).
-    ASSERT_TRUE(WriteBytes(dir / L"pkg.yw", "partial"));
-    EXPECT_TRUE(PrepareInstallerFile(dir / L"pkg.yw"));
-    EXPECT_EQ(ReadBytes(dir / L"pkg.yw"), "partial");
-
-    // A missing one is created empty.
-    EXPECT_TRUE(PrepareInstallerFile(dir / L"ovinstall.ini"));
-    EXPECT_TRUE(testsupport::PathExists(dir / L"ovinstall.ini"));
-    EXPECT_EQ(ReadBytes(dir / L"ovinstall.ini"), "");
-
-    // A link planted at the name is never written through: on Windows the
-    // link goes and a plain file takes its place; Wine cannot remove a Unix
-    // link to a folder, so there the name is refused. (A folder link: Wine
-    // shows its links to files as the files themselves.)
-    TempDir victim;
-    ASSERT_TRUE(WriteBytes(victim / L"keep.txt", "not yours"));
-    ASSERT_TRUE(testsupport::MakeSymbolicLink(dir / L"link.yw", victim.Path()));
-    const DWORD linkAttrs = GetFileAttributesW((dir / L"link.yw").c_str());
-    ASSERT_NE(linkAttrs & FILE_ATTRIBUTE_REPARSE_POINT, 0u);
-    if (PrepareInstallerFile(dir / L"link.yw")) {
-        EXPECT_EQ(GetFileAttributesW((dir / L"link.yw").c_str()) &
-                      (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY),
-                  0u);
-        EXPECT_EQ(ReadBytes(dir / L"link.yw"), "");
-    } else {
-        EXPECT_EQ(GetFileAttributesW((dir / L"link.yw").c_str()), linkAttrs);
-    }
-    EXPECT_EQ(ReadBytes(victim / L"keep.txt"), "not yours");
-
-    // A directory in the way is not removed: that fails.
-    ASSERT_TRUE(CreateDirectoryW((dir / L"busy.yw").c_str(), nullptr));
-    EXPECT_FALSE(PrepareInstallerFile(dir / L"busy.yw"));
-    EXPECT_EQ(GetFileAttributesW((dir / L"busy.yw").c_str()), static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
 }

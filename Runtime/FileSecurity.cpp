@@ -1,4 +1,4 @@
-#include "app/FileSecurity.h"
+#include "Runtime/FileSecurity.h"
 
 #include <aclapi.h>
 #include <sddl.h>

@@ -1,4 +1,4 @@
-#include "app/PathSafety.h"
+#include "Runtime/PathSafety.h"
 
 #include <shlwapi.h>
 
