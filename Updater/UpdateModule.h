@@ -34,10 +34,10 @@
 
 #include "Http/HttpCommand.h"
 #include "Http/HttpDownloadFile.h"
+#include "Runtime/PathSafety.h"
 #include "Runtime/ProtoValue.h"
 #include "Updater/LockedPackage.h"
 #include "Updater/PublisherSignature.h"
-#include "Runtime/PathSafety.h"
 
 class IGameEventListener;
 

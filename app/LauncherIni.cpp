@@ -1,7 +1,7 @@
 #include "app/LauncherIni.h"
 
-#include "Runtime/Logger.h"
 #include "Runtime/FileSecurity.h"
+#include "Runtime/Logger.h"
 
 namespace {
 
