@@ -184,14 +184,7 @@ TEST_F(UpdaterTest, APackageIsInstalledOnlyWhenItsSignatureVerifies)
         run.module.reset(new UpdateModule(run.pkg.Path(), &run.listener, {ManifestEndpoint(c.name, body)}, TestKeys()));
         ASSERT_TRUE(run.module->Start());
     }
-    ASSERT_TRUE(WaitFor(
-        [&] {
-            for (const std::unique_ptr<ModuleRun>& run : runs)
-                if (run->listener.Count(E::kDownload) == 0)
-                    return false;
-            return true;
-        },
-        20000));
+    ASSERT_TRUE(WaitForEveryDownloadResult(runs));
     Settle();
 
     for (size_t i = 0; i < runs.size(); ++i) {

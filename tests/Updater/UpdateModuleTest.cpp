@@ -410,14 +410,7 @@ TEST_F(UpdaterTest, BadManifestsEachEndInOneClearResult)
         run.module.reset(new UpdateModule(run.pkg.Path(), &run.listener, {ManifestEndpoint(c.name, c.body)}));
         ASSERT_TRUE(run.module->Start()) << c.name;
     }
-    ASSERT_TRUE(WaitFor(
-        [&] {
-            for (const std::unique_ptr<Run>& run : runs)
-                if (run->listener.Count(E::kDownload) == 0)
-                    return false;
-            return true;
-        },
-        20000));
+    ASSERT_TRUE(WaitForEveryDownloadResult(runs));
     Settle();
 
     for (size_t i = 0; i < runs.size(); ++i) {

@@ -107,6 +107,19 @@ protected:
     {
         return WaitFor([&] { return listener.Count(kind) > 0; }, timeoutMs);
     }
+    // Until every run (anything with a `listener`) has its download result.
+    template <typename Runs>
+    bool WaitForEveryDownloadResult(const Runs& runs, DWORD timeoutMs = 20000)
+    {
+        return WaitFor(
+            [&] {
+                for (const auto& run : runs)
+                    if (run->listener.Count(ListenerEvent::kDownload) == 0)
+                        return false;
+                return true;
+            },
+            timeoutMs);
+    }
     // Lets late messages arrive, so "exactly one" is meaningful.
     void Settle() { testsupport::PumpMessagesFor(400); }
 
