@@ -402,6 +402,8 @@ bool CCurlHttp::Prepare(const std::wstring& url, int method, uint64_t resumeOffs
     set(CURLOPT_LOW_SPEED_LIMIT, "LOW_SPEED_LIMIT",
         curl_easy_setopt(easy_, CURLOPT_LOW_SPEED_LIMIT, kStallLimitBytesPerSecond));
     set(CURLOPT_LOW_SPEED_TIME, "LOW_SPEED_TIME", curl_easy_setopt(easy_, CURLOPT_LOW_SPEED_TIME, kStallSeconds));
+    if (timeLimitMs_ > 0)
+        set(CURLOPT_TIMEOUT_MS, "TIMEOUT_MS", curl_easy_setopt(easy_, CURLOPT_TIMEOUT_MS, timeLimitMs_));
 
     if (method == kMethodPost) {
         // Without post data there is no read stream: the body is empty.

@@ -151,6 +151,9 @@ public:
     // the easy handle and sets every option of one exchange. False when
     // libcurl refused something (logged); the handle may then be missing.
     bool Prepare(const std::wstring& url, int method, uint64_t resumeOffset, int connectTimeoutSeconds);
+    // UI thread, before Prepare: the whole exchange may take at most `ms`
+    // milliseconds, then it ends with curl 28 (0, the default: no limit).
+    void SetTimeLimitMs(long ms) { timeLimitMs_ = ms; }
 
     // The headers of the latest answer (a new answer's status line clears
     // them), copied under the lock that the worker takes to add them.
@@ -194,6 +197,7 @@ private:
     uint64_t uploadSize_ = 0;
     uint64_t uploadPosition_ = 0;
     bool resumeRequested_ = false;
+    long timeLimitMs_ = 0;
     OBaseStream* writeStream_ = nullptr;
     IBaseStream* readStream_ = nullptr;
     // Held by the worker around every stream call and by the UI thread around

@@ -8,6 +8,8 @@
 namespace {
 
 const wchar_t kSource[] = L".\\Http\\HttpCommand";
+// A retry with less time than this left could not finish anything.
+const DWORD kLeastRetryMs = 2000;
 
 // The response body in memory, refusing to grow past a limit: a server (or
 // anybody on the way) must not make the program hold an answer of any size.
@@ -157,9 +159,24 @@ bool CHttpCommand::Start()
     CCurlHttp* http = new CCurlHttp(manager_);
     transfer_ = http;
     http->SetWriteStream(new LimitedBufferStream(maxBody_));
+    if (!retrying_)
+        deadlineStart_ = GetTickCount();
+    retrying_ = false;
+    if (deadlineMs_ != 0) {
+        const DWORD spent = GetTickCount() - deadlineStart_;
+        http->SetTimeLimitMs(spent < deadlineMs_ ? static_cast<long>(deadlineMs_ - spent) : 1L);
+    }
     if (method_ == kMethodPost && !postData_.empty())
         http->SetReadStream(new IBufferStream(static_cast<uint32_t>(postData_.size()), postData_.data()));
     return CHttpBase::Start();
+}
+
+bool CHttpCommand::Stop()
+{
+    // Stopped from outside, the request's next start is a new one; Done
+    // stops it before it decides on a retry, so this never cancels one.
+    retrying_ = false;
+    return CHttpBase::Stop();
 }
 
 void CHttpCommand::OnHttpCode(int status)
@@ -194,9 +211,11 @@ void CHttpCommand::Done(CURLcode curlCode)
     Classify(code, type);
     result_.Reset();
 
-    if (attempts_ <= maxRetries_ && type == ERR_CURL && code != 0) {
+    const bool timeLeft = deadlineMs_ == 0 || GetTickCount() - deadlineStart_ + kLeastRetryMs <= deadlineMs_;
+    if (attempts_ <= maxRetries_ && type == ERR_CURL && code != 0 && timeLeft) {
         OV_LOG(LOG_INFO, kSource, L"CHttpCommand::Done() 重试.... code:%d errtype:%d  url:%s ", code, type, url_.c_str());
         BeginRetryWait();
+        retrying_ = true;
         SubmitCommand(this);
         return;
     }

@@ -162,12 +162,24 @@ public:
     // limit. Takes effect at the next Start.
     void SetMaxBodySize(uint32_t bytes) { maxBody_ = bytes; }
     uint32_t MaxBodySize() const { return maxBody_; }
+    // The request, its retries and their waits included, may take at most
+    // `ms` from the start of its first attempt: each attempt gets what is left
+    // as its time limit, and no retry starts with less than two seconds left.
+    // The callback then gets the last attempt's failure, curl 28 when it ran
+    // out of time. 0 (the default) means no limit. A new request (one not
+    // resubmitted by its own retry) starts a new span.
+    void SetDeadline(DWORD ms) { deadlineMs_ = ms; }
+    bool Stop() override;
     const std::string& PostData() const { return postData_; }
     void SetPostData(const std::string& data) { postData_ = data; }
 
 private:
     std::string postData_;
     uint32_t maxBody_ = 0;
+    DWORD deadlineMs_ = 0;
+    DWORD deadlineStart_ = 0;
+    // The next Start is this request's own retry, inside its current span.
+    bool retrying_ = false;
     CommandDoneCallback callback_ = nullptr;
     uintptr_t userData_ = 0;
 };

@@ -18,3 +18,10 @@ const wchar_t* LicenceUrl();
 // old one. Only a build made with OV_ALLOW_UNSIGNED has none, and then nothing
 // is verified.
 const char* const* PublisherKeyTexts();
+// What a signed release must be (Updater/ReleasePolicy.h): the lowest package
+// version accepted, a dotted decimal ("0" when the build names none); whether
+// a manifest must carry "Expires"; and the build's own date, in seconds since
+// 1970 UTC, below which the clock never counts.
+const char* MinPackageVersion();
+bool ManifestExpiryRequired();
+long long BuildUnixTime();

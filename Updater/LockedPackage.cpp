@@ -41,18 +41,27 @@ bool LockedPackage::Open(const std::wstring& path, bool renamable)
     return true;
 }
 
-PackageVerdict LockedPackage::Verify(const PublisherKeys& keys, const std::string& signatureFile,
+PackageVerdict LockedPackage::Verify(const PublisherKeys& keys, const ReleasePolicy& policy,
+                                     const std::string& signatureFile, const std::wstring* manifestVersion,
                                      const std::wstring& md5, SignatureStatus* status) const
 {
     SignatureStatus signature = SignatureStatus::kValid;
+    std::string comment;
     if (keys.Required())
-        signature = IsOpen() ? keys.VerifyFile(signatureFile, file_) : SignatureStatus::kUnreadable;
+        signature = IsOpen() ? keys.VerifyFile(signatureFile, file_, &comment) : SignatureStatus::kUnreadable;
     if (status)
         *status = signature;
     if (signature != SignatureStatus::kValid) {
         OV_LOG(LOG_ERROR, kSource, L"[UM] package signature refused:%s path:%s", SignatureStatusName(signature),
                path_.c_str());
         return PackageVerdict::kSignature;
+    }
+    // An older package signed by the same publisher verifies as well as the
+    // new one: only the version it was signed as tells them apart.
+    if (keys.Required() && CheckPackageRelease(policy, comment, manifestVersion) != ReleaseVerdict::kOk) {
+        OV_LOG(LOG_ERROR, kSource, L"[UM] package of another release:%S wanted:%s path:%s", comment.c_str(),
+               manifestVersion ? manifestVersion->c_str() : L"(shipped)", path_.c_str());
+        return PackageVerdict::kRelease;
     }
     const PackageCheck check = IsOpen() ? CheckPackageMd5(file_, md5) : PackageCheck::kUnreadable;
     if (check == PackageCheck::kMismatch || check == PackageCheck::kUnreadable) {
@@ -119,7 +128,8 @@ bool ReadSignatureFile(const std::wstring& path, std::string& text)
     return true;
 }
 
-bool LockShippedPackage(LockedPackage& package, const std::wstring& packagePath, const PublisherKeys& keys)
+bool LockShippedPackage(LockedPackage& package, const std::wstring& packagePath, const PublisherKeys& keys,
+                        const ReleasePolicy& policy)
 {
     if (!package.Open(packagePath, false))
         return false;
@@ -129,7 +139,7 @@ bool LockShippedPackage(LockedPackage& package, const std::wstring& packagePath,
         package.Release();
         return false;
     }
-    if (package.Verify(keys, signature, std::wstring()) != PackageVerdict::kOk) {
+    if (package.Verify(keys, policy, signature, nullptr, std::wstring()) != PackageVerdict::kOk) {
         package.Release();
         return false;
     }

@@ -4,7 +4,8 @@
 // The package runs with administrator rights, so the bytes that start must be
 // the bytes that were checked. The file is opened so that nobody else may
 // write, delete or rename it (others may only read), checked through that
-// handle (publisher signature, then the manifest's MD5), renamed into place
+// handle (publisher signature and the release it names, then the manifest's
+// MD5), renamed into place
 // through the same handle, and released only once CreateProcess of it has
 // returned. Windows and Wine both enforce share modes, so another process's
 // attempt fails with a sharing violation for that whole span.
@@ -19,11 +20,13 @@
 
 #include "Updater/PackageCheck.h"
 #include "Updater/PublisherSignature.h"
+#include "Updater/ReleasePolicy.h"
 
 // The outcome of checking a held package.
 enum class PackageVerdict {
     kOk,
     kSignature,  // the publisher signature is missing, malformed or wrong
+    kRelease,    // the signature is good, but names another release (ReleasePolicy.h)
     kChecksum,   // the manifest's MD5 does not match, or the file could not be read
 };
 
@@ -41,10 +44,13 @@ public:
     HANDLE Handle() const { return file_; }
     const std::wstring& Path() const { return path_; }
 
-    // The publisher signature `signatureFile` over the held bytes (skipped in
-    // a build without keys), then `md5` when one is given. `status` receives
-    // the signature's status when not null.
-    PackageVerdict Verify(const PublisherKeys& keys, const std::string& signatureFile, const std::wstring& md5,
+    // The publisher signature `signatureFile` over the held bytes and the
+    // version its trusted comment names (`manifestVersion`, or for a shipped
+    // package, null, at least `policy`'s floor; both skipped in a build
+    // without keys), then `md5` when one is given. `status` receives the
+    // signature's status when not null.
+    PackageVerdict Verify(const PublisherKeys& keys, const ReleasePolicy& policy, const std::string& signatureFile,
+                          const std::wstring* manifestVersion, const std::wstring& md5,
                           SignatureStatus* status = nullptr) const;
 
     // Gives the held file the name `newPath` (same volume), replacing a file
@@ -74,7 +80,10 @@ bool ReadSignatureFile(const std::wstring& path, std::string& text);
 
 // A package shipped beside the program ("ovinstaller.exe" with its marker
 // "ovmain.dll"): locks the file at `packagePath` and checks it against
-// "<packagePath>.minisig" beside it (in a build with keys). False, with the
-// package released, when it cannot be locked or its signature is missing or
-// wrong: the caller then downloads the package as if none were there.
-bool LockShippedPackage(LockedPackage& package, const std::wstring& packagePath, const PublisherKeys& keys);
+// "<packagePath>.minisig" beside it (in a build with keys), whose trusted
+// comment must name a version no lower than `policy`'s floor. False, with the
+// package released, when it cannot be locked or its signature is missing,
+// wrong or of an older release: the caller then downloads the package as if
+// none were there.
+bool LockShippedPackage(LockedPackage& package, const std::wstring& packagePath, const PublisherKeys& keys,
+                        const ReleasePolicy& policy);

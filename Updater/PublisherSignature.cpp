@@ -170,7 +170,8 @@ SignatureStatus PublisherKeys::VerifyBytes(const std::string& signatureFile, con
     return VerifyHash(signature, hash);
 }
 
-SignatureStatus PublisherKeys::VerifyFile(const std::string& signatureFile, HANDLE file) const
+SignatureStatus PublisherKeys::VerifyFile(const std::string& signatureFile, HANDLE file,
+                                          std::string* trustedComment) const
 {
     MinisignSignature signature;
     const SignatureStatus parsed = Prepare(signatureFile, signature);
@@ -195,7 +196,10 @@ SignatureStatus PublisherKeys::VerifyFile(const std::string& signatureFile, HAND
     uint8_t hash[kHashBytes];
     if (crypto_generichash_final(&state, hash, sizeof hash) != 0)
         return SignatureStatus::kUnreadable;
-    return VerifyHash(signature, hash);
+    const SignatureStatus status = VerifyHash(signature, hash);
+    if (status == SignatureStatus::kValid && trustedComment)
+        *trustedComment = signature.trustedComment;
+    return status;
 }
 
 std::wstring SignatureUrl(const std::wstring& url)

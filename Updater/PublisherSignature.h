@@ -72,8 +72,11 @@ public:
     // `signatureFile` over exactly `size` bytes at `data`.
     SignatureStatus VerifyBytes(const std::string& signatureFile, const void* data, size_t size) const;
     // `signatureFile` over the whole content of `file`, read through that
-    // handle from its first byte (the file position is moved).
-    SignatureStatus VerifyFile(const std::string& signatureFile, HANDLE file) const;
+    // handle from its first byte (the file position is moved). When it is
+    // valid, `trustedComment` (if not null) receives its verified trusted
+    // comment.
+    SignatureStatus VerifyFile(const std::string& signatureFile, HANDLE file,
+                               std::string* trustedComment = nullptr) const;
 
 private:
     SignatureStatus VerifyHash(const MinisignSignature& signature, const uint8_t hash[64]) const;

@@ -107,9 +107,10 @@ bool SaveManifestCopy(const std::wstring& packageDir, const std::wstring& text)
 
 UpdateManifestValues ParseManifestValues(const std::wstring& text)
 {
-    static const wchar_t* const kKeys[] = {L"Url", L"Size", L"Md5", L"Version"};
-    std::wstring values[4];
-    bool found[4] = {false, false, false, false};
+    static const wchar_t* const kKeys[] = {L"Url", L"Size", L"Md5", L"Version", L"Expires"};
+    const int kKeyCount = sizeof kKeys / sizeof kKeys[0];
+    std::wstring values[kKeyCount];
+    bool found[kKeyCount] = {};
     // 0 before the first "Install" section, 1 inside it, 2 after it.
     int state = 0;
 
@@ -141,7 +142,7 @@ UpdateManifestValues ParseManifestValues(const std::wstring& text)
         const size_t equals = line.find(L'=');
         const std::wstring name = TrimBlanks(line.substr(0, equals));
         const std::wstring value = equals == std::wstring::npos ? std::wstring() : TrimBlanks(line.substr(equals + 1));
-        for (int k = 0; k < 4; ++k) {
+        for (int k = 0; k < kKeyCount; ++k) {
             if (!found[k] && SameName(name, kKeys[k])) {
                 found[k] = true;
                 values[k] = ProfileValue(value);
@@ -153,6 +154,7 @@ UpdateManifestValues ParseManifestValues(const std::wstring& text)
     v.sizeText = values[1];
     v.md5 = values[2];
     v.version = values[3];
+    v.expires = values[4];
     return v;
 }
 
@@ -164,6 +166,7 @@ UpdateManifestValues ReadManifestValues(const std::wstring& packageDir)
     v.sizeText = ReadValue(path, L"Size");
     v.md5 = ReadValue(path, L"Md5");
     v.version = ReadValue(path, L"Version");
+    v.expires = ReadValue(path, L"Expires");
     return v;
 }
 

@@ -16,6 +16,7 @@ struct UpdateManifestValues {
     std::wstring sizeText;  // "Size": expected byte count, converted when the download starts
     std::wstring md5;       // "Md5": checksum of the package, hexadecimal
     std::wstring version;   // "Version": handed to the install window unchanged
+    std::wstring expires;   // "Expires": when a signed manifest stops being valid (ReleasePolicy.h)
 };
 
 // "<packageDir>\ovinstall.ini"
@@ -25,7 +26,7 @@ std::wstring ManifestCopyPath(const std::wstring& packageDir);
 // Returns false when the copy could not be written; nothing else is reported.
 bool SaveManifestCopy(const std::wstring& packageDir, const std::wstring& text);
 
-// The four values of section "Install" of the manifest text, read the way the
+// The values of section "Install" of the manifest text, read the way the
 // platform's profile reader reads the copy, so that a manifest means what it
 // always meant: lines end at CR or LF; blanks around names and values are
 // dropped (inside the brackets of a section name too); section and key names

@@ -51,18 +51,26 @@ UpdateModule::UpdateModule(const std::wstring& packageDir, IGameEventListener* l
     : packageDir_(packageDir),
       listener_(listener),
       endpoints_{PrimaryManifestUrl(), SecondaryManifestUrl()},
-      keys_(PublisherKeys::Compiled())
+      keys_(PublisherKeys::Compiled()),
+      release_(ReleasePolicy::Compiled())
 {
-    manifestRequest_.SetMaxBodySize(kMaxManifestBytes);
-    signatureRequest_.SetMaxBodySize(kMaxSignatureFileBytes);
+    LimitRequests();
 }
 
 UpdateModule::UpdateModule(const std::wstring& packageDir, IGameEventListener* listener,
-                           const std::vector<std::wstring>& endpoints, const std::vector<std::string>& keys)
-    : packageDir_(packageDir), listener_(listener), endpoints_(endpoints), keys_(keys)
+                           const std::vector<std::wstring>& endpoints, const std::vector<std::string>& keys,
+                           const ReleasePolicy& release)
+    : packageDir_(packageDir), listener_(listener), endpoints_(endpoints), keys_(keys), release_(release)
+{
+    LimitRequests();
+}
+
+void UpdateModule::LimitRequests()
 {
     manifestRequest_.SetMaxBodySize(kMaxManifestBytes);
+    manifestRequest_.SetDeadline(kManifestDeadlineMs);
     signatureRequest_.SetMaxBodySize(kMaxSignatureFileBytes);
+    signatureRequest_.SetDeadline(kManifestDeadlineMs);
 }
 
 UpdateModule::~UpdateModule()
@@ -349,6 +357,19 @@ void UpdateModule::HandleManifestSignatureDone(int errType, int code)
         ManifestEndpointFailed(ERR_USER, UM_ERR_MANIFEST_SIGNATURE);
         return;
     }
+    // The publisher signed it, but perhaps long ago: an old release served
+    // again is refused the same way.
+    const UpdateManifestValues values = ParseManifestValues(Utf8ToWide(manifestBody_));
+    const ReleaseVerdict release = CheckManifestRelease(release_, values);
+    if (release != ReleaseVerdict::kOk) {
+        OV_LOG(LOG_ERROR, kSource, L"[UM] manifest release refused:%s version:%s expires:%s url:%s",
+               ReleaseVerdictName(release), values.version.c_str(), values.expires.c_str(), manifestUrl_.c_str());
+        manifestBody_.clear();
+        ManifestEndpointFailed(ERR_USER, release == ReleaseVerdict::kVersion  ? UM_ERR_RELEASE_VERSION
+                                         : release == ReleaseVerdict::kExpiry ? UM_ERR_RELEASE_EXPIRED
+                                                                              : UM_ERR_RELEASE_INCOMPLETE);
+        return;
+    }
     UseManifest(0);
 }
 
@@ -383,6 +404,7 @@ void UpdateModule::UseManifest(int code)
     packageUrl_ = values.url;
     sizeText_ = values.sizeText;
     md5_ = values.md5;
+    version_ = values.version;
     // A download that cannot start reports through its own result; the
     // manifest stage itself did succeed.
     StartInstallerDownload();
@@ -529,14 +551,16 @@ void UpdateModule::FinishPackage(int& errType, int& code, std::wstring& message)
     // The package is run with administrator rights: a download that is not
     // the publisher's, or does not match the manifest's checksum, must never
     // take its place. Its content is wrong, so it is not kept for resuming.
-    const PackageVerdict verdict = package_.Verify(keys_, signatureBody_, md5_);
+    const PackageVerdict verdict = package_.Verify(keys_, release_, signatureBody_, &version_, md5_);
     if (verdict != PackageVerdict::kOk) {
         package_.Release();
         if (!DeleteFileOnce(temporary))
             OV_LOG(LOG_ERROR, kSource, L"[UM] delete failed:%u path:%s", static_cast<unsigned>(GetLastError()),
                    temporary.c_str());
         errType = ERR_USER;
-        code = verdict == PackageVerdict::kSignature ? UM_ERR_PACKAGE_SIGNATURE : UM_ERR_PACKAGE_CHECK;
+        code = verdict == PackageVerdict::kSignature ? UM_ERR_PACKAGE_SIGNATURE
+               : verdict == PackageVerdict::kRelease ? UM_ERR_PACKAGE_RELEASE
+                                                     : UM_ERR_PACKAGE_CHECK;
         message = kFailureText;
         return;
     }

@@ -9,7 +9,10 @@
 // Signatures: in a build with publisher keys, a manifest is used only when
 // "<endpoint>.minisig" verifies over exactly the bytes received (otherwise
 // that endpoint has failed), and the package only when "<url>.minisig"
-// verifies over the finished file. The checked package stays locked against
+// verifies over the finished file. A verified manifest must also name a
+// release that is not being replayed (Updater/ReleasePolicy.h: the version
+// floor, "Expires", "Size" and "Md5"), and the package's signature that very
+// version. The checked package stays locked against
 // writing, deleting and renaming until ReleasePackage (see LockedPackage.h):
 // the install window calls it once the package's process exists.
 //
@@ -38,6 +41,7 @@
 #include "Runtime/ProtoValue.h"
 #include "Updater/LockedPackage.h"
 #include "Updater/PublisherSignature.h"
+#include "Updater/ReleasePolicy.h"
 
 class IGameEventListener;
 
@@ -69,6 +73,16 @@ enum UpdateModuleError {
     // A manifest whose signature file does not verify: that endpoint counts as
     // failed, and the last endpoint's failure is the manifest result.
     UM_ERR_MANIFEST_SIGNATURE = 3003,
+    // A verified manifest that would bring back or hold on to an old release
+    // (Updater/ReleasePolicy.h). Like a signature that does not verify: that
+    // endpoint counts as failed, nothing of the manifest is kept or fetched,
+    // and the last endpoint's refusal is the manifest result.
+    UM_ERR_RELEASE_VERSION = 3035,     // "Version" below the build's floor, or no dotted decimal
+    UM_ERR_RELEASE_EXPIRED = 3036,     // "Expires" missing, malformed or past
+    UM_ERR_RELEASE_INCOMPLETE = 3037,  // "Size" or "Md5" missing or malformed
+    // The package's signature verifies but its trusted comment does not name
+    // the manifest's "Version": a package of another release. Like 3002.
+    UM_ERR_PACKAGE_RELEASE = 3038,
     // 3010-3019: the module could not do its part, so the listener is told
     // instead of waiting for a result that would never come.
     // The helper window cannot be created (OnManifestResult, reported at once
@@ -90,6 +104,11 @@ bool IsPackageDirRefusal(int errType, int code);
 // Manifest bodies longer than this fail the transfer (3, 3005): a manifest is
 // a few hundred bytes.
 const uint32_t kMaxManifestBytes = 64 * 1024;
+// The manifest and each signature request, retries included, may take this
+// long; then that endpoint has failed (curl 28). A server that trickles a
+// byte a second passes the transfer's stall rule, and would otherwise hold
+// the installer for as long as a 64 KiB answer takes.
+const DWORD kManifestDeadlineMs = 30000;
 
 class UpdateModule {
 public:
@@ -99,10 +118,11 @@ public:
     // Tests only: fetch the manifest from `endpoints`, in order, instead of the
     // compiled-in pair (so a test can point the module at a local server),
     // and verify with `keys` (see PublisherKeys; no key texts: the unsigned
-    // configuration). An empty endpoint list is a usage error; the manifest
-    // stage then never starts.
+    // configuration) and `release`. An empty endpoint list is a usage error;
+    // the manifest stage then never starts.
     UpdateModule(const std::wstring& packageDir, IGameEventListener* listener,
-                 const std::vector<std::wstring>& endpoints, const std::vector<std::string>& keys = {});
+                 const std::vector<std::wstring>& endpoints, const std::vector<std::string>& keys = {},
+                 const ReleasePolicy& release = ReleasePolicy());
     ~UpdateModule();
 
     // Creates the helper window, makes sure the package directory exists with
@@ -151,6 +171,8 @@ private:
     static int ManifestSignatureCallback(uintptr_t userData, std::string& body, int errType, int code);
     static int PackageSignatureCallback(uintptr_t userData, std::string& body, int errType, int code);
 
+    // The limits both constructors give the manifest and signature requests.
+    void LimitRequests();
     void CreateHelperWindow();
     // Checks the package directory's path for links, creates what is missing,
     // pins the directory and checks again. 0, or the refusal code (logged).
@@ -189,6 +211,7 @@ private:
     std::vector<std::wstring> endpoints_;
     int attempts_ = 0;  // manifest requests started in the current walk
     PublisherKeys keys_;
+    ReleasePolicy release_;
     CHttpCommand manifestRequest_;
     // The received manifest exactly as it came, and its signature file.
     std::string manifestBody_;
@@ -201,6 +224,7 @@ private:
     std::wstring packageUrl_;
     std::wstring sizeText_;
     std::wstring md5_;
+    std::wstring version_;  // the manifest's "Version": the package's signature must name it
     std::wstring packagePath_;
     CHttpDownloadFile download_;
     bool downloading_ = false;

@@ -33,6 +33,12 @@ const Row kRows[] = {
      static_cast<int>(NoticeKind::kPackageCheck)},
     {Stage::kDownload, ERR_USER, UM_ERR_PACKAGE_SIGNATURE, UM_ERR_PACKAGE_SIGNATURE,
      static_cast<int>(NoticeKind::kPackageCheck)},
+    {Stage::kDownload, ERR_USER, UM_ERR_PACKAGE_RELEASE, UM_ERR_PACKAGE_RELEASE,
+     static_cast<int>(NoticeKind::kPackageCheck)},
+    // A signed manifest of a release this build refuses: the server would
+    // send the same again, as with a package that fails its check.
+    {Stage::kManifest, ERR_USER, UM_ERR_RELEASE_VERSION, UM_ERR_RELEASE_INCOMPLETE,
+     static_cast<int>(NoticeKind::kPackageCheck)},
     // The old package is held by another program: no amount of space helps.
     {Stage::kDownload, ERR_USER, UM_ERR_REPLACE, UM_ERR_REPLACE, static_cast<int>(NoticeKind::kDiskUnwritable)},
     {Stage::kDownload, ERR_USER, DOWNLOAD_ERR_NOT_OPEN, DOWNLOAD_ERR_NOT_OPEN, kLocal},

@@ -6,7 +6,9 @@
 //
 // What can be told apart, and what cannot:
 // - A package that fails its check (checksum or publisher signature) is its
-//   own kind: downloading it again at once would bring the same bytes.
+//   own kind: downloading it again at once would bring the same bytes. So is
+//   a signed release the build refuses (an old version, an expired or
+//   incomplete manifest, a package signed as another version).
 // - The local side: a temporary file that cannot be opened (sys 2020), a write
 //   the system refused (sys errors of the file, "disk full" among them), a
 //   write libcurl gave up on after its retries (curl 23: the engine only knows

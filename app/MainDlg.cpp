@@ -275,7 +275,8 @@ void CMainDlg::ArmRetryTimer(UINT delayMs)
 void CMainDlg::StartDownloadPhase()
 {
     if (installerIsLocal_) {
-        if (LockShippedPackage(shippedPackage_, packageDir_ + L"\\ovinstaller.exe", PublisherKeys::Compiled())) {
+        if (LockShippedPackage(shippedPackage_, packageDir_ + L"\\ovinstaller.exe", PublisherKeys::Compiled(),
+                               ReleasePolicy::Compiled())) {
             OnDownloadResult(0, 0, L"");
             return;
         }

@@ -15,6 +15,19 @@
 #define OV_LICENCE_URL L"http://www.orvelnet.example/xy/"
 #endif
 
+#ifndef OV_MIN_PACKAGE_VERSION
+#define OV_MIN_PACKAGE_VERSION "0"
+#endif
+
+#ifndef OV_MANIFEST_EXPIRY
+#define OV_MANIFEST_EXPIRY 1
+#endif
+
+// Without a date of its own the unit knows none; the clock alone counts.
+#ifndef OV_BUILD_UNIX_TIME
+#define OV_BUILD_UNIX_TIME 0
+#endif
+
 #if !defined(OV_PUBLISHER_KEY1) && !defined(OV_ALLOW_UNSIGNED)
 #error "no publisher key: define OV_PUBLISHER_KEY1 (and OV_PUBLISHER_KEY2), or OV_ALLOW_UNSIGNED for a test build"
 #endif
@@ -46,4 +59,19 @@ const char* const* PublisherKeyTexts()
         nullptr,
     };
     return keys;
+}
+
+const char* MinPackageVersion()
+{
+    return OV_MIN_PACKAGE_VERSION;
+}
+
+bool ManifestExpiryRequired()
+{
+    return OV_MANIFEST_EXPIRY != 0;
+}
+
+long long BuildUnixTime()
+{
+    return OV_BUILD_UNIX_TIME;
 }

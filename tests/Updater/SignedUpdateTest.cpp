@@ -19,13 +19,6 @@ using testsupport::WriteBytes;
 typedef ListenerEvent E;
 
 
-// One module and what it reported, for cases run side by side.
-struct ModuleRun {
-    PackageDir pkg;
-    RecordingListener listener;
-    std::unique_ptr<UpdateModule> module;
-};
-
 std::vector<std::string> PathsOf(const std::vector<httptest::LoggedRequest>& log)
 {
     std::vector<std::string> paths;
@@ -80,9 +73,10 @@ TEST_F(UpdaterTest, ASignedReleaseIsCheckedAndHeldUntilTheWindowLetsItGo)
 TEST_F(UpdaterTest, AManifestIsUsedOnlyWhenItsSignatureVerifiesAtThatEndpoint)
 {
     const std::string pkgUrl = PackageUrl("pkg", 2000, 22);
-    const std::string good = ManifestBody(pkgUrl, "2000", "", "good");
+    const std::string md5 = Narrow(Md5Of(ExpectedContent(2000, 22)));
+    const std::string good = ManifestBody(pkgUrl, "2000", md5, "2.0");
     // The published manifest changed after it was signed.
-    ManifestEndpoint("signed-original", ManifestBody(pkgUrl, "2000", "", "original"));
+    ManifestEndpoint("signed-original", ManifestBody(pkgUrl, "2000", md5, "1.5"));
     struct Case {
         const char* name;
         std::string extra;  // the endpoint's signature fault
@@ -100,7 +94,7 @@ TEST_F(UpdaterTest, AManifestIsUsedOnlyWhenItsSignatureVerifiesAtThatEndpoint)
     std::vector<std::unique_ptr<ModuleRun>> runs;
     for (const Case& c : cases) {
         const std::string bad = std::string(c.name) + "-bad";
-        const std::wstring badEndpoint = ManifestEndpoint(bad, ManifestBody(pkgUrl, "2000", "", "bad"), c.extra);
+        const std::wstring badEndpoint = ManifestEndpoint(bad, ManifestBody(pkgUrl, "2000", md5, "6.6"), c.extra);
         if (std::string(c.name) == "tampered") {
             ASSERT_TRUE(Route(Path(bad + "/ovinstall.txt.minisig"), "mode=stored&name=" + Key("signed-original")));
         }
@@ -133,7 +127,7 @@ TEST_F(UpdaterTest, AManifestIsUsedOnlyWhenItsSignatureVerifiesAtThatEndpoint)
         const E manifest = listener.First(E::kManifest);
         if (secondaryGood) {
             EXPECT_EQ(0, manifest.type);
-            EXPECT_EQ(L"good", manifest.text);
+            EXPECT_EQ(L"2.0", manifest.text);
             EXPECT_EQ(0, listener.First(E::kDownload).type);
             EXPECT_TRUE(ReadBytes(runs[i]->pkg.Package()) == ExpectedContent(2000, 22));
         } else {
@@ -167,6 +161,10 @@ TEST_F(UpdaterTest, APackageIsInstalledOnlyWhenItsSignatureVerifies)
         {"substituted", "", true, ERR_USER, UM_ERR_PACKAGE_SIGNATURE, false},
         {"missing", "&sig=none", false, ERR_HTTP, 404, true},
         {"huge", "&sig=huge", false, ERR_USER, COMMAND_ERR_BODY_TOO_LARGE, true},
+        // Signed by the publisher, but as another release than the manifest
+        // names (1.0): an older one, and one the manifest's text only begins.
+        {"older", "&ver=0.9", false, ERR_USER, UM_ERR_PACKAGE_RELEASE, false},
+        {"longer", "&ver=1.0.1", false, ERR_USER, UM_ERR_PACKAGE_RELEASE, false},
     };
     std::vector<std::unique_ptr<ModuleRun>> runs;
     for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
@@ -180,7 +178,8 @@ TEST_F(UpdaterTest, APackageIsInstalledOnlyWhenItsSignatureVerifies)
         runs.emplace_back(new ModuleRun);
         ModuleRun& run = *runs.back();
         ASSERT_TRUE(WriteBytes(run.pkg.Package(), "old package"));
-        const std::string body = ManifestBody(url, std::to_string(size), "", "");
+        const std::string md5 = Narrow(Md5Of(ExpectedContent(size, seed)));
+        const std::string body = ManifestBody(url, std::to_string(size), md5, "1.0");
         run.module.reset(new UpdateModule(run.pkg.Path(), &run.listener, {ManifestEndpoint(c.name, body)}, TestKeys()));
         ASSERT_TRUE(run.module->Start());
     }
@@ -209,7 +208,7 @@ TEST_F(UpdaterTest, APackageIsInstalledOnlyWhenItsSignatureVerifies)
     // retry checks the whole download again without fetching it again.
     ModuleRun& missing = *runs[5];
     const std::string name = "missing-pkg";
-    ASSERT_TRUE(Route(Path(name + ".minisig"), "size=" + std::to_string(size) + "&seed=35"));
+    ASSERT_TRUE(Route(Path(name + ".minisig"), "size=" + std::to_string(size) + "&seed=35&ver=1.0"));
     missing.module->ResumeInstallerDownload();
     ASSERT_TRUE(WaitFor([&] { return missing.listener.Count(E::kDownload) == 2; }));
     EXPECT_EQ(0, missing.listener.Of(E::kDownload)[1].type);
@@ -219,7 +218,8 @@ TEST_F(UpdaterTest, APackageIsInstalledOnlyWhenItsSignatureVerifies)
 
 TEST_F(UpdaterTest, AManifestMayBe64KiBAndNoMore)
 {
-    const std::string head = ManifestBody(PackageUrl("pkg", 1000, 23), "1000", "", "padded");
+    const std::string head =
+        ManifestBody(PackageUrl("pkg", 1000, 23), "1000", Narrow(Md5Of(ExpectedContent(1000, 23))), "3.0");
     std::vector<std::unique_ptr<ModuleRun>> runs;
     for (size_t size : {size_t(64 * 1024), size_t(64 * 1024 + 1)}) {
         std::string body = head;
@@ -236,11 +236,46 @@ TEST_F(UpdaterTest, AManifestMayBe64KiBAndNoMore)
         return runs[0]->listener.Count(E::kDownload) == 1 && runs[1]->listener.Count(E::kManifest) == 1;
     }));
     EXPECT_EQ(0, runs[0]->listener.First(E::kManifest).type);
-    EXPECT_EQ(L"padded", runs[0]->listener.First(E::kManifest).text);
+    EXPECT_EQ(L"3.0", runs[0]->listener.First(E::kManifest).text);
     EXPECT_EQ(0, runs[0]->listener.First(E::kDownload).type);
     const E over = runs[1]->listener.First(E::kManifest);
     EXPECT_EQ(ERR_USER, over.type);
     EXPECT_EQ(COMMAND_ERR_BODY_TOO_LARGE, over.code);
+}
+
+TEST_F(UpdaterTest, AnEndpointThatTricklesIsLeftAtItsDeadline)
+{
+    // Two bytes a second pass the transfer's stall rule: only the deadline
+    // ends the manifest (padded to take minutes) or its signature.
+    const std::string content = ExpectedContent(1500, 26);
+    const std::string good = ManifestBody(PackageUrl("pkg", 1500, 26), "1500", Narrow(Md5Of(content)), "2.0") +
+                             std::string(800, ';') + "\r\n";
+    const std::wstring goodEndpoint = ManifestEndpoint("good", good);
+    const std::string slow[] = {"slow-manifest", "slow-signature"};
+    const std::wstring slowEndpoints[] = {
+        ManifestEndpoint(slow[0], good, "&blob=" + Key(slow[0]) + "&mode=trickle&chunk=2&delay=1000"),
+        ManifestEndpoint(slow[1], good, "&sigdelay=2000"),
+    };
+    std::vector<std::unique_ptr<ModuleRun>> runs;
+    const DWORD begin = GetTickCount();
+    for (const std::wstring& endpoint : slowEndpoints) {
+        runs.emplace_back(new ModuleRun);
+        ModuleRun& run = *runs.back();
+        run.module.reset(new UpdateModule(run.pkg.Path(), &run.listener, {endpoint, goodEndpoint}, TestKeys()));
+        ASSERT_TRUE(run.module->Start());
+    }
+    ASSERT_TRUE(WaitForEveryDownloadResult(runs, 120000));
+    const DWORD took = GetTickCount() - begin;
+    EXPECT_GE(took, kManifestDeadlineMs - 1000);
+    EXPECT_LT(took, 90000u) << "the trickle would have taken minutes";
+    for (size_t i = 0; i < runs.size(); ++i) {
+        SCOPED_TRACE(slow[i]);
+        EXPECT_EQ(0, runs[i]->listener.First(E::kManifest).type);
+        EXPECT_EQ(0, runs[i]->listener.First(E::kDownload).type);
+        EXPECT_EQ(2, runs[i]->module->AttemptsMade());
+        // Given up, not retried: the deadline covers the retries.
+        EXPECT_EQ(1u, server_->Requests(Path(slow[i] + (i == 0 ? "/ovinstall.txt?" : "/ovinstall.txt.minisig"))).size());
+    }
 }
 
 TEST_F(UpdaterTest, AnUnsignedBuildAsksForNoSignature)
@@ -266,7 +301,7 @@ TEST_F(UpdaterTest, AnHttpsReleaseInstallsWithTheCertificateChecked)
     const std::string content = ExpectedContent(120000, 25);
     const std::string pkgUrl = tls.NarrowUrl(Path("pkg?size=120000&seed=25"));
     const std::string key = Key("https-m");
-    ASSERT_TRUE(Post("/_put?name=" + key, ManifestBody(pkgUrl, "120000", Narrow(Md5Of(content)), "s"), &tls));
+    ASSERT_TRUE(Post("/_put?name=" + key, ManifestBody(pkgUrl, "120000", Narrow(Md5Of(content)), "4.0"), &tls));
     RecordingListener listener;
     UpdateModule module(pkg.Path(), &listener, {tls.Url(Path("https-m/ovinstall.txt?mode=stored&name=" + key))},
                         TestKeys());

@@ -99,6 +99,7 @@ void ExpectSameAsProfileReader(const std::wstring& dir, const std::wstring& text
     EXPECT_TRUE(reader.sizeText == parsed.sizeText) << label << " Size";
     EXPECT_TRUE(reader.md5 == parsed.md5) << label << " Md5";
     EXPECT_TRUE(reader.version == parsed.version) << label << " Version";
+    EXPECT_TRUE(reader.expires == parsed.expires) << label << " Expires";
 }
 
 }  // namespace
@@ -145,7 +146,7 @@ TEST(UpdateManifest, RandomManifestsReadAsTheProfileReaderReadsThem)
     // order and number; a fixed seed keeps a failure repeatable.
     const std::wstring pieces[] = {
         L"[Install]", L"[install]", L"[Other]", L"[ Install]", L"[Install] x", L"[", L"]", L"Url", L"URL", L"url ",
-        L"Size", L"Md5", L"Version", L"=", L"==", L" ", L"\t", L"\r\n", L"\n", L"\r", L"\"", L"'", L"http://x/",
+        L"Size", L"Md5", L"Version", L"Expires", L"=", L"==", L" ", L"\t", L"\r\n", L"\n", L"\r", L"\"", L"'", L"http://x/",
         L"42", L";", L"\x1a", L"\u00a0", L"\u3000", L"版", L"\u2028", L"a",
     };
     const size_t count = sizeof pieces / sizeof pieces[0];

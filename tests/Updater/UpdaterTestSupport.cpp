@@ -187,10 +187,30 @@ std::string UpdaterTest::StoredUrl(const std::string& name, const std::string& b
     return server_->NarrowUrl(Path(name + "?blob=" + key + extra));
 }
 
-std::string UpdaterTest::ManifestBody(const std::string& url, const std::string& size, const std::string& md5,
-                                      const std::string& version)
+std::string UpdaterTest::ManifestBody(std::string url, const std::string& size, const std::string& md5,
+                                      const std::string& version, const std::string& expires)
 {
-    return "[Install]\r\nUrl=" + url + "\r\nSize=" + size + "\r\nMd5=" + md5 + "\r\nVersion=" + version + "\r\n";
+    if (url.find('?') != std::string::npos && url.find("ver=") == std::string::npos && !version.empty())
+        url += "&ver=" + version;
+    return "[Install]\r\nUrl=" + url + "\r\nSize=" + size + "\r\nMd5=" + md5 + "\r\nVersion=" + version +
+           "\r\n" + (expires.empty() ? "" : "Expires=" + expires + "\r\n");
+}
+
+std::string UpdaterTest::ExpiresIn(int64_t seconds)
+{
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    ULARGE_INTEGER at;
+    at.LowPart = now.dwLowDateTime;
+    at.HighPart = now.dwHighDateTime;
+    at.QuadPart += seconds * 10000000ll;
+    const FILETIME then = {at.LowPart, at.HighPart};
+    SYSTEMTIME t = {};
+    FileTimeToSystemTime(&then, &t);
+    char text[32];
+    snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02uZ", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute,
+             t.wSecond);
+    return text;
 }
 
 std::wstring UpdaterTest::Md5Of(const std::string& bytes)

@@ -65,6 +65,13 @@ private:
     void Unused();
 };
 
+// One module and what it reported, for cases run side by side.
+struct ModuleRun {
+    PackageDir pkg;
+    RecordingListener listener;
+    std::unique_ptr<UpdateModule> module;
+};
+
 class UpdaterTest : public httptest::HttpEngineTest {
 protected:
     void SetUp() override;
@@ -91,8 +98,14 @@ protected:
     // `bytes` stored on the server and served at ".../<name>" (with `extra`
     // query parameters such as "&mode=drop&after=100").
     std::string StoredUrl(const std::string& name, const std::string& bytes, const std::string& extra = "");
-    static std::string ManifestBody(const std::string& url, const std::string& size, const std::string& md5,
-                                    const std::string& version);
+    // A manifest as a signed release has it: with "Expires" (a day from now
+    // unless given; "" leaves the key out). A test server URL is given
+    // "ver=<version>" unless it names one, so that the package's signature
+    // names the manifest's version, as the publisher's script signs it.
+    static std::string ManifestBody(std::string url, const std::string& size, const std::string& md5,
+                                    const std::string& version, const std::string& expires = ExpiresIn(86400));
+    // "Expires" `seconds` from now (negative: in the past).
+    static std::string ExpiresIn(int64_t seconds);
     // Lower-case hex MD5 of `bytes`.
     std::wstring Md5Of(const std::string& bytes);
     static std::string Narrow(const std::wstring& ascii) { return std::string(ascii.begin(), ascii.end()); }

@@ -51,6 +51,9 @@ TEST(FailureNotice, EachResultGetsTheNoticeThatNamesItsCause)
         {"manifest write", Facts(M, ERR_CURL, CURLE_WRITE_ERROR, known, 0), NoticeKind::kNetwork},
         {"checksum", Facts(D, ERR_USER, UM_ERR_PACKAGE_CHECK), NoticeKind::kPackageCheck},
         {"signature", Facts(D, ERR_USER, UM_ERR_PACKAGE_SIGNATURE), NoticeKind::kPackageCheck},
+        {"package of another release", Facts(D, ERR_USER, UM_ERR_PACKAGE_RELEASE), NoticeKind::kPackageCheck},
+        {"release below the floor", Facts(M, ERR_USER, UM_ERR_RELEASE_VERSION), NoticeKind::kPackageCheck},
+        {"incomplete release", Facts(M, ERR_USER, UM_ERR_RELEASE_INCOMPLETE), NoticeKind::kPackageCheck},
         // A manifest that fails its signature: the endpoint's answer was wrong.
         {"manifest signature", Facts(M, ERR_USER, UM_ERR_MANIFEST_SIGNATURE), NoticeKind::kNetwork},
         {"checksum code from the manifest", Facts(M, ERR_USER, UM_ERR_PACKAGE_CHECK), NoticeKind::kNetwork},

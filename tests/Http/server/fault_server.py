@@ -2,7 +2,8 @@
 """A misbehaving HTTP server for the transfer engine's tests (standard library only).
 
 Usage: fault_server.py PORTFILE [--idle SECONDS] [--max-life SECONDS] [--port N]
-                       [--sign-key KEY [--other-key KEY]] [--tls CERT KEY]
+                       [--sign-key KEY [--other-key KEY] [--release-version V]]
+                       [--tls CERT KEY]
 
 Listens on 127.0.0.1 on a free port (or on port N) and writes that port number to PORTFILE
 (written under another name and renamed, so a reader never sees half a number).
@@ -19,6 +20,10 @@ Debian's minisign. The data is that of the signature path's own route when it
 has one, otherwise of the request's query, otherwise of the data path's route;
 its `mode` never applies to the signature request (a fault of the data
 request is not cured or repeated by it, and it counts its own requests).
+Its trusted comment is "version=V test=<digest>", V the query's ver=V or else
+--release-version (default 1.0.0), as scripts/sign-release.sh names the
+version of a release; sigdelay=MS sends the signature 4 bytes at a time,
+MS ms apart.
   sig=good     a prehashed signature by --sign-key (default)
       other    the same by --other-key (another publisher, an attacker)
       legacy   the older, non-prehashed kind by --sign-key
@@ -155,29 +160,32 @@ class State:
 
 STATE = State()
 SIGN_KEYS = {}  # "good" and "other": secret key paths
-_signatures = {}  # (key, legacy, digest) -> signature text
+RELEASE = {"version": "1.0.0"}  # named by signatures whose query has no ver=
+_signatures = {}  # (key, legacy, digest, comment) -> signature text
 _sign_lock = threading.Lock()
 
 
-def minisign(data, key, legacy=False):
-    """A minisign signature of `data` with the secret key file `key`."""
+def minisign(data, key, legacy=False, version="1.0.0"):
+    """A minisign signature of `data` with the secret key file `key`, its
+    trusted comment naming `version`."""
     digest = hashlib.sha256(data).hexdigest()
+    comment = "version=%s test=%s" % (version, digest[:16])
     with _sign_lock:
-        cached = _signatures.get((key, legacy, digest))
+        cached = _signatures.get((key, legacy, digest, comment))
         if cached is not None:
             return cached
         with tempfile.TemporaryDirectory(prefix="ovsign") as work:
             path = os.path.join(work, "data")
             with open(path, "wb") as f:
                 f.write(data)
-            cmd = ["minisign", "-S", "-s", key, "-m", path, "-x", path + ".minisig", "-t", "test release " + digest[:16]]
+            cmd = ["minisign", "-S", "-s", key, "-m", path, "-x", path + ".minisig", "-t", comment]
             if legacy:
                 cmd.append("-l")
             subprocess.run(cmd, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                            check=True, timeout=60)
             with open(path + ".minisig", "rb") as f:
                 text = f.read()
-        _signatures[(key, legacy, digest)] = text
+        _signatures[(key, legacy, digest, comment)] = text
         return text
 
 
@@ -364,7 +372,8 @@ class Handler(BaseHTTPRequestHandler):
         if data is None:
             self.send_text(404, "nothing stored for %s" % data_path)
             return
-        body = minisign(data, SIGN_KEYS["other" if kind == "other" else "good"], legacy=kind == "legacy")
+        body = minisign(data, SIGN_KEYS["other" if kind == "other" else "good"], legacy=kind == "legacy",
+                        version=q.get("ver") or RELEASE["version"])
         if kind == "huge":
             body = body + b"\n" * (5000 - len(body))
         if kind == "comment":
@@ -375,7 +384,14 @@ class Handler(BaseHTTPRequestHandler):
         self.send_header("Content-Type", "text/plain")
         self.send_header("Content-Length", str(len(body)))
         self.end_headers()
-        self.wfile.write(body)
+        delay = float(q.get("sigdelay", 0)) / 1000.0
+        piece = 4 if delay else max(1, len(body))
+        for pos in range(0, len(body), piece):
+            if delay:
+                time.sleep(delay)
+                STATE.touch()
+            self.wfile.write(body[pos:pos + piece])
+            self.wfile.flush()
         self.count_bytes(len(body))
 
     def do_GET(self):
@@ -643,6 +659,8 @@ def main():
     if "--sign-key" in args:
         SIGN_KEYS["good"] = args[args.index("--sign-key") + 1]
         SIGN_KEYS["other"] = args[args.index("--other-key") + 1] if "--other-key" in args else SIGN_KEYS["good"]
+    if "--release-version" in args:
+        RELEASE["version"] = args[args.index("--release-version") + 1]
     server = Server(("127.0.0.1", port), Handler)
     if "--tls" in args:
         at = args.index("--tls")
