@@ -111,8 +111,10 @@ PAD=$((SIZE - $(stat -c %s "$WORK/package.exe")))
 [ "$PAD" -gt 0 ] && head -c "$PAD" /dev/zero | tr '\0' '\125' >> "$WORK/package.exe"
 PKG_SIZE=$(stat -c %s "$WORK/package.exe")
 MD5=$(md5sum "$WORK/package.exe" | cut -d' ' -f1)
-printf '[Install]\r\nUrl=http://127.0.0.1:%s/ovinstaller.exe\r\nSize=%s\r\nMd5=%s\r\nVersion=1.0.0-bench\r\n' \
-  "$PORT" "$PKG_SIZE" "$MD5" > "$WORK/manifest.txt"
+# A release as the publisher signs one: the version the server's signatures
+# name, and an expiry (a signed installer refuses a manifest without one).
+printf '[Install]\r\nUrl=http://127.0.0.1:%s/ovinstaller.exe\r\nSize=%s\r\nMd5=%s\r\nVersion=1.0.0\r\nExpires=%s\r\n' \
+  "$PORT" "$PKG_SIZE" "$MD5" "$(date -u -d '+1 day' +%Y-%m-%dT%H:%M:%SZ)" > "$WORK/manifest.txt"
 
 # The installer verifies what it is served: the server signs it with the test key.
 python3 "$ROOT/tests/Http/server/fault_server.py" "$WORK/port" --port "$PORT" --idle 900 \

@@ -29,14 +29,15 @@ cp "$BUILD/out/standins/ovinstaller.exe" "$WORK/ovinstaller.exe"
 head -c 40000000 /dev/zero | tr '\0' '\125' >> "$WORK/ovinstaller.exe"
 SIZE=$(stat -c %s "$WORK/ovinstaller.exe")
 MD5=$(md5sum "$WORK/ovinstaller.exe" | cut -d' ' -f1)
-printf '[Install]\r\nUrl=http://127.0.0.1:%s/ovinstaller.exe\r\nSize=%s\r\nMd5=%s\r\nVersion=1.0.0-demo\r\n' \
+printf '[Install]\r\nUrl=http://127.0.0.1:%s/ovinstaller.exe\r\nSize=%s\r\nMd5=%s\r\nVersion=1.0.0\r\n' \
   "$PORT" "$SIZE" "$MD5" > "$WORK/manifest.txt"
 
 # The publisher's part: sign the manifest and the package with the test key
 # made at set-up (the demo's installer is built to trust it), as a release is
-# signed; the server hands out the signatures beside the files.
+# signed (the manifest valid for a week); the server hands out the signatures
+# beside the files.
 KEY=$BUILD/keys/test.key
-"$ROOT/scripts/sign-release.sh" "$WORK/manifest.txt" "$WORK/ovinstaller.exe" "$KEY" >"$WORK/sign.log"
+"$ROOT/scripts/sign-release.sh" --expires 7 "$WORK/manifest.txt" "$WORK/ovinstaller.exe" "$KEY" >"$WORK/sign.log"
 say "manifest and package signed with the test key ($(sed -n 1p "$BUILD/keys/test.pub" | sed 's/.* //'))"
 python3 "$ROOT/tests/Http/server/fault_server.py" "$WORK/port" --port "$PORT" --idle 300 &
 SERVER_PID=$!

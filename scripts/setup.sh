@@ -192,15 +192,19 @@ if [ "$(cat "$WINEPREFIX/.ov-settings" 2>/dev/null)" != "$PREFIX_REG" ]; then
 fi
 
 # --- CMake build tree --------------------------------------------------------
-# The dev tree's installers verify against the test key; a tree configured with
-# another key (or none) is pointed at it again, keeping its other settings.
+# The dev tree's installers verify against the test key and accept releases
+# from version 1.0 on (the end-to-end tests serve one below it); a tree
+# configured otherwise is pointed at them again, keeping its other settings.
+TEST_FLOOR=1.0
 if [ ! -f "$BUILD/out/build.ninja" ]; then
   log "configuring the build tree"
   cmake -S "$ROOT" -B "$BUILD/out" -G Ninja \
     -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" \
-    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOV_DEPS_DIR="$DEPS" -DOV_PUBLISHER_KEYS="$TEST_PUBLIC_KEY"
-elif ! grep -qx "OV_PUBLISHER_KEYS:STRING=$TEST_PUBLIC_KEY" "$BUILD/out/CMakeCache.txt"; then
-  log "pointing the build tree at the test signing key"
-  cmake -S "$ROOT" -B "$BUILD/out" -DOV_PUBLISHER_KEYS="$TEST_PUBLIC_KEY" >/dev/null
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOV_DEPS_DIR="$DEPS" -DOV_PUBLISHER_KEYS="$TEST_PUBLIC_KEY" \
+    -DOV_MIN_PACKAGE_VERSION="$TEST_FLOOR"
+elif ! grep -qx "OV_PUBLISHER_KEYS:STRING=$TEST_PUBLIC_KEY" "$BUILD/out/CMakeCache.txt" ||
+     ! grep -qx "OV_MIN_PACKAGE_VERSION:STRING=$TEST_FLOOR" "$BUILD/out/CMakeCache.txt"; then
+  log "pointing the build tree at the test signing key and version floor"
+  cmake -S "$ROOT" -B "$BUILD/out" -DOV_PUBLISHER_KEYS="$TEST_PUBLIC_KEY" -DOV_MIN_PACKAGE_VERSION="$TEST_FLOOR" >/dev/null
 fi
 log "ready"

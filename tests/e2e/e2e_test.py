@@ -36,7 +36,11 @@ def cache_value(name):
 
 
 PORT = int(cache_value("OV_E2E_PORT"))
-KEYS = cache_value("OV_TEST_KEYS_DIR")
+# As CMake spells it for the suites, without "..": build/deps may link to
+# another tree, whose keys the system would take "deps/../keys" to be.
+KEYS = os.path.normpath(cache_value("OV_TEST_KEYS_DIR"))
+# The lowest package version the dev tree's installers accept (scripts/setup.sh).
+FLOOR = cache_value("OV_MIN_PACKAGE_VERSION")
 STANDINS = os.path.join(BUILD, "standins")
 BASE = "http://127.0.0.1:%d" % PORT
 DRIVE_C = os.path.join(os.environ["WINEPREFIX"], "drive_c")
@@ -100,11 +104,27 @@ def stop_server(server):
         server.wait()
 
 
-def sign_file(path, key="test"):
-    """Writes PATH.minisig, signed with the test key (or "other")."""
+def sign_file(path, key="test", version="1.0.0"):
+    """Writes PATH.minisig, signed with the test key (or "other") as release
+    `version`, in the trusted comment's format of scripts/sign-release.sh."""
     subprocess.run(["minisign", "-S", "-s", os.path.join(KEYS, key + ".key"), "-m", path, "-x", path + ".minisig",
-                    "-t", "test release"], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                   stderr=subprocess.DEVNULL, check=True, timeout=60)
+                    "-t", "version=%s size=%d" % (version, os.path.getsize(path))], stdin=subprocess.DEVNULL,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True, timeout=60)
+
+
+def utc_after(seconds):
+    """The manifest's time format, `seconds` from now (negative: past)."""
+    return time.strftime("%Y-%m-%dT%H:%M:%SZ", time.gmtime(time.time() + seconds))
+
+
+def manifest_text(url, package, md5=None, version="1.0.0", expires=None):
+    """A manifest as the publisher signs one: Size and Md5 of `package` (or
+    `md5`), `version` (the fault server signs packages as 1.0.0 unless a
+    query names ver=), Expires a day from now unless given ("" for none)."""
+    expires = utc_after(86400) if expires is None else expires
+    return ("[Install]\r\nUrl=%s\r\nSize=%d\r\nMd5=%s\r\nVersion=%s\r\n%s" % (
+        url, len(package), md5 or hashlib.md5(package).hexdigest(), version,
+        "Expires=%s\r\n" % expires if expires else "")).encode()
 
 
 def post(path, data):
@@ -225,8 +245,7 @@ class InstallerTest(unittest.TestCase):
 
     def serve_manifest(self, md5, url=None):
         url = url or "%s/ovinstaller.exe" % BASE
-        text = "[Install]\r\nUrl=%s\r\nSize=%d\r\nMd5=%s\r\nVersion=1.0.0\r\n" % (url, len(self.package), md5)
-        post("/_put?name=manifest", text.encode())
+        post("/_put?name=manifest", manifest_text(url, self.package, md5))
         post("/_route?path=/ovinstall.txt", b"mode=stored&name=manifest")
 
     def serve_package(self, query):

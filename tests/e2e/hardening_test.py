@@ -14,7 +14,6 @@ Needs DISPLAY, WINEPREFIX and xdotool, like e2e_test.py.
 """
 
 import glob
-import hashlib
 import os
 import re
 import shutil
@@ -89,9 +88,7 @@ class HardeningTest(unittest.TestCase):
         e2e.InstallerTest.clear_traces(self)
         shutil.rmtree(INSTALL_ROOT, ignore_errors=True)
         urllib.request.urlopen(BASE + "/_clear", timeout=5).read()
-        text = "[Install]\r\nUrl=%s/ovinstaller.exe\r\nSize=%d\r\nMd5=%s\r\nVersion=1.0.0\r\n" % (
-            BASE, len(self.package), hashlib.md5(self.package).hexdigest())
-        e2e.post("/_put?name=manifest", text.encode())
+        e2e.post("/_put?name=manifest", e2e.manifest_text(BASE + "/ovinstaller.exe", self.package))
         e2e.post("/_route?path=/ovinstall.txt", b"mode=stored&name=manifest")
         e2e.post("/_route?path=/ovinstaller.exe", b"blob=package")
         self.runs = []

@@ -104,9 +104,7 @@ class ReliabilityTest(unittest.TestCase):
 
     # -- helpers ---------------------------------------------------------------
     def serve_manifest(self):
-        text = "[Install]\r\nUrl=%s/ovinstaller.exe\r\nSize=%d\r\nMd5=%s\r\nVersion=1.0.0\r\n" % (
-            BASE, len(self.package), self.md5)
-        e2e.post("/_put?name=manifest", text.encode())
+        e2e.post("/_put?name=manifest", e2e.manifest_text(BASE + "/ovinstaller.exe", self.package, self.md5))
         e2e.post("/_route?path=/ovinstall.txt", b"mode=stored&name=manifest")
 
     def serve_package(self, query):

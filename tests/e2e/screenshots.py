@@ -61,9 +61,7 @@ class Shots:
         e2e.InstallerTest.clear_traces(self)
         shutil.rmtree(INSTALL_ROOT, ignore_errors=True)
         urllib.request.urlopen(BASE + "/_clear", timeout=5).read()
-        text = "[Install]\r\nUrl=%s/ovinstaller.exe\r\nSize=%d\r\nMd5=%s\r\nVersion=1.0.0\r\n" % (
-            BASE, len(self.package), md5 or self.md5)
-        post("/_put?name=manifest", text.encode())
+        post("/_put?name=manifest", e2e.manifest_text(BASE + "/ovinstaller.exe", self.package, md5 or self.md5))
         post("/_route?path=/ovinstall.txt", b"mode=stored&name=manifest")
         post("/_route?path=/ovinstaller.exe", package_route.encode())
 

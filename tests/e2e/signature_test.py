@@ -4,7 +4,9 @@
 ways an attacker on the network path or on the machine would: a manifest
 signed by somebody else naming another program, a substituted package, a
 missing signature, a second process swapping the package between its check
-and its start, and an unsigned package planted beside the program. Each case
+and its start, an unsigned package planted beside the program, and signed
+releases served again: one below the installer's version floor, a manifest
+past its Expires. Each case
 ends with the mark of the attacker's program ("C:\\substituted.txt") absent.
 The unsigned local build (OV_ALLOW_UNSIGNED) still installs without any
 signature.
@@ -13,7 +15,6 @@ Usage: signature_test.py BUILD_DIR [unittest arguments]; needs DISPLAY and
 WINEPREFIX, like e2e_test.py.
 """
 
-import hashlib
 import os
 import shutil
 import subprocess
@@ -56,10 +57,8 @@ class SignatureTest(unittest.TestCase):
         e2e.post("/_route?path=/evil.exe", b"blob=attacker")
 
     @staticmethod
-    def put_manifest(name, package, path, md5=True):
-        text = "[Install]\r\nUrl=%s%s\r\nSize=%d\r\nMd5=%s\r\nVersion=1.0.0\r\n" % (
-            BASE, path, len(package), hashlib.md5(package).hexdigest() if md5 else "")
-        e2e.post("/_put?name=" + name, text.encode())
+    def put_manifest(name, package, path, **fields):
+        e2e.post("/_put?name=" + name, e2e.manifest_text(BASE + path, package, **fields))
 
     def setUp(self):
         e2e.InstallerTest.clear_traces(self)
@@ -130,10 +129,8 @@ class SignatureTest(unittest.TestCase):
         self.assert_honest_install(self.install())
 
     def test_b_a_substituted_package_is_refused_and_the_retry_installs_the_right_one(self):
-        # The right manifest (no MD5: only the signature can tell) and the
-        # right signature, but other bytes where the package should be.
-        self.put_manifest("nomd5", self.package, "/ovinstaller.exe", md5=False)
-        self.route("/ovinstall.txt", "mode=stored&name=nomd5")
+        # The right manifest and the right signature, but other bytes where
+        # the package should be (the signature is checked before the MD5).
         self.route("/ovinstaller.exe", "blob=attacker")
         self.route("/ovinstaller.exe.minisig", "blob=package")
         run = self.install()
@@ -203,6 +200,29 @@ class SignatureTest(unittest.TestCase):
                 self.assert_honest_install(self.install(os.path.join(local, "OvSetup.exe")))
                 self.assertIn("/ovinstaller.exe", self.requested())
                 self.assertTrue(os.path.exists(os.path.join(local, "ovinstaller.exe")), "the shipped file is kept")
+
+    def test_g_an_old_release_and_an_expired_manifest_install_nothing_then_the_honest_one_does(self):
+        # Both signed by the publisher, as any release once was.
+        below = "0.9"
+        self.assertLess(tuple(map(int, below.split("."))), tuple(map(int, e2e.FLOOR.split("."))),
+                        "the dev tree's installers need a version floor above %s (scripts/setup.sh)" % below)
+        self.put_manifest("old", self.package, "/ovinstaller.exe", version=below)
+        self.put_manifest("expired", self.package, "/ovinstaller.exe", expires=e2e.utc_after(-3600))
+        for name in ("old", "expired"):
+            with self.subTest(name):
+                urllib.request.urlopen(BASE + "/_clear", timeout=5).read()
+                self.route("/ovinstall.txt", "mode=stored&name=" + name)
+                run = self.install()
+                self.assert_refused_and_responsive(run)
+                self.assertIn("/ovinstall.txt.minisig", self.requested(), "its signature was not checked")
+                self.assertNotIn("/ovinstaller.exe", self.requested(), "a refused release was followed")
+                self.assertFalse(os.path.exists(os.path.join(INSTALL_DIR, "ovinstall.ini")), "it was kept")
+                if name == "old":
+                    run.kill()
+        # The publisher's current release is served: the window's own retry
+        # installs it.
+        self.route("/ovinstall.txt", "mode=stored&name=manifest")
+        self.assert_honest_install(run)
 
     def test_f_the_unsigned_build_installs_without_signatures(self):
         self.route("/ovinstall.txt", "mode=stored&name=manifest&sig=none")
