@@ -5,9 +5,8 @@
 // the bytes that were checked. The file is opened so that nobody else may
 // write, delete or rename it (others may only read), checked through that
 // handle (publisher signature and the release it names, then the manifest's
-// MD5), renamed into place
-// through the same handle, and released only once CreateProcess of it has
-// returned. Windows and Wine both enforce share modes, so another process's
+// MD5), renamed into place through the same handle, and released only once
+// CreateProcess of it has returned. Windows and Wine both enforce share modes, so another process's
 // attempt fails with a sharing violation for that whole span.
 //
 // Threads: UI thread (an object belongs to one owner; it is not shared).
