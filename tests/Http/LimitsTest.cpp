@@ -136,22 +136,6 @@ TEST_F(LimitsTest, ACommandBodyStopsAtItsLimit)
     }
 }
 
-TEST_F(LimitsTest, ACommandEndsAtItsDeadlineRetriesIncluded)
-{
-    // Two bytes a second pass the stall rule: 1000 bytes would take 500 s.
-    CHttpCommand cmd;
-    cmd.SetDeadline(4000);
-    CommandOutcome out;
-    const std::string path = Path("trickle?size=1000&mode=trickle&chunk=2&delay=1000");
-    const DWORD begin = GetTickCount();
-    ASSERT_TRUE(Run(cmd, server_->Url(path), out, 60000));
-    EXPECT_LT(GetTickCount() - begin, 20000u);
-    EXPECT_EQ(ERR_CURL, out.type);
-    EXPECT_EQ(CURLE_OPERATION_TIMEDOUT, out.code);
-    // No retry once the time is up, though a time-out is retried otherwise.
-    EXPECT_EQ(1u, server_->Requests(path).size());
-}
-
 TEST_F(LimitsTest, ADownloadNeverWritesPastTheExpectedSize)
 {
     // Longer than the manifest said, with the length announced, without any

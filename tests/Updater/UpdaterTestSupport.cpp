@@ -2,7 +2,10 @@
 
 #include <curl/curl.h>
 
+#include <ctime>
+
 #include "Updater/PackageCheck.h"
+#include "Updater/ReleasePolicy.h"
 
 namespace updatertest {
 
@@ -198,18 +201,11 @@ std::string UpdaterTest::ManifestBody(std::string url, const std::string& size, 
 
 std::string UpdaterTest::ExpiresIn(int64_t seconds)
 {
-    FILETIME now;
-    GetSystemTimeAsFileTime(&now);
-    ULARGE_INTEGER at;
-    at.LowPart = now.dwLowDateTime;
-    at.HighPart = now.dwHighDateTime;
-    at.QuadPart += seconds * 10000000ll;
-    const FILETIME then = {at.LowPart, at.HighPart};
-    SYSTEMTIME t = {};
-    FileTimeToSystemTime(&then, &t);
-    char text[32];
-    snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02uZ", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute,
-             t.wSecond);
+    const __time64_t at = ReleasePolicy().Now() + seconds;
+    std::tm t = {};
+    char text[32] = {};
+    if (_gmtime64_s(&t, &at) == 0)
+        strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &t);
     return text;
 }
 
