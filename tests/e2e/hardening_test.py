@@ -3,7 +3,9 @@
 under Wine against the installer's local build (see e2e_test.py for how it is
 driven). Wine runs every process elevated and keeps no ACLs; what Wine does
 enforce is tested here (DLL search order with WINEDLLOVERRIDES, reparse
-points), and the ownership decision is driven through the local build's seam.
+points, mount points, hard links), and the ownership decisions (the
+installed-launcher ini, the staging folder) are driven through the local
+build's seams.
 
 Each attack comes with its control: the same set-up against a program or a
 descriptor without the defence, which must show the attack succeeding, so a
@@ -26,7 +28,7 @@ import unittest
 import urllib.request
 
 import e2e_test as e2e  # the shared helpers; reads BUILD from argv[1]
-from e2e_test import BASE, BUILD, DRIVE_C, INSTALL_DIR, INSTALL_ROOT, INSTALL_BUTTON, ROOT
+from e2e_test import BASE, BUILD, DRIVE_C, INSTALL_DIR, INSTALL_ROOT, INSTALL_BUTTON, ROOT, STAGING_DIR
 
 NOTICE = "澄岳提示"  # the failure notice's caption
 PLANTED = os.path.join(BUILD, "planting", "planted.dll")
@@ -88,6 +90,7 @@ class HardeningTest(unittest.TestCase):
     def setUp(self):
         e2e.InstallerTest.clear_traces(self)
         shutil.rmtree(INSTALL_ROOT, ignore_errors=True)
+        e2e.clear_staging()
         urllib.request.urlopen(BASE + "/_clear", timeout=5).read()
         text = "[Install]\r\nUrl=%s/ovinstaller.exe\r\nSize=%d\r\nMd5=%s\r\nVersion=1.0.0\r\n" % (
             BASE, len(self.package), hashlib.md5(self.package).hexdigest())
@@ -192,24 +195,77 @@ class HardeningTest(unittest.TestCase):
         self.assertEqual(run.wait(60), 0)
         self.assertEqual(len(e2e.utf8_lines(record)), 1)
 
-    # -- links on the package directory's path -----------------------------------
-    def test_a_link_on_the_package_path_is_refused_with_a_notice(self):
-        # A standard user makes the default package directory's parent a link
-        # to a folder of their choice (a junction on Windows; a Unix symbolic
-        # link here, which Wine reports as a reparse point).
-        target = os.path.join(self.work, "redirected")
-        os.makedirs(target)
-        link = INSTALL_ROOT
-        os.symlink(target, link)
-        self.cleanups.append(lambda: os.path.lexists(link) and os.remove(link))
-        run = self.start()
+    # -- the staging folder -------------------------------------------------------
+    def install_and_wait(self, env=None):
+        run = self.start(launch_number=2, env=env)
         self.install(run)
-        self.assertIsNotNone(e2e.find_window(NOTICE, timeout=20), "the refusal was not shown")
-        time.sleep(6)  # a retry period goes by: nothing follows
-        self.assertEqual(self.requests(), [], "nothing is fetched for a refused directory")
-        self.assertEqual(os.listdir(target), [], "something was created through the link")
-        self.assertEqual(len(e2e.xdo("search", "--onlyvisible", "--name", "^%s$" % NOTICE, check=False).split()), 1)
-        self.assertIsNone(run.proc.poll(), "the installer stays open for the user to read why")
+        self.assertEqual(run.wait(120), 0)
+        return e2e.utf8_lines(os.path.join(INSTALL_DIR, "installer-cwd.txt"))[0]
+
+    def test_a_staging_folder_a_standard_user_made_first_is_not_used(self):
+        # A standard user makes C:\ProgramData\OrvelSetup first and fills it:
+        # a DLL for the package to load, and a "partial download" of theirs.
+        os.makedirs(STAGING_DIR)
+        planted = {"version.dll": b"MZ planted", "ovinstaller.exe.yw": b"MZ not the publisher's"}
+        for name, data in planted.items():
+            with open(os.path.join(STAGING_DIR, name), "wb") as f:
+                f.write(data)
+        cwd = self.install_and_wait({"OV_TEST_STAGING_SDDL": e2e.USERS_STAGING_SDDL})
+        self.assertTrue(cwd.startswith(e2e.WIN_STAGING_DIR + "-"), "the package ran in " + cwd)
+        for name, data in planted.items():
+            with open(os.path.join(STAGING_DIR, name), "rb") as f:
+                self.assertEqual(f.read(), data, name + " was touched")
+        self.assertEqual(sorted(os.listdir(STAGING_DIR)), sorted(planted))
+        self.assertEqual(e2e.run_only_staging_dirs(), [], "the folder made for the run stays behind")
+
+    def test_control_the_installers_own_staging_folder_is_used_again(self):
+        # The same folder judged on the descriptor the installer gives it:
+        # used (a partial download there would resume), so the case above
+        # would see it if it were.
+        os.makedirs(STAGING_DIR)
+        self.assertEqual(self.install_and_wait(), e2e.WIN_STAGING_DIR)
+
+    def test_links_and_mount_points_at_the_staging_folder_are_never_followed(self):
+        # A link made at the name (a junction on Windows; a Unix symbolic link
+        # here, which Wine reports as a reparse point), and a folder made a
+        # mount point (a volume mounted on it, which Wine reports the same way).
+        target = os.path.join(self.work, "redirected")
+        for kind in ("link", "mount point"):
+            with self.subTest(kind=kind):
+                e2e.clear_staging()
+                shutil.rmtree(INSTALL_ROOT, ignore_errors=True)
+                os.makedirs(target, exist_ok=True)
+                if kind == "link":
+                    os.symlink(target, STAGING_DIR)
+                else:
+                    os.makedirs(STAGING_DIR)
+                    if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=16m", "tmpfs", STAGING_DIR],
+                                      capture_output=True).returncode != 0:
+                        self.skipTest("no tmpfs mount here (needs root)")
+                    self.cleanups.append(lambda: subprocess.run(["umount", "-l", STAGING_DIR], capture_output=True))
+                cwd = self.install_and_wait()
+                self.assertTrue(cwd.startswith(e2e.WIN_STAGING_DIR + "-"), "the package ran in " + cwd)
+                redirected = target if kind == "link" else STAGING_DIR
+                self.assertEqual(os.listdir(redirected), [], "something was created through the " + kind)
+                if kind != "link":
+                    subprocess.run(["umount", "-l", STAGING_DIR], capture_output=True)
+
+    def test_hard_links_at_the_installers_file_names_are_never_written_through(self):
+        # In the installer's own staging folder (an earlier run's), the names
+        # it writes are hard links to files of someone else's.
+        os.makedirs(STAGING_DIR)
+        victims = {}
+        for name in ("ovinstall.ini", "ovinstaller.exe.yw", "ovinstaller.exe"):
+            victim = os.path.join(self.work, "victim-" + name)
+            with open(victim, "wb") as f:
+                f.write(b"someone else's " + name.encode())
+            os.link(victim, os.path.join(STAGING_DIR, name))
+            victims[victim] = b"someone else's " + name.encode()
+        self.assertEqual(self.install_and_wait(), e2e.WIN_STAGING_DIR)
+        for victim, data in victims.items():
+            with open(victim, "rb") as f:
+                self.assertEqual(f.read(), data, os.path.basename(victim) + " was written through its link")
+            self.assertEqual(os.stat(victim).st_nlink, 1, "the installer kept a name of someone else's file")
 
 
 if __name__ == "__main__":

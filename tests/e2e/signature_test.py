@@ -64,6 +64,7 @@ class SignatureTest(unittest.TestCase):
     def setUp(self):
         e2e.InstallerTest.clear_traces(self)
         shutil.rmtree(INSTALL_ROOT, ignore_errors=True)
+        e2e.clear_staging()
         if os.path.exists(MARKER):
             os.remove(MARKER)
         urllib.request.urlopen(BASE + "/_clear", timeout=5).read()
@@ -161,7 +162,7 @@ class SignatureTest(unittest.TestCase):
         win = lambda p: "Z:" + p.replace("/", "\\")  # noqa: E731
         # A slow package, so the swapper is already spinning when it lands.
         self.route("/ovinstaller.exe", "blob=package&mode=trickle&chunk=262144&delay=50")
-        swapper = subprocess.Popen(["wine", os.path.join(STANDINS, "package_swapper.exe"), e2e.WIN_INSTALL_DIR,
+        swapper = subprocess.Popen(["wine", os.path.join(STANDINS, "package_swapper.exe"), e2e.WIN_STAGING_DIR,
                                     win(evil), win(log), "90", e2e.WIN_INSTALL_DIR], env=e2e.WINE_ENV,
                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         try:
@@ -198,6 +199,7 @@ class SignatureTest(unittest.TestCase):
                     e2e.sign_file(os.path.join(local, "ovinstaller.exe"), signature)
                 e2e.InstallerTest.clear_traces(self)
                 shutil.rmtree(INSTALL_ROOT, ignore_errors=True)
+                e2e.clear_staging()
                 urllib.request.urlopen(BASE + "/_clear", timeout=5).read()
                 # Fetched and installed as if nothing were shipped.
                 self.assert_honest_install(self.install(os.path.join(local, "OvSetup.exe")))
