@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "Runtime/FileSecurity.h"
 #include "app/LauncherIni.h"
@@ -87,6 +88,27 @@ TEST(LauncherIniTrust, AnyWayForSomeoneElseToChangeItIsRefused)
     ASSERT_TRUE(SetSecurityDescriptorOwner(&nullDacl, admins, FALSE));
     ASSERT_TRUE(SetSecurityDescriptorDacl(&nullDacl, TRUE, nullptr, FALSE));
     EXPECT_EQ(JudgeLauncherIni(&nullDacl, kLauncher), LauncherIniVerdict::kWritableByOthers);
+
+    // A conditional (callback) grant, which SDDL text cannot carry here, built
+    // by hand: a condition never makes a grant safe.
+    BYTE everyone[SECURITY_MAX_SID_SIZE];
+    DWORD everyoneSize = sizeof everyone;
+    ASSERT_TRUE(CreateWellKnownSid(WinWorldSid, nullptr, everyone, &everyoneSize));
+    const char condition[] = "artx";  // a conditional expression's marker and nothing after it
+    const DWORD aceSize = offsetof(ACCESS_ALLOWED_CALLBACK_ACE, SidStart) + everyoneSize + sizeof condition;
+    std::vector<BYTE> ace(aceSize, 0);
+    ACCESS_ALLOWED_CALLBACK_ACE* callback = reinterpret_cast<ACCESS_ALLOWED_CALLBACK_ACE*>(ace.data());
+    callback->Header.AceType = ACCESS_ALLOWED_CALLBACK_ACE_TYPE;
+    callback->Header.AceSize = static_cast<WORD>(aceSize);
+    callback->Mask = FILE_ALL_ACCESS;
+    memcpy(&callback->SidStart, everyone, everyoneSize);
+    memcpy(ace.data() + aceSize - sizeof condition, condition, sizeof condition);
+    std::vector<DWORD> acl((sizeof(ACL) + aceSize + 3) / 4 + 1);
+    PACL dacl = reinterpret_cast<PACL>(acl.data());
+    ASSERT_TRUE(InitializeAcl(dacl, static_cast<DWORD>(acl.size() * 4), ACL_REVISION_DS));
+    ASSERT_TRUE(AddAce(dacl, ACL_REVISION_DS, MAXDWORD, ace.data(), aceSize));
+    ASSERT_TRUE(SetSecurityDescriptorDacl(&nullDacl, TRUE, dacl, FALSE));
+    EXPECT_EQ(JudgeLauncherIni(&nullDacl, kLauncher), LauncherIniVerdict::kWritableByOthers);
 }
 
 TEST(LauncherIniTrust, ReadingRightsDenyEntriesAndEntriesForChildrenOnlyAreHarmless)
@@ -115,6 +137,7 @@ TEST(LauncherIniTrust, OnlyALocalLauncherPathIsStarted)
              L"C:\\Orvel\\OrvelLauncher.exe.bat",
              L"C:\\Orvel\\NotOrvelLauncher.exe",
              L"C:\\Orvel\\OrvelLauncher.exe:payload",     // a stream
+             L"C:\\Orvel:alt\\OrvelLauncher.exe",         // a folder's stream
              L"C:\\Orvel\\Orvel*.exe",
              L"",
          }) {
