@@ -203,8 +203,12 @@ void SystemUserStartOps::CloseToken(HANDLE token)
         CloseHandle(token);
 }
 
-DWORD SystemUserStartOps::StartWithShellToken(HANDLE token, const std::wstring& program,
-                                              const std::wstring& commandLine)
+namespace {
+
+// One start under `token`: `how` is CreateProcessWithTokenW or
+// CreateProcessAsUserW. 0 or the system error; the handles are closed.
+template <typename How>
+DWORD StartUnder(How how, const std::wstring& commandLine)
 {
     // The call may write into the command line, so it gets its own copy.
     std::vector<wchar_t> cmd(commandLine.begin(), commandLine.end());
@@ -212,11 +216,23 @@ DWORD SystemUserStartOps::StartWithShellToken(HANDLE token, const std::wstring& 
     STARTUPINFOW si = {};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi = {};
-    if (!CreateProcessWithTokenW(token, 0, program.c_str(), cmd.data(), 0, nullptr, nullptr, &si, &pi))
+    if (!how(cmd.data(), &si, &pi))
         return GetLastError();
     CloseHandle(pi.hProcess);
     CloseHandle(pi.hThread);
     return 0;
+}
+
+}  // namespace
+
+DWORD SystemUserStartOps::StartWithShellToken(HANDLE token, const std::wstring& program,
+                                              const std::wstring& commandLine)
+{
+    return StartUnder(
+        [&](wchar_t* cmd, STARTUPINFOW* si, PROCESS_INFORMATION* pi) {
+            return CreateProcessWithTokenW(token, 0, program.c_str(), cmd, 0, nullptr, nullptr, si, pi);
+        },
+        commandLine);
 }
 
 DWORD SystemUserStartOps::StartWithLoweredToken(HANDLE token, const std::wstring& program,
@@ -224,17 +240,12 @@ DWORD SystemUserStartOps::StartWithLoweredToken(HANDLE token, const std::wstring
 {
     // A restricted copy of this process's own token needs no privilege to
     // be assigned.
-    std::vector<wchar_t> cmd(commandLine.begin(), commandLine.end());
-    cmd.push_back(L'\0');
-    STARTUPINFOW si = {};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi = {};
-    if (!CreateProcessAsUserW(token, program.c_str(), cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
-                              &pi))
-        return GetLastError();
-    CloseHandle(pi.hProcess);
-    CloseHandle(pi.hThread);
-    return 0;
+    return StartUnder(
+        [&](wchar_t* cmd, STARTUPINFOW* si, PROCESS_INFORMATION* pi) {
+            return CreateProcessAsUserW(token, program.c_str(), cmd, nullptr, nullptr, FALSE, 0, nullptr, nullptr, si,
+                                        pi);
+        },
+        commandLine);
 }
 
 DWORD SystemUserStartOps::OpenThroughShell(const std::wstring& target, const std::wstring& parameters)
