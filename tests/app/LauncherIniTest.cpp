@@ -5,7 +5,6 @@
 #include <windows.h>
 
 #include <string>
-#include <vector>
 
 #include "Runtime/FileSecurity.h"
 #include "app/LauncherIni.h"
@@ -89,25 +88,19 @@ TEST(LauncherIniTrust, AnyWayForSomeoneElseToChangeItIsRefused)
     ASSERT_TRUE(SetSecurityDescriptorDacl(&nullDacl, TRUE, nullptr, FALSE));
     EXPECT_EQ(JudgeLauncherIni(&nullDacl, kLauncher), LauncherIniVerdict::kWritableByOthers);
 
-    // A conditional (callback) grant, which SDDL text cannot carry here, built
-    // by hand: a condition never makes a grant safe.
-    BYTE everyone[SECURITY_MAX_SID_SIZE];
-    DWORD everyoneSize = sizeof everyone;
-    ASSERT_TRUE(CreateWellKnownSid(WinWorldSid, nullptr, everyone, &everyoneSize));
-    const char condition[] = "artx";  // a conditional expression's marker and nothing after it
-    const DWORD aceSize = offsetof(ACCESS_ALLOWED_CALLBACK_ACE, SidStart) + everyoneSize + sizeof condition;
-    std::vector<BYTE> ace(aceSize, 0);
-    ACCESS_ALLOWED_CALLBACK_ACE* callback = reinterpret_cast<ACCESS_ALLOWED_CALLBACK_ACE*>(ace.data());
-    callback->Header.AceType = ACCESS_ALLOWED_CALLBACK_ACE_TYPE;
-    callback->Header.AceSize = static_cast<WORD>(aceSize);
-    callback->Mask = FILE_ALL_ACCESS;
-    memcpy(&callback->SidStart, everyone, everyoneSize);
-    memcpy(ace.data() + aceSize - sizeof condition, condition, sizeof condition);
-    std::vector<DWORD> acl((sizeof(ACL) + aceSize + 3) / 4 + 1);
-    PACL dacl = reinterpret_cast<PACL>(acl.data());
-    ASSERT_TRUE(InitializeAcl(dacl, static_cast<DWORD>(acl.size() * 4), ACL_REVISION_DS));
-    ASSERT_TRUE(AddAce(dacl, ACL_REVISION_DS, MAXDWORD, ace.data(), aceSize));
-    ASSERT_TRUE(SetSecurityDescriptorDacl(&nullDacl, TRUE, dacl, FALSE));
+    // A conditional (callback) grant, built by hand (Wine parses no
+    // conditional SDDL): a condition never makes a grant safe.
+    struct {
+        ACE_HEADER header;
+        ACCESS_MASK mask;
+        BYTE sid[SECURITY_MAX_SID_SIZE];
+    } callback = {{ACCESS_ALLOWED_CALLBACK_ACE_TYPE, 0, sizeof callback}, FILE_ALL_ACCESS, {}};
+    DWORD sidSize = sizeof callback.sid;
+    ASSERT_TRUE(CreateWellKnownSid(WinWorldSid, nullptr, callback.sid, &sidSize));
+    DWORD acl[64];
+    ASSERT_TRUE(InitializeAcl(reinterpret_cast<PACL>(acl), sizeof acl, ACL_REVISION_DS));
+    ASSERT_TRUE(AddAce(reinterpret_cast<PACL>(acl), ACL_REVISION_DS, MAXDWORD, &callback, sizeof callback));
+    ASSERT_TRUE(SetSecurityDescriptorDacl(&nullDacl, TRUE, reinterpret_cast<PACL>(acl), FALSE));
     EXPECT_EQ(JudgeLauncherIni(&nullDacl, kLauncher), LauncherIniVerdict::kWritableByOthers);
 }
 

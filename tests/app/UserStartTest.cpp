@@ -1,6 +1,6 @@
-// The choice of how the launcher and the licence page are started (with the
-// shell's token, by the shell, or directly as before), on recorded
-// operations; and the real operations under Wine, which keep the command line.
+// The choice of how the launcher and the licence page are started (the
+// shell's token, the shell, a standard user's token, or not at all), on
+// recorded operations; and both token routes for real under Wine.
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -23,36 +23,49 @@ public:
     bool elevated = true;
     bool haveShell = true;
     bool haveLowered = true;
-    DWORD shellTokenStart = 0;    // what StartWithShellToken answers
-    DWORD loweredTokenStart = 0;  // what StartWithLoweredToken answers
-    DWORD shellOpen = 0;          // what OpenThroughShell answers
-    DWORD direct = 0;             // what both direct starts answer
+    DWORD tokenStart = 0;  // what StartWithShellToken answers
+    DWORD loweredStart = 0;  // what StartWithLoweredToken answers
+    DWORD shellOpen = 0;   // what OpenThroughShell answers
+    DWORD direct = 0;      // what both direct starts answer
     std::vector<std::wstring> calls;
     int tokensOpen = 0;
 
     bool Elevated() override { return elevated; }
-    HANDLE ShellToken() override { return Token(L"shell token?", haveShell, 0x1234); }
-    HANDLE LoweredToken() override { return Token(L"lowered token?", haveLowered, 0x5678); }
+    HANDLE ShellToken() override
+    {
+        calls.push_back(L"token");
+        if (!haveShell) {
+            SetLastError(ERROR_NOT_FOUND);
+            return nullptr;
+        }
+        ++tokensOpen;
+        return reinterpret_cast<HANDLE>(0x1234);
+    }
+    HANDLE LoweredToken() override
+    {
+        calls.push_back(L"lowered");
+        SetLastError(ERROR_NOT_FOUND);
+        tokensOpen += haveLowered ? 1 : 0;
+        return haveLowered ? reinterpret_cast<HANDLE>(0x1234) : nullptr;
+    }
     void CloseToken(HANDLE token) override
     {
-        EXPECT_TRUE(token == reinterpret_cast<HANDLE>(0x1234) || token == reinterpret_cast<HANDLE>(0x5678));
+        EXPECT_EQ(token, reinterpret_cast<HANDLE>(0x1234));
         --tokensOpen;
     }
-    DWORD StartWithShellToken(HANDLE token, const std::wstring& program, const std::wstring& cmd) override
+    DWORD StartWithShellToken(HANDLE, const std::wstring& program, const std::wstring& cmd) override
     {
-        EXPECT_EQ(token, reinterpret_cast<HANDLE>(0x1234));
-        calls.push_back(L"shell's token " + program + L"|" + cmd);
-        return shellTokenStart;
+        calls.push_back(L"with token " + program + L"|" + cmd);
+        return tokenStart;
     }
-    DWORD StartWithLoweredToken(HANDLE token, const std::wstring& program, const std::wstring& cmd) override
+    DWORD StartWithLoweredToken(HANDLE, const std::wstring& program, const std::wstring& cmd) override
     {
-        EXPECT_EQ(token, reinterpret_cast<HANDLE>(0x5678));
-        calls.push_back(L"lowered token " + program + L"|" + cmd);
-        return loweredTokenStart;
+        calls.push_back(L"lowered " + program + L"|" + cmd);
+        return loweredStart;
     }
     DWORD OpenThroughShell(const std::wstring& target, const std::wstring& parameters) override
     {
-        calls.push_back(L"shell opens " + target + L"|" + parameters);
+        calls.push_back(L"shell " + target + parameters);
         return shellOpen;
     }
     DWORD StartDirect(const std::wstring& program, const std::wstring& cmd) override
@@ -64,18 +77,6 @@ public:
     {
         calls.push_back(L"open " + target);
         return direct;
-    }
-
-private:
-    HANDLE Token(const wchar_t* call, bool have, uintptr_t value)
-    {
-        calls.push_back(call);
-        if (!have) {
-            SetLastError(ERROR_NOT_FOUND);
-            return nullptr;
-        }
-        ++tokensOpen;
-        return reinterpret_cast<HANDLE>(value);
     }
 };
 
@@ -98,108 +99,69 @@ private:
 
 }  // namespace
 
-TEST(UserStart, AnElevatedInstallerNeverStartsTheLauncherWithItsOwnToken)
+TEST(UserStart, AnElevatedInstallerNeverStartsTheLauncherOrThePageWithItsOwnToken)
 {
-    const std::wstring shellToken = L"shell's token " + kLauncher + L"|" + kCommand;
-    const std::wstring lowered = L"lowered token " + kLauncher + L"|" + kCommand;
-    const std::wstring viaShell = L"shell opens " + kLauncher + L"|-i \"7\" -d";
-    const DWORD denied = ERROR_ACCESS_DENIED, elevation = kErrorElevationRequired;
-    const DWORD failed = static_cast<DWORD>(E_FAIL);
+    const std::wstring token = L"with token " + kLauncher + L"|" + kCommand;
+    const std::wstring lowered = L"lowered " + kLauncher + L"|" + kCommand;
+    const std::wstring shell = L"shell " + kLauncher + L"-i \"7\" -d";  // asks for elevation as any program does
+    const DWORD denied = ERROR_ACCESS_DENIED, elevation = kErrorElevationRequired, failed = E_FAIL;
     struct Case {
-        const char* what;
         bool haveShell, haveLowered;
-        DWORD shellTokenStart, loweredTokenStart, shellOpen;
+        DWORD tokenStart, loweredStart, shellOpen;
         StartRoute route;
-        DWORD error;
         std::vector<std::wstring> calls;
     } cases[] = {
-        {"the shell's token", true, true, 0, 0, 0, StartRoute::kShellToken, 0, {L"shell token?", shellToken}},
-        {"a launcher that demands elevation: the shell starts it, Windows asks", true, true, elevation, 0, 0,
-         StartRoute::kShell, 0, {L"shell token?", shellToken, viaShell}},
-        {"... and the shell cannot", true, true, elevation, 0, failed, StartRoute::kNone, failed,
-         {L"shell token?", shellToken, viaShell}},
-        {"no shell: a standard user's token", false, true, 0, 0, 0, StartRoute::kLoweredToken, 0,
-         {L"shell token?", L"lowered token?", lowered}},
-        {"the shell's token fails: a standard user's token", true, true, denied, 0, 0, StartRoute::kLoweredToken, 0,
-         {L"shell token?", shellToken, L"lowered token?", lowered}},
-        {"... which the launcher refuses for want of elevation: the shell", true, true, denied, elevation, 0,
-         StartRoute::kShell, 0, {L"shell token?", shellToken, L"lowered token?", lowered, viaShell}},
-        {"no shell, no lowered token: nothing", false, false, 0, 0, 0, StartRoute::kNone, ERROR_NOT_FOUND,
-         {L"shell token?", L"lowered token?"}},
-        {"no shell to ask for elevation: nothing", false, true, 0, elevation, 0, StartRoute::kNone, elevation,
-         {L"shell token?", L"lowered token?", lowered}},
-        {"no shell, the lowered start fails: nothing", false, true, 0, ERROR_FILE_NOT_FOUND, 0, StartRoute::kNone,
-         ERROR_FILE_NOT_FOUND, {L"shell token?", L"lowered token?", lowered}},
+        {true, true, 0, 0, 0, StartRoute::kShellToken, {L"token", token}},
+        {true, true, elevation, 0, 0, StartRoute::kShell, {L"token", token, shell}},
+        {true, true, elevation, 0, failed, StartRoute::kNone, {L"token", token, shell}},
+        {false, true, 0, 0, 0, StartRoute::kLoweredToken, {L"token", L"lowered", lowered}},
+        {true, true, denied, 0, 0, StartRoute::kLoweredToken, {L"token", token, L"lowered", lowered}},
+        {true, true, denied, elevation, 0, StartRoute::kShell, {L"token", token, L"lowered", lowered, shell}},
+        {false, false, 0, 0, 0, StartRoute::kNone, {L"token", L"lowered"}},
+        {false, true, 0, elevation, 0, StartRoute::kNone, {L"token", L"lowered", lowered}},  // no shell to ask
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
+        SCOPED_TRACE(static_cast<int>(&c - cases));
         RecordedOps ops;
         ops.haveShell = c.haveShell;
         ops.haveLowered = c.haveLowered;
-        ops.shellTokenStart = c.shellTokenStart;
-        ops.loweredTokenStart = c.loweredTokenStart;
+        ops.tokenStart = c.tokenStart;
+        ops.loweredStart = c.loweredStart;
         ops.shellOpen = c.shellOpen;
-        ops.direct = ERROR_GEN_FAILURE;  // would show if it were tried
         const UserStart started = StartAsSignedInUser(kLauncher, kCommand, ops);
         EXPECT_EQ(started.route, c.route);
-        EXPECT_EQ(started.error, c.error);
+        EXPECT_EQ(started.error == 0, c.route != StartRoute::kNone);
         EXPECT_EQ(ops.calls, c.calls);
         EXPECT_EQ(ops.tokensOpen, 0) << "every token is closed";
     }
-    // Not elevated (and known to be): its own token is the user's.
+    // The licence page: the shell, else the system's URL handler as a
+    // standard user (else nothing, as above); directly only when not elevated.
+    RecordedOps page;
+    page.shellOpen = failed;
+    EXPECT_EQ(OpenAsSignedInUser(nullptr, kPage, page).route, StartRoute::kLoweredToken);
+    EXPECT_NE(page.calls.back().find(L"\\rundll32.exe url.dll,FileProtocolHandler " + kPage), std::wstring::npos);
     RecordedOps plain;
     plain.elevated = false;
     EXPECT_EQ(StartAsSignedInUser(kLauncher, kCommand, plain).route, StartRoute::kDirect);
-    EXPECT_EQ(plain.calls, std::vector<std::wstring>{L"direct " + kLauncher + L"|" + kCommand});
-}
-
-TEST(UserStart, TheLicencePageIsOpenedByTheShellOrWithAStandardUsersToken)
-{
-    wchar_t system[MAX_PATH] = {};
-    ASSERT_GT(GetSystemDirectoryW(system, MAX_PATH), 0u);
-    const std::wstring rundll = std::wstring(system) + L"\\rundll32.exe";
-    const std::wstring lowered = L"lowered token " + rundll + L"|" + rundll + L" url.dll,FileProtocolHandler " + kPage;
-    struct Case {
-        const char* what;
-        bool elevated, haveLowered;
-        DWORD shellOpen;
-        StartRoute route;
-        std::vector<std::wstring> calls;
-    } cases[] = {
-        {"the shell opens it", true, true, 0, StartRoute::kShell, {L"shell opens " + kPage + L"|"}},
-        {"the shell cannot: the system's handler as a standard user", true, true, static_cast<DWORD>(E_FAIL),
-         StartRoute::kLoweredToken, {L"shell opens " + kPage + L"|", L"lowered token?", lowered}},
-        {"neither: nothing", true, false, static_cast<DWORD>(E_FAIL), StartRoute::kNone,
-         {L"shell opens " + kPage + L"|", L"lowered token?"}},
-        {"not elevated", false, true, 0, StartRoute::kDirect, {L"open " + kPage}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        RecordedOps ops;
-        ops.elevated = c.elevated;
-        ops.haveLowered = c.haveLowered;
-        ops.shellOpen = c.shellOpen;
-        EXPECT_EQ(OpenAsSignedInUser(nullptr, kPage, ops).route, c.route);
-        EXPECT_EQ(ops.calls, c.calls);
-        EXPECT_EQ(ops.tokensOpen, 0);
-    }
+    EXPECT_EQ(OpenAsSignedInUser(nullptr, kPage, plain).route, StartRoute::kDirect);
+    EXPECT_EQ(plain.calls, (std::vector<std::wstring>{L"direct " + kLauncher + L"|" + kCommand, L"open " + kPage}));
 }
 
 TEST(UserStart, BothTokenRoutesGiveTheLauncherItsCommandLineAndNoAdministratorRights)
 {
     // Wine models no elevation, but it runs both token routes' calls
-    // (OpenProcessToken, DuplicateTokenEx, CreateProcessWithTokenW;
-    // CreateRestrictedToken, SetTokenInformation, CreateProcessAsUserW), so
-    // the launcher stand-in records what each route handed it.
+    // (CreateProcessWithTokenW with the shell's; CreateRestrictedToken and
+    // CreateProcessAsUserW), so the launcher stand-in records what it got.
     std::vector<std::string> records;
     for (bool shell : {true, false}) {
-        SCOPED_TRACE(shell ? "shell's token" : "lowered token");
         TempDir dir;
         const std::wstring launcher = dir / L"OrvelLauncher.exe";
         ASSERT_TRUE(CopyFileW((testsupport::StandinDir() + L"\\OrvelLauncher.exe").c_str(), launcher.c_str(), FALSE));
         const std::wstring command = launcher + L" -i \"7\" -d";
         OwnProcessAsShell ops(shell);
-        ASSERT_TRUE(ops.Elevated()) << "Wine runs every process elevated";
+        if (shell) {
+            ASSERT_TRUE(ops.Elevated()) << "Wine runs every process elevated";
+        }
         const UserStart started = StartAsSignedInUser(launcher, command, ops);
         EXPECT_EQ(started.error, 0u);
         EXPECT_EQ(started.route, shell ? StartRoute::kShellToken : StartRoute::kLoweredToken);
@@ -209,12 +171,8 @@ TEST(UserStart, BothTokenRoutesGiveTheLauncherItsCommandLineAndNoAdministratorRi
         std::string got = ReadBytes(log);
         // The folder differs per run; the rest must not.
         records.push_back(got.substr(got.find("OrvelLauncher.exe")));
-        if (!shell) {
-            // Wine carries the groups into the child, not the integrity
-            // level (it accepts the change and keeps "high"); Windows both.
-            const std::string token = ReadBytes(dir / L"launched-token.txt");
-            EXPECT_NE(token.find(" administrators=deny-only\n"), std::string::npos) << token;
-        }
+        // (Wine carries the groups into the child, not the integrity level.)
+        EXPECT_TRUE(shell || ReadBytes(dir / L"launched-token.txt") == "administrators=deny-only\n");
     }
     EXPECT_EQ(records[0], "OrvelLauncher.exe -i \"7\" -d\n");
     EXPECT_EQ(records[0], records[1]);

@@ -196,76 +196,42 @@ class HardeningTest(unittest.TestCase):
         self.assertEqual(len(e2e.utf8_lines(record)), 1)
 
     # -- the staging folder -------------------------------------------------------
-    def install_and_wait(self, env=None):
-        run = self.start(launch_number=2, env=env)
-        self.install(run)
-        self.assertEqual(run.wait(120), 0)
-        return e2e.utf8_lines(os.path.join(INSTALL_DIR, "installer-cwd.txt"))[0]
-
-    def test_a_staging_folder_a_standard_user_made_first_is_not_used(self):
-        # A standard user makes C:\ProgramData\OrvelSetup first and fills it:
-        # a DLL for the package to load, and a "partial download" of theirs.
-        os.makedirs(STAGING_DIR)
-        planted = {"version.dll": b"MZ planted", "ovinstaller.exe.yw": b"MZ not the publisher's"}
-        for name, data in planted.items():
-            with open(os.path.join(STAGING_DIR, name), "wb") as f:
-                f.write(data)
-        cwd = self.install_and_wait({"OV_TEST_STAGING_SDDL": e2e.USERS_STAGING_SDDL})
-        self.assertTrue(cwd.startswith(e2e.WIN_STAGING_DIR + "-"), "the package ran in " + cwd)
-        for name, data in planted.items():
-            with open(os.path.join(STAGING_DIR, name), "rb") as f:
-                self.assertEqual(f.read(), data, name + " was touched")
-        self.assertEqual(sorted(os.listdir(STAGING_DIR)), sorted(planted))
-        self.assertEqual(e2e.run_only_staging_dirs(), [], "the folder made for the run stays behind")
-
-    def test_control_the_installers_own_staging_folder_is_used_again(self):
-        # The same folder judged on the descriptor the installer gives it:
-        # used (a partial download there would resume), so the case above
-        # would see it if it were.
-        os.makedirs(STAGING_DIR)
-        self.assertEqual(self.install_and_wait(), e2e.WIN_STAGING_DIR)
-
-    def test_links_and_mount_points_at_the_staging_folder_are_never_followed(self):
-        # A link made at the name (a junction on Windows; a Unix symbolic link
-        # here, which Wine reports as a reparse point), and a folder made a
-        # mount point (a volume mounted on it, which Wine reports the same way).
-        target = os.path.join(self.work, "redirected")
-        for kind in ("link", "mount point"):
+    def test_no_staging_folder_a_standard_user_prepared_reaches_anyones_files(self):
+        # C:\ProgramData\OrvelSetup made a user's first (with a DLL and a
+        # partial download), a link (a reparse point to Wine), a mount point,
+        # or the installer's own with hard links at its names. (The control,
+        # its own folder used again: the reliability tests' resume.)
+        theirs = os.path.join(self.work, "theirs")
+        os.makedirs(theirs)
+        users = "O:S-1-5-21-3623811015-3361044348-30300820-1013D:(A;;FA;;;BU)"
+        for kind in ("a user's", "link", "mount point", "hard links"):
             with self.subTest(kind=kind):
                 e2e.clear_staging()
                 shutil.rmtree(INSTALL_ROOT, ignore_errors=True)
-                os.makedirs(target, exist_ok=True)
-                if kind == "link":
-                    os.symlink(target, STAGING_DIR)
-                else:
-                    os.makedirs(STAGING_DIR)
-                    if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=16m", "tmpfs", STAGING_DIR],
-                                      capture_output=True).returncode != 0:
+                os.symlink(theirs, STAGING_DIR) if kind == "link" else os.makedirs(STAGING_DIR)
+                if kind == "mount point":
+                    if subprocess.run(["mount", "-t", "tmpfs", "tmpfs", STAGING_DIR]).returncode:
                         self.skipTest("no tmpfs mount here (needs root)")
-                    self.cleanups.append(lambda: subprocess.run(["umount", "-l", STAGING_DIR], capture_output=True))
-                cwd = self.install_and_wait()
-                self.assertTrue(cwd.startswith(e2e.WIN_STAGING_DIR + "-"), "the package ran in " + cwd)
-                redirected = target if kind == "link" else STAGING_DIR
-                self.assertEqual(os.listdir(redirected), [], "something was created through the " + kind)
-                if kind != "link":
-                    subprocess.run(["umount", "-l", STAGING_DIR], capture_output=True)
-
-    def test_hard_links_at_the_installers_file_names_are_never_written_through(self):
-        # In the installer's own staging folder (an earlier run's), the names
-        # it writes are hard links to files of someone else's.
-        os.makedirs(STAGING_DIR)
-        victims = {}
-        for name in ("ovinstall.ini", "ovinstaller.exe.yw", "ovinstaller.exe"):
-            victim = os.path.join(self.work, "victim-" + name)
-            with open(victim, "wb") as f:
-                f.write(b"someone else's " + name.encode())
-            os.link(victim, os.path.join(STAGING_DIR, name))
-            victims[victim] = b"someone else's " + name.encode()
-        self.assertEqual(self.install_and_wait(), e2e.WIN_STAGING_DIR)
-        for victim, data in victims.items():
-            with open(victim, "rb") as f:
-                self.assertEqual(f.read(), data, os.path.basename(victim) + " was written through its link")
-            self.assertEqual(os.stat(victim).st_nlink, 1, "the installer kept a name of someone else's file")
+                    self.cleanups.append(lambda: subprocess.run(["umount", "-l", STAGING_DIR]))
+                names = {"a user's": ("version.dll", "ovinstaller.exe.yw"),
+                         "hard links": ("ovinstall.ini", "ovinstaller.exe.yw", "ovinstaller.exe")}.get(kind, ())
+                for name in names:
+                    with open(os.path.join(theirs, name), "wb") as f:
+                        f.write(b"theirs")
+                    os.link(os.path.join(theirs, name), os.path.join(STAGING_DIR, name))
+                self.install(self.start(env={"OV_TEST_STAGING_SDDL": users} if kind == "a user's" else None))
+                self.assertEqual(self.runs[-1].wait(120), 0)
+                cwd = e2e.utf8_lines(os.path.join(INSTALL_DIR, "installer-cwd.txt"))[0]
+                self.assertEqual(cwd.startswith(e2e.WIN_STAGING_DIR + "-"), kind != "hard links", cwd)
+                for name in os.listdir(theirs):
+                    with open(os.path.join(theirs, name), "rb") as f:
+                        self.assertEqual(f.read(), b"theirs", name + " was written through")
+                self.assertEqual(sorted(os.listdir(STAGING_DIR if kind == "mount point" else theirs)), sorted(names))
+                self.assertEqual(glob.glob(STAGING_DIR + "-*"), [], "the folder made for the run stays behind")
+                if kind == "mount point":
+                    subprocess.run(["umount", "-l", STAGING_DIR])
+                for name in names:
+                    os.remove(os.path.join(theirs, name))
 
 
 if __name__ == "__main__":

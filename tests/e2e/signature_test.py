@@ -190,13 +190,16 @@ class SignatureTest(unittest.TestCase):
         shutil.copy(os.path.join(BUILD, "local", "OvSetup.exe"), local)
         shutil.copy(os.path.join(STANDINS, "attacker.exe"), os.path.join(local, "ovinstaller.exe"))
         open(os.path.join(local, "ovmain.dll"), "wb").close()
-        for signature in (None, "other"):
+        # An unsigned program, one another key signed, and the marker alone.
+        for signature in (None, "other", "marker alone"):
             with self.subTest(signature=signature or "none"):
                 sig = os.path.join(local, "ovinstaller.exe.minisig")
                 if os.path.exists(sig):
                     os.remove(sig)
-                if signature:
+                if signature == "other":
                     e2e.sign_file(os.path.join(local, "ovinstaller.exe"), signature)
+                elif signature:
+                    os.remove(os.path.join(local, "ovinstaller.exe"))
                 e2e.InstallerTest.clear_traces(self)
                 shutil.rmtree(INSTALL_ROOT, ignore_errors=True)
                 e2e.clear_staging()
@@ -204,7 +207,9 @@ class SignatureTest(unittest.TestCase):
                 # Fetched and installed as if nothing were shipped.
                 self.assert_honest_install(self.install(os.path.join(local, "OvSetup.exe")))
                 self.assertIn("/ovinstaller.exe", self.requested())
-                self.assertTrue(os.path.exists(os.path.join(local, "ovinstaller.exe")), "the shipped file is kept")
+                self.assertEqual(os.path.exists(os.path.join(local, "ovinstaller.exe")), not signature or signature == "other",
+                                 "the shipped file is kept, and nothing is written beside the program")
+                self.assertEqual(e2e.utf8_lines(os.path.join(INSTALL_DIR, "installer-cwd.txt")), [e2e.WIN_STAGING_DIR])
 
     def test_f_the_unsigned_build_installs_without_signatures(self):
         self.route("/ovinstall.txt", "mode=stored&name=manifest&sig=none")
