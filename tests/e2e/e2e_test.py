@@ -90,6 +90,27 @@ class SmallProgramData:
             self.mounted = False
 
 
+# Descriptors of an "OrvelLaucher.ini" in C:\ProgramData as Windows 10/11 set
+# them: written by an elevated installer (owner Administrators), and created by
+# a standard user (owner that user). The local build judges the ini on the
+# SDDL in OV_TEST_LAUNCHER_INI_SDDL, since Wine keeps no owners.
+ADMINS_INI_SDDL = ("O:BAG:S-1-5-21-3623811015-3361044348-30300820-513D:AI(A;ID;FA;;;SY)(A;ID;FA;;;BA)"
+                   "(A;ID;FA;;;BA)(A;ID;0x1200a9;;;BU)")
+USERS_INI_SDDL = ("O:S-1-5-21-3623811015-3361044348-30300820-1013G:S-1-5-21-3623811015-3361044348-30300820-513"
+                  "D:AI(A;ID;FA;;;SY)(A;ID;FA;;;BA)(A;ID;FA;;;S-1-5-21-3623811015-3361044348-30300820-1013)"
+                  "(A;ID;0x1200a9;;;BU)")
+
+# Control positions in the window (from the layout).
+INSTALL_BUTTON = (269, 259)
+AGREE_OPTION = (21, 335)
+CUSTOM_LINK = (486, 335)
+CLOSE_BUTTON = (524, 12)
+BOX_OK_BUTTON = (170, 93)  # "确定" of the message box
+BOX_CLOSE_BUTTON = (267, 12)  # the message box's own close button
+DIR_EDIT = (200, 294)  # page 1
+INSTALL_NOW_BUTTON = (457, 332)  # page 1, btn_install2
+
+
 def start_server(work, *extra):
     """The fault server on PORT, quiet (no pipe of ours for CTest to wait on),
     signing what it serves with the test publisher's key (the local installer
