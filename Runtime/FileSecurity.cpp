@@ -235,7 +235,8 @@ bool PrepareInstallerFile(const std::wstring& path)
     if (file != INVALID_HANDLE_VALUE) {
         BY_HANDLE_FILE_INFORMATION info = {};
         const bool known = GetFileInformationByHandle(file, &info) != FALSE;
-        const bool plain = known && !(info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY));
+        const bool plain =
+            known && !(info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY));
         // A second name of the same file (a hard link someone made to a file
         // of theirs): its bytes are not ours to keep, nor to write.
         const bool oneName = known && info.nNumberOfLinks <= 1;

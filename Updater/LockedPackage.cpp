@@ -166,7 +166,8 @@ bool StageShippedPackage(LockedPackage& package, const std::wstring& shippedPath
         copied = CloseHandle(copy) && copied;
     CloseHandle(source);
     // Held from here on, checked and later run like a downloaded package.
-    if (copied && package.Open(stagedPath, false) && package.Verify(keys, signature, std::wstring()) == PackageVerdict::kOk)
+    if (copied && package.Open(stagedPath, false) &&
+        package.Verify(keys, signature, std::wstring()) == PackageVerdict::kOk)
         return true;
     if (!copied)
         OV_LOG(LOG_ERROR, kSource, L"[UM] shipped package not copied:%u to:%s", static_cast<unsigned>(error),

@@ -166,8 +166,8 @@ HANDLE SystemUserStartOps::LoweredToken()
     HANDLE self = nullptr;
     // The lowered copy has the same rights as this handle: its defaults are
     // adjusted below.
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_DUPLICATE | TOKEN_QUERY | TOKEN_ASSIGN_PRIMARY | TOKEN_ADJUST_DEFAULT,
-                          &self))
+    const DWORD access = TOKEN_DUPLICATE | TOKEN_QUERY | TOKEN_ASSIGN_PRIMARY | TOKEN_ADJUST_DEFAULT;
+    if (!OpenProcessToken(GetCurrentProcess(), access, &self))
         return nullptr;
     // The groups that make a token an administrator's become deny-only, as
     // in the token UAC's filter gives an administrator's programs:
