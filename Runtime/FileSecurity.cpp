@@ -17,9 +17,15 @@ const wchar_t* const kAdministratorSids[] = {
     L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464",
 };
 
-const wchar_t kInstallerFileSddl[] = L"D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FRFX;;;BU)";
+// Rights on a folder that change what is in it without touching its files'
+// own descriptors, and what a reparse point is set with.
+const ACCESS_MASK kFolderModifyingRights = FILE_DELETE_CHILD | FILE_WRITE_ATTRIBUTES | FILE_WRITE_EA;
 
-bool IsAdministratorSid(PSID sid)
+const wchar_t kInstallerFileSddl[] = L"D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FRFX;;;BU)";
+const wchar_t kStagingFolderSddl[] = L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FRFX;;;BU)";
+const wchar_t* const kCreatorOwnerSid[] = {L"S-1-3-0"};
+
+bool SidIsOneOf(PSID sid, const wchar_t* const* texts, size_t count)
 {
     if (!sid || !IsValidSid(sid))
         return false;
@@ -27,25 +33,36 @@ bool IsAdministratorSid(PSID sid)
     if (!ConvertSidToStringSidW(sid, &text))
         return false;
     bool found = false;
-    for (const wchar_t* admin : kAdministratorSids)
-        found = found || lstrcmpiW(text, admin) == 0;
+    for (size_t i = 0; i < count; ++i)
+        found = found || lstrcmpiW(text, texts[i]) == 0;
     LocalFree(text);
     return found;
 }
 
+bool IsAdministratorSid(PSID sid)
+{
+    return SidIsOneOf(sid, kAdministratorSids, sizeof kAdministratorSids / sizeof kAdministratorSids[0]);
+}
+
 // The grant of one ACE to someone other than an administrator, or 0. Object
 // ACEs (never found on files) are judged by their rights alone.
-ACCESS_MASK ForeignGrant(const ACE_HEADER* header)
+ACCESS_MASK ForeignGrant(const ACE_HEADER* header, ProtectedObject what)
 {
-    if (header->AceFlags & INHERIT_ONLY_ACE)
-        return 0;  // applies to children of a folder, not to the object itself
+    // An inherit-only entry applies to what a folder will hold, not to the
+    // object itself: harmless on a file, but on a folder the installer's
+    // files would carry it (CREATOR OWNER's becomes their creator's).
+    const bool inheritOnly = (header->AceFlags & INHERIT_ONLY_ACE) != 0;
+    if (inheritOnly && what == ProtectedObject::kFile)
+        return 0;
     switch (header->AceType) {
     case ACCESS_ALLOWED_ACE_TYPE:
     case ACCESS_ALLOWED_CALLBACK_ACE_TYPE: {
         // Both share the layout: header, mask, SID.
         const ACCESS_ALLOWED_ACE* ace = reinterpret_cast<const ACCESS_ALLOWED_ACE*>(header);
         PSID sid = const_cast<DWORD*>(&ace->SidStart);
-        return IsAdministratorSid(sid) ? 0 : ace->Mask;
+        if (IsAdministratorSid(sid) || (inheritOnly && SidIsOneOf(sid, kCreatorOwnerSid, 1)))
+            return 0;
+        return ace->Mask;
     }
     case ACCESS_ALLOWED_OBJECT_ACE_TYPE:
     case ACCESS_ALLOWED_CALLBACK_OBJECT_ACE_TYPE:
@@ -114,7 +131,7 @@ bool OwnedByAdministrators(PSECURITY_DESCRIPTOR sd)
     return GetSecurityDescriptorOwner(sd, &owner, &defaulted) && IsAdministratorSid(owner);
 }
 
-bool OnlyAdministratorsCanChange(PSECURITY_DESCRIPTOR sd)
+bool OnlyAdministratorsCanChange(PSECURITY_DESCRIPTOR sd, ProtectedObject what)
 {
     if (!OwnedByAdministrators(sd))
         return false;
@@ -129,7 +146,9 @@ bool OnlyAdministratorsCanChange(PSECURITY_DESCRIPTOR sd)
         void* ace = nullptr;
         if (!GetAce(dacl, i, &ace))
             return false;
-        if (ForeignGrant(static_cast<const ACE_HEADER*>(ace)) & kModifyingRights)
+        const ACCESS_MASK rights =
+            kModifyingRights | (what == ProtectedObject::kFolder ? kFolderModifyingRights : 0);
+        if (ForeignGrant(static_cast<const ACE_HEADER*>(ace), what) & rights)
             return false;
     }
     return true;
@@ -141,15 +160,25 @@ const SecurityDescriptor& InstallerFileSecurity()
     return sd;
 }
 
+const SecurityDescriptor& StagingFolderSecurity()
+{
+    static const SecurityDescriptor sd = SecurityDescriptor::FromSddl(kStagingFolderSddl);
+    return sd;
+}
+
 namespace {
 
-// Creates the file empty with the installer's descriptor; fails if anything
-// is at that name.
-bool CreateSecuredFile(const std::wstring& path)
+// Creates the file empty with the installer's descriptor and returns it open
+// with `access`; fails if anything is at that name.
+HANDLE OpenNewSecuredFile(const std::wstring& path, DWORD access)
 {
     SECURITY_ATTRIBUTES sa = {sizeof sa, InstallerFileSecurity().Get(), FALSE};
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
-                              nullptr);
+    return CreateFileW(path.c_str(), access, FILE_SHARE_READ, &sa, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+bool CreateSecuredFile(const std::wstring& path)
+{
+    HANDLE file = OpenNewSecuredFile(path, GENERIC_WRITE);
     if (file == INVALID_HANDLE_VALUE)
         return false;
     CloseHandle(file);
@@ -205,13 +234,17 @@ bool PrepareInstallerFile(const std::wstring& path)
                               FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file != INVALID_HANDLE_VALUE) {
         BY_HANDLE_FILE_INFORMATION info = {};
-        const bool plain = GetFileInformationByHandle(file, &info) &&
-                           !(info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY));
-        const bool secured = plain && SecureOpenFile(file);
+        const bool known = GetFileInformationByHandle(file, &info) != FALSE;
+        const bool plain =
+            known && !(info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY));
+        // A second name of the same file (a hard link someone made to a file
+        // of theirs): its bytes are not ours to keep, nor to write.
+        const bool oneName = known && info.nNumberOfLinks <= 1;
+        const bool secured = plain && oneName && SecureOpenFile(file);
         CloseHandle(file);
         if (secured)
             return true;
-        if (!plain)
+        if (!plain && known)
             return RemoveLink(path, info.dwFileAttributes) && CreateSecuredFile(path);
     } else if (GetLastError() != ERROR_ACCESS_DENIED) {
         return false;
@@ -220,4 +253,22 @@ bool PrepareInstallerFile(const std::wstring& path)
     // folder grants administrators the right to delete what is in it), and
     // ours takes its place.
     return DeleteFileW(path.c_str()) && CreateSecuredFile(path);
+}
+
+HANDLE CreateFreshInstallerFile(const std::wstring& path, DWORD access)
+{
+    const DWORD attrs = GetFileAttributesW(path.c_str());
+    if (attrs != INVALID_FILE_ATTRIBUTES) {
+        if ((attrs & FILE_ATTRIBUTE_DIRECTORY) && !(attrs & FILE_ATTRIBUTE_REPARSE_POINT)) {
+            SetLastError(ERROR_DIRECTORY);
+            return INVALID_HANDLE_VALUE;
+        }
+        if (!RemoveLink(path, attrs))
+            return INVALID_HANDLE_VALUE;
+    } else if (GetLastError() != ERROR_FILE_NOT_FOUND) {
+        return INVALID_HANDLE_VALUE;
+    }
+    // Created new: nothing else can be at the name now, and the file has one
+    // name only.
+    return OpenNewSecuredFile(path, access);
 }

@@ -71,8 +71,10 @@ bool DirectoryPin::Pin(const std::wstring& dir)
 {
     Release();
     // No data access and no delete sharing; a link at the last name is opened
-    // itself so that it can be told apart below.
-    HANDLE handle = CreateFileW(dir.c_str(), FILE_READ_ATTRIBUTES | SYNCHRONIZE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+    // itself so that it can be told apart below. Its descriptor can be read
+    // through the pin, so what is judged is the directory held.
+    HANDLE handle = CreateFileW(dir.c_str(), FILE_READ_ATTRIBUTES | READ_CONTROL | SYNCHRONIZE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE,
                                 nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
                                 nullptr);
     if (handle == INVALID_HANDLE_VALUE)

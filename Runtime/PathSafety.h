@@ -49,6 +49,8 @@ public:
     bool Pin(const std::wstring& dir);
     void Release();
     bool Pinned() const { return handle_ != INVALID_HANDLE_VALUE; }
+    // The held directory, open to read its attributes and its descriptor.
+    HANDLE Handle() const { return handle_; }
 
 private:
     HANDLE handle_ = INVALID_HANDLE_VALUE;

@@ -6,7 +6,8 @@ namespace {
 
 // Starts the process and leaves its handles open in `pi`; returns 0 or the
 // system error code.
-DWORD Launch(const std::wstring& program, const std::wstring& commandLine, PROCESS_INFORMATION& pi)
+DWORD Launch(const std::wstring& program, const std::wstring& commandLine, PROCESS_INFORMATION& pi,
+             const std::wstring& currentDir = std::wstring())
 {
     // CreateProcessW may write into the command line, so it gets its own copy.
     std::vector<wchar_t> cmd(commandLine.begin(), commandLine.end());
@@ -14,7 +15,8 @@ DWORD Launch(const std::wstring& program, const std::wstring& commandLine, PROCE
     STARTUPINFOW si{};
     si.cb = sizeof(si);
     pi = PROCESS_INFORMATION{};
-    if (!CreateProcessW(program.c_str(), cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+    if (!CreateProcessW(program.c_str(), cmd.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        currentDir.empty() ? nullptr : currentDir.c_str(), &si, &pi))
         return GetLastError();
     return 0;
 }
@@ -38,10 +40,11 @@ DWORD StartProcess(const std::wstring& program, const std::wstring& commandLine,
     return 0;
 }
 
-uint64_t RunProcess(const std::wstring& program, const std::wstring& commandLine, PROCESS_INFORMATION* out)
+uint64_t RunProcess(const std::wstring& program, const std::wstring& commandLine, PROCESS_INFORMATION* out,
+                    const std::wstring& currentDir)
 {
     PROCESS_INFORMATION pi;
-    DWORD error = Launch(program, commandLine, pi);
+    DWORD error = Launch(program, commandLine, pi, currentDir);
     if (error != 0)
         return (uint64_t{1} << 32) | error;
     if (out) {

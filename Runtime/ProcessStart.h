@@ -15,5 +15,8 @@
 DWORD StartProcess(const std::wstring& program, const std::wstring& commandLine, PROCESS_INFORMATION* out);
 
 // Like StartProcess, but the handles stay open and belong to the caller via
-// `out` (closed here when `out` is null). Returns 0, or (1 << 32) | error.
-uint64_t RunProcess(const std::wstring& program, const std::wstring& commandLine, PROCESS_INFORMATION* out);
+// `out` (closed here when `out` is null), and the process starts in
+// `currentDir` when one is given (else in this process's). Returns 0, or
+// (1 << 32) | error.
+uint64_t RunProcess(const std::wstring& program, const std::wstring& commandLine, PROCESS_INFORMATION* out,
+                    const std::wstring& currentDir = std::wstring());

@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "Runtime/FileSecurity.h"
 #include "Runtime/Logger.h"
 
 namespace {
@@ -128,20 +129,59 @@ bool ReadSignatureFile(const std::wstring& path, std::string& text)
     return true;
 }
 
-bool LockShippedPackage(LockedPackage& package, const std::wstring& packagePath, const PublisherKeys& keys,
-                        const ReleasePolicy& policy)
+namespace {
+
+// Copies `from` (read from its first byte) into `to`; false on a failed read
+// or write.
+bool CopyThrough(HANDLE from, HANDLE to)
 {
-    if (!package.Open(packagePath, false))
-        return false;
+    std::vector<char> chunk(64 * 1024);
+    for (;;) {
+        DWORD got = 0;
+        if (!ReadFile(from, chunk.data(), static_cast<DWORD>(chunk.size()), &got, nullptr))
+            return false;
+        if (got == 0)
+            return true;
+        DWORD written = 0;
+        if (!WriteFile(to, chunk.data(), got, &written, nullptr) || written != got)
+            return false;
+    }
+}
+
+}  // namespace
+
+bool StageShippedPackage(LockedPackage& package, const std::wstring& shippedPath, const std::wstring& stagedPath,
+                         const PublisherKeys& keys, const ReleasePolicy& policy)
+{
+    package.Release();
     std::string signature;
-    if (keys.Required() && !ReadSignatureFile(packagePath + L".minisig", signature)) {
-        OV_LOG(LOG_ERROR, kSource, L"[UM] shipped package has no signature:%s", packagePath.c_str());
-        package.Release();
+    if (keys.Required() && !ReadSignatureFile(shippedPath + L".minisig", signature)) {
+        OV_LOG(LOG_ERROR, kSource, L"[UM] shipped package has no signature:%s", shippedPath.c_str());
         return false;
     }
-    if (package.Verify(keys, policy, signature, nullptr, std::wstring()) != PackageVerdict::kOk) {
-        package.Release();
+    // Others may go on reading the shipped file, but not change it while it
+    // is copied.
+    HANDLE source = CreateFileW(shippedPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (source == INVALID_HANDLE_VALUE) {
+        OV_LOG(LOG_ERROR, kSource, L"[UM] shipped package cannot be read:%u path:%s",
+               static_cast<unsigned>(GetLastError()), shippedPath.c_str());
         return false;
     }
-    return true;
+    HANDLE copy = CreateFreshInstallerFile(stagedPath, GENERIC_WRITE);
+    bool copied = copy != INVALID_HANDLE_VALUE && CopyThrough(source, copy);
+    const DWORD error = GetLastError();
+    if (copy != INVALID_HANDLE_VALUE)
+        copied = CloseHandle(copy) && copied;
+    CloseHandle(source);
+    // Held from here on, checked and later run like a downloaded package.
+    if (copied && package.Open(stagedPath, false) &&
+        package.Verify(keys, policy, signature, nullptr, std::wstring()) == PackageVerdict::kOk)
+        return true;
+    if (!copied)
+        OV_LOG(LOG_ERROR, kSource, L"[UM] shipped package not copied:%u to:%s", static_cast<unsigned>(error),
+               stagedPath.c_str());
+    package.Release();
+    DeleteFileW(stagedPath.c_str());
+    return false;
 }

@@ -78,11 +78,16 @@ const size_t kMaxSignatureFileBytes = 4096;
 bool ReadSignatureFile(const std::wstring& path, std::string& text);
 
 // A package shipped beside the program ("ovinstaller.exe" with its marker
-// "ovmain.dll"): locks the file at `packagePath` and checks it against
-// "<packagePath>.minisig" beside it (in a build with keys), whose trusted
-// comment must name a version no lower than `policy`'s floor. False, with the
-// package released, when it cannot be locked or its signature is missing,
-// wrong or of an older release: the caller then downloads the package as if
-// none were there.
-bool LockShippedPackage(LockedPackage& package, const std::wstring& packagePath, const PublisherKeys& keys,
-                        const ReleasePolicy& policy);
+// "ovmain.dll"), usually in a Downloads folder others may write to: it is
+// read through a handle that denies writing (so the bytes copied are one
+// file's, whatever else happens to the name) into a fresh file at
+// `stagedPath` in the staging folder, and that copy is locked and checked
+// against "<shippedPath>.minisig" (in a build with keys) like a download.
+// The package that runs is the copy; the shipped file is never changed.
+// Its signature's trusted comment must name a version no lower than
+// `policy`'s floor. False, with the package released and the copy deleted,
+// when it cannot be read or copied or its signature is missing, wrong or of
+// an older release: the caller then downloads the package as if none were
+// shipped.
+bool StageShippedPackage(LockedPackage& package, const std::wstring& shippedPath, const std::wstring& stagedPath,
+                         const PublisherKeys& keys, const ReleasePolicy& policy);

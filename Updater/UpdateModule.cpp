@@ -20,17 +20,6 @@ const wchar_t kFailureText[] = L"安装失败";
 // gets the next number, so modules never share a class.
 int g_helperRegistrations = 0;
 
-// Notices of a refused package directory, one per cause (short enough for
-// one line of the notice box).
-const wchar_t* RefusalText(int code)
-{
-    switch (code) {
-    case UM_ERR_DIR_LINK: return L"安装路径中有链接，已停止安装！";
-    case UM_ERR_DIR_IS_FILE: return L"安装目录被同名文件占用！";
-    case UM_ERR_FILE_UNSAFE: return L"安装文件无法安全写入！";
-    default: return L"无法创建安装目录，请检查磁盘！";
-    }
-}
 
 // The helper window also swallows these (timers and the numbers right after
 // the module's own messages) without default processing.
@@ -82,6 +71,17 @@ UpdateModule::~UpdateModule()
 bool IsPackageDirRefusal(int errType, int code)
 {
     return errType == ERR_USER && code >= 3020 && code <= 3029;
+}
+
+const wchar_t* PackageDirRefusalText(int code)
+{
+    // Short enough for one line of the notice box.
+    switch (code) {
+    case UM_ERR_DIR_LINK: return L"安装路径中有链接，已停止安装！";
+    case UM_ERR_DIR_IS_FILE: return L"安装目录被同名文件占用！";
+    case UM_ERR_FILE_UNSAFE: return L"安装文件无法安全写入！";
+    default: return L"无法创建安装目录，请检查磁盘！";
+    }
 }
 
 bool UpdateModule::Start()
@@ -153,7 +153,7 @@ void UpdateModule::Refuse(int code)
 void UpdateModule::HandleDirectoryRefused(int code)
 {
     if (listener_)
-        listener_->OnDownloadResult(ERR_USER, code, RefusalText(code));
+        listener_->OnDownloadResult(ERR_USER, code, PackageDirRefusalText(code));
 }
 
 void UpdateModule::Stop()
@@ -569,7 +569,7 @@ void UpdateModule::FinishPackage(int& errType, int& code, std::wstring& message)
         package_.Release();
         errType = ERR_USER;
         code = refusal;
-        message = RefusalText(refusal);
+        message = PackageDirRefusalText(refusal);
         return;
     }
     // Replaces an older package unless that one is in use; then both stay.

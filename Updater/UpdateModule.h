@@ -95,11 +95,16 @@ enum UpdateModuleError {
     UM_ERR_DIR_IS_FILE = 3021,  // a file where one of its folders must be
     UM_ERR_DIR_CREATE = 3022,   // it cannot be created or held open
     UM_ERR_FILE_UNSAFE = 3023,  // the manifest copy cannot be made the installer's own file
+    // No staging folder could be had (the install window's, before any
+    // module exists): there is nowhere safe to put the package.
+    UM_ERR_STAGING = 3024,
 };
 
 // True for the results that refuse the package directory (error type 3,
 // codes 3020 to 3029).
 bool IsPackageDirRefusal(int errType, int code);
+// The notice for such a refusal, one per cause.
+const wchar_t* PackageDirRefusalText(int code);
 
 // Manifest bodies longer than this fail the transfer (3, 3005): a manifest is
 // a few hundred bytes.
@@ -152,6 +157,8 @@ public:
     // The package's process has been created (or the package is not going to
     // run): the checked package may be changed by others again.
     void ReleasePackage() { package_.Release(); }
+    // The checked package, held until ReleasePackage; null when there is none.
+    const LockedPackage* HeldPackage() const { return package_.IsOpen() ? &package_ : nullptr; }
 
     // For diagnostics and tests.
     HWND HelperWindow() const { return helper_; }

@@ -84,6 +84,7 @@ const wchar_t* NoticeText(NoticeKind kind)
     case NoticeKind::kPackageStart: return L"安装包无法启动，请重新安装！";
     case NoticeKind::kLauncherStart: return L"无法启动澄岳，请重新安装！";
     case NoticeKind::kInstalling: return L"正在安装，请稍候！";
+    case NoticeKind::kLicencePage: return L"无法打开许可协议页面！";
     }
     return L"安装失败，请检查网络后重试！";
 }

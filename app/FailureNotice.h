@@ -39,6 +39,8 @@ enum class NoticeKind {
     kLauncherStart,
     // A close request while the package runs.
     kInstalling,
+    // The licence page could not be opened with the user's rights.
+    kLicencePage,
 };
 
 struct FailureFacts {

@@ -7,6 +7,7 @@
 
 #include "Runtime/Logger.h"
 #include "Runtime/ProcessStart.h"
+#include "Runtime/StagingFolder.h"
 #include "Runtime/TextUtil.h"
 #include "app/LauncherIni.h"
 #include "app/UserStart.h"
@@ -18,6 +19,7 @@ const char kRegistryKey[] = "SOFTWARE\\OrvelLauncher";
 const wchar_t kRegistryValue[] = L"InstPath";
 const wchar_t kLauncherName[] = L"OrvelLauncher.exe";
 const wchar_t kDefaultSubFolder[] = L"欧维网络\\欧维澄岳";
+const wchar_t kStagingFolderName[] = L"OrvelSetup";
 
 std::wstring CommonAppDataDir()
 {
@@ -115,6 +117,32 @@ std::wstring DefaultInstallDir(DriveTypeQuery query)
     return std::wstring();
 }
 
+bool PrepareStagingFolder(StagingFolder& folder)
+{
+    const std::wstring parent = CommonAppDataDir();
+    if (parent.empty()) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return false;
+    }
+    return folder.Prepare(parent, kStagingFolderName, &StagingFolderDescriptor);
+}
+
+bool IsUsableInstallDir(const std::wstring& dir)
+{
+    const bool drive = dir.size() >= 2 && ((dir[0] >= L'A' && dir[0] <= L'Z') || (dir[0] >= L'a' && dir[0] <= L'z')) &&
+                       dir[1] == L':';
+    if (!drive || (dir.size() > 2 && dir[2] != L'\\'))
+        return false;
+    for (size_t i = 2; i < dir.size(); ++i) {
+        const wchar_t c = dir[i];
+        if (c < 0x20 || wcschr(L"\"*?<>|:", c))
+            return false;
+        if (c == L'/' && iswspace(dir[i - 1]))
+            return false;
+    }
+    return true;
+}
+
 std::wstring InstallerCommandLine(const std::wstring& installerPath, const std::wstring& installDir)
 {
     return Format(L"%s /S /unpack=%s /launch=off", installerPath.c_str(), installDir.c_str());
@@ -133,7 +161,8 @@ std::wstring LauncherPathIn(const std::wstring& installDir)
 DWORD RunInstaller(const std::wstring& installerPath, const std::wstring& installDir, PROCESS_INFORMATION* process)
 {
     PROCESS_INFORMATION pi = {};
-    const uint64_t rc = RunProcess(installerPath, InstallerCommandLine(installerPath, installDir), &pi);
+    const std::wstring folder = installerPath.substr(0, installerPath.find_last_of(L'\\'));
+    const uint64_t rc = RunProcess(installerPath, InstallerCommandLine(installerPath, installDir), &pi, folder);
     if (rc != 0)
         pi = PROCESS_INFORMATION{};
     if (process)
@@ -173,7 +202,7 @@ void WaitForProcessPumping(HANDLE process)
 }
 
 DWORD StartLauncherAndFinish(PROCESS_INFORMATION* installer, const std::wstring& installDir, unsigned launchNumber,
-                             const std::wstring& installerPath, bool packageIsLocal)
+                             const std::wstring& installerPath)
 {
     if (installer && installer->hProcess) {
         WaitForProcessPumping(installer->hProcess);
@@ -185,7 +214,8 @@ DWORD StartLauncherAndFinish(PROCESS_INFORMATION* installer, const std::wstring&
     const std::wstring launcher = LauncherPathIn(installDir);
     const std::wstring commandLine = launchNumber > 0 ? LauncherCommandLine(launcher, launchNumber) : std::wstring();
     const DWORD started = StartAsSignedInUser(launcher, commandLine);
-    if (!packageIsLocal)
-        DeleteFileW(installerPath.c_str());
+    if (!installerPath.empty() && !DeleteFileW(installerPath.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND)
+        OV_LOG(LOG_WARN, L".\\app\\InstallSteps", L"package not deleted:%u: %s", static_cast<unsigned>(GetLastError()),
+               installerPath.c_str());
     return started;
 }

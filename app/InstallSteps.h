@@ -11,6 +11,9 @@
 #include <cstdint>
 #include <string>
 
+class SecurityDescriptor;
+class StagingFolder;
+
 // What an earlier installation left behind.
 struct InstalledLauncher {
     bool found = false;
@@ -37,16 +40,33 @@ UINT QueryDriveType(const wchar_t* root);
 // removable stick is no place to install to (it may be gone next time).
 std::wstring DefaultInstallDir(DriveTypeQuery query = &QueryDriveType);
 
+// The folder the installer stages the package and its files in: "OrvelSetup"
+// in the common application-data folder, or one made for this run when that
+// is someone else's (see Runtime/StagingFolder.h). False when none can be had.
+bool PrepareStagingFolder(StagingFolder& folder);
+// The descriptor an existing staging folder is judged on: the folder's own.
+// The local test build may substitute one, since Wine keeps no owners
+// (app/seams).
+SecurityDescriptor StagingFolderDescriptor(HANDLE folder);
+
 // "<installer> /S /unpack=<dir> /launch=off" (nothing quoted).
 std::wstring InstallerCommandLine(const std::wstring& installerPath, const std::wstring& installDir);
+// True when `dir` can stand unquoted after "/unpack=" and mean only itself:
+// an absolute path on a drive letter ("X:" or "X:\..."), with no quote, no
+// control character, no character a file name cannot hold, and no blank
+// followed by "/" (which would start an option of the package's own).
+bool IsUsableInstallDir(const std::wstring& dir);
 // "<launcher> -i "<n>" -d".
 std::wstring LauncherCommandLine(const std::wstring& launcherPath, unsigned launchNumber);
 // "<installDir>\OrvelLauncher.exe"
 std::wstring LauncherPathIn(const std::wstring& installDir);
 
-// Starts the package silently into `installDir`. `process` receives its open
-// handles (null handles when it could not be started). Returns 0, or the
-// system error that kept the package from starting.
+// Starts the package silently into `installDir`, with the folder it lies in
+// (the staging folder) as its current directory: the package runs elevated
+// and looks for its own DLLs there, never in the folder this installer was
+// started from. `process` receives its open handles (null handles when it
+// could not be started). Returns 0, or the system error that kept the
+// package from starting.
 DWORD RunInstaller(const std::wstring& installerPath, const std::wstring& installDir, PROCESS_INFORMATION* process);
 
 // Waits for `process` without a time limit while this thread's windows keep
@@ -57,8 +77,10 @@ void WaitForProcessPumping(HANDLE process);
 
 // Waits for the package (when it was started; see WaitForProcessPumping),
 // closes its handles, starts the launcher installed in `installDir` with the
-// signed-in user's rights (see UserStart.h; with the launch number when it is
-// above 0, else with an empty command line) and deletes a downloaded package.
-// Returns the launcher's start result (0 or a system error).
+// signed-in user's rights, never the installer's (see UserStart.h; with the
+// launch number when it is above 0, else with an empty command line) and
+// deletes the package that ran (the staging folder's copy; a package shipped
+// beside the program stays where it was). Returns the launcher's start
+// result (0 or a system error).
 DWORD StartLauncherAndFinish(PROCESS_INFORMATION* installer, const std::wstring& installDir, unsigned launchNumber,
-                             const std::wstring& installerPath, bool packageIsLocal);
+                             const std::wstring& installerPath);

@@ -82,25 +82,24 @@ void CMainDlg::PrepareWindow()
         installDir_ = found.installDir;  // an earlier installation's directory is proposed
     if (found.found) {
         launcherPath_ = found.launcherPath;
-        // With the signed-in user's rights, not this installer's.
+        // With the signed-in user's rights, never this installer's.
         if (StartAsSignedInUser(launcherPath_,
                                 LauncherCommandLine(launcherPath_, static_cast<unsigned>(launchNumber_))) == 0) {
             Close(1);
             return;
         }
+        // Installing again is what the notice asks for; the window offers it.
+        launcherNotStarted_ = true;
     }
 
-    // A package shipped beside the program ("ovmain.dll" marks it) needs no network.
+    // A package shipped beside the program needs no network: "ovmain.dll"
+    // marks it, and there must be a package to go with it.
     const std::wstring moduleDir = GetModuleDir();
     const std::wstring marker = Format(L"%s\\%s", moduleDir.c_str(), L"ovmain.dll");
-    if (GetFileAttributesW(marker.c_str()) != INVALID_FILE_ATTRIBUTES) {
-        packageIsLocal_ = true;
-        packageDir_ = moduleDir;
-        const std::wstring local = moduleDir + L"\\ovinstaller.exe";
-        installerIsLocal_ = GetFileAttributesW(local.c_str()) != INVALID_FILE_ATTRIBUTES;
-    } else {
-        packageDir_ = DefaultInstallDir();
-    }
+    const std::wstring shipped = moduleDir + L"\\ovinstaller.exe";
+    if (GetFileAttributesW(marker.c_str()) != INVALID_FILE_ATTRIBUTES &&
+        GetFileAttributesW(shipped.c_str()) != INVALID_FILE_ATTRIBUTES)
+        shippedPackagePath_ = shipped;
 }
 
 void CMainDlg::Notify(TNotifyRecord& msg)
@@ -138,6 +137,12 @@ void CMainDlg::Notify(TNotifyRecord& msg)
         } else if (sender == installNowButton_ && sender) {
             if (dirEdit_)
                 installDir_ = dirEdit_->GetText();
+            // The directory goes unquoted into the package's command line:
+            // one that would change what that line says is not taken.
+            if (!IsUsableInstallDir(installDir_)) {
+                CMsgBoxDlg::ShowModal(hwnd_, L"安装目录无效，请重新选择！", L"提示信息", L"提示");
+                return;
+            }
             SelectPage(kPageProgress);
             StartDownloadPhase();
             return;
@@ -152,7 +157,8 @@ void CMainDlg::Notify(TNotifyRecord& msg)
                 UpdateFreeSpace();
             }
         } else if (sender == agreementLink_ && sender) {
-            OpenAsSignedInUser(hwnd_, LicenceUrl());
+            if (OpenAsSignedInUser(hwnd_, LicenceUrl()) != 0)
+                ShowNotice(NoticeKind::kLicencePage, true);
         }
     } else if (msg.type == L"textchanged" && sender && sender == dirEdit_) {
         installDir_ = dirEdit_->GetText();
@@ -272,18 +278,36 @@ void CMainDlg::ArmRetryTimer(UINT delayMs)
     SetTimer(hwnd_, kRetryTimer, delayMs, nullptr);
 }
 
+bool CMainDlg::PrepareStaging(std::wstring* dir)
+{
+    if (!PrepareStagingFolder(staging_))
+        return false;
+    *dir = staging_.Path();
+    return true;
+}
+
+const LockedPackage* CMainDlg::HeldPackage() const
+{
+    if (shippedPackage_.IsOpen())
+        return &shippedPackage_;
+    return updater_ ? updater_->HeldPackage() : nullptr;
+}
+
 void CMainDlg::StartDownloadPhase()
 {
-    if (installerIsLocal_) {
-        if (LockShippedPackage(shippedPackage_, packageDir_ + L"\\ovinstaller.exe", PublisherKeys::Compiled(),
-                               ReleasePolicy::Compiled())) {
+    // Nothing the elevated installer writes or runs goes anywhere else.
+    if (!PrepareStaging(&packageDir_)) {
+        OnDownloadResult(ERR_USER, UM_ERR_STAGING, PackageDirRefusalText(UM_ERR_STAGING));
+        return;
+    }
+    if (!shippedPackagePath_.empty()) {
+        if (StageShippedPackage(shippedPackage_, shippedPackagePath_, packageDir_ + L"\\ovinstaller.exe",
+                                PublisherKeys::Compiled(), ReleasePolicy::Compiled())) {
             OnDownloadResult(0, 0, L"");
             return;
         }
         // Not the publisher's: fetched as if nothing were shipped.
-        installerIsLocal_ = false;
-        packageIsLocal_ = false;
-        packageDir_ = DefaultInstallDir();
+        shippedPackagePath_.clear();
     }
     updater_ = CreateUpdater(packageDir_);
     // Every outcome, a refused directory included, reaches this window as a
@@ -396,7 +420,14 @@ void CMainDlg::OnManifestResult(int errType, int code, const std::wstring& text)
 void CMainDlg::OnInstallTick()
 {
     if (installTicks_ == 1) {
-        installerPath_ = packageDir_ + L"\\ovinstaller.exe";
+        // Only the package checked and held since its check runs; without
+        // one there is nothing that may run.
+        const LockedPackage* held = HeldPackage();
+        if (!held) {
+            FailInstall(NoticeKind::kPackageStart, kExitPackageNotStarted);
+            return;
+        }
+        installerPath_ = held->Path();
         const DWORD started = RunInstaller(installerPath_, installDir_, &installer_);
         // The package was held against changes since its check; its process
         // exists now (or it could not start), so it may be let go.
@@ -422,6 +453,10 @@ LRESULT CMainDlg::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam)
         SetWindowIcons();
         CStartupTrace::Mark("after-first-paint");
         CStartupTrace::Flush(true);
+        if (launcherNotStarted_) {
+            launcherNotStarted_ = false;
+            ShowNotice(NoticeKind::kLauncherStart, true);
+        }
         return 0;
     }
     switch (msg) {
@@ -433,14 +468,17 @@ LRESULT CMainDlg::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam)
         break;
     case WM_TIMER:
         if (wParam == kInstallTimer) {
+            // Ticks belong to the installation phase alone: one posted to the
+            // window at another time does nothing.
+            if (!installing_)
+                break;
             ++installTicks_;
             if (installTicks_ > kLastInstallTick) {
                 KillTimer(hwnd_, kInstallTimer);
                 // The wait for the package keeps this window painting and
                 // answering (close requests get a notice meanwhile).
                 const DWORD launcher = StartLauncherAndFinish(&installer_, installDir_,
-                                                              static_cast<unsigned>(launchNumber_), installerPath_,
-                                                              packageIsLocal_);
+                                                              static_cast<unsigned>(launchNumber_), installerPath_);
                 if (launcher != 0) {
                     FailInstall(NoticeKind::kLauncherStart, kExitLauncherNotStarted);
                     return 0;

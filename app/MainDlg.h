@@ -7,6 +7,12 @@
 // Pages of tb_main: 0 start (install button, agreement, custom-install link),
 // 1 directory choice, 2 progress.
 //
+// Files: everything the installer writes and runs (the partial download, the
+// package, the manifest copy) lives in the staging folder (InstallSteps.h),
+// which only administrators may change; a package shipped beside the program
+// is copied there and checked first. The install directory is only handed to
+// the package. The package runs only when a checked package is held.
+//
 // Failures: at most one failure notice is open; a later failure updates its
 // text instead of opening another (FailureNotice.h picks the text). The
 // failed stage (manifest or package download) is tried again on the retry
@@ -26,6 +32,7 @@
 
 #include <random>
 
+#include "Runtime/StagingFolder.h"
 #include "Updater/GameEventListener.h"
 #include "Updater/LockedPackage.h"
 #include "app/FailureNotice.h"
@@ -53,11 +60,12 @@ public:
     static const UINT kAfterFirstPaintMs = 50;
     static const UINT kInstallTickMs = 100;
     static const uint64_t kRequiredFreeBytes = 125829120;  // 120 MB
+    static constexpr const wchar_t* kWindowClass = L"InstallPackages";
 
     CMainDlg();
     ~CMainDlg() override;
 
-    const wchar_t* WindowClassName() const override { return L"InstallPackages"; }
+    const wchar_t* WindowClassName() const override { return kWindowClass; }
     std::wstring SkinFolder() override { return L"no use"; }
     std::wstring SkinFile() override { return L"InstallPackages.xml"; }
 
@@ -88,7 +96,11 @@ protected:
     virtual bool QueryFreeBytes(const std::wstring& path, uint64_t* bytes);
     // Arms the retry timer to fire once after `delayMs`.
     virtual void ArmRetryTimer(UINT delayMs);
-    void SetPackageDir(const std::wstring& dir) { packageDir_ = dir; }
+    // Finds or makes the staging folder and sets `dir` to it; false when
+    // there is none to be had.
+    virtual bool PrepareStaging(std::wstring* dir);
+    // The package shipped beside the program, once copied and checked.
+    LockedPackage& ShippedPackage() { return shippedPackage_; }
 
 private:
     void SetWindowIcons();
@@ -102,6 +114,9 @@ private:
     // The hand-over failed: say what could not start, then end the run with `exitCode`.
     void FailInstall(NoticeKind kind, ExitCode exitCode);
     void StartDownloadPhase();
+    // The package checked and held for the install step (shipped or
+    // downloaded), or null when there is none.
+    const LockedPackage* HeldPackage() const;
     void OnRetryTimer();
     void UpdateFreeSpace();
     // Sets the two-image bar string with the bar's width and a fill of `fill` pixels.
@@ -138,9 +153,16 @@ private:
     CMsgBoxDlg* exitBox_ = nullptr;
     UpdateModule* updater_ = nullptr;
     bool failureBoxArmed_ = true;
-    bool packageIsLocal_ = false;
-    bool installerIsLocal_ = false;
-    // The package shipped beside the program, held from its check until its
+    // "<program's folder>\ovinstaller.exe" when it lies there with its
+    // marker "ovmain.dll"; empty otherwise (the marker alone changes nothing).
+    std::wstring shippedPackagePath_;
+    // The installed launcher could not be started with the user's rights:
+    // the notice follows the first paint.
+    bool launcherNotStarted_ = false;
+    // Holds the package directory from the install click on; let go after
+    // the package below (a folder made for this run goes with its files).
+    StagingFolder staging_;
+    // The staged copy of the shipped package, held from its check until its
     // process exists.
     LockedPackage shippedPackage_;
     bool painted_ = false;

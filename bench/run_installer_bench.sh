@@ -135,10 +135,12 @@ curl -sf -X POST --data-binary 'blob=package' "$BASE/_route?path=/ovinstaller.ex
 # --- a machine without an earlier installation ------------------------------------
 DRIVE_C=$WINEPREFIX/drive_c
 INSTALL_DIR="$WINEPREFIX/drive_d/欧维网络/欧维澄岳"  # D: is the first fixed disk
+# The download lands in the installer's staging folder.
+STAGING_DIR="$DRIVE_C/ProgramData/OrvelSetup"
 reset_machine() {
   rm -f "$DRIVE_C/ProgramData/OrvelLaucher.ini"
   wine reg delete 'HKLM\SOFTWARE\OrvelLauncher' /f /reg:32 >/dev/null 2>&1 || true
-  rm -rf "$WINEPREFIX/drive_d/欧维网络"
+  rm -rf "$WINEPREFIX/drive_d/欧维网络" "$STAGING_DIR" "$STAGING_DIR"-*
 }
 reset_machine
 
@@ -212,14 +214,15 @@ for i in $(seq "$DL_RUNS"); do
   eval "$(xdotool getwindowgeometry --shell "$WID")"
   xdotool mousemove $((X + 269)) $((Y + 259)) click 1
   # The package gets its final name once it has arrived and been checked.
-  for _ in $(seq 6000); do [ -e "$INSTALL_DIR/ovinstaller.exe" ] && break; read -rt 0.01 -u 9 || true; done
-  [ -e "$INSTALL_DIR/ovinstaller.exe" ] || { echo "installer run $i: no package" >&2; exit 1; }
+  for _ in $(seq 6000); do [ -e "$STAGING_DIR/ovinstaller.exe" ] && break; read -rt 0.01 -u 9 || true; done
+  [ -e "$STAGING_DIR/ovinstaller.exe" ] || { echo "installer run $i: no package" >&2; exit 1; }
   kill "$INST_PID" 2>/dev/null || true
   wait "$INST_PID" 2>/dev/null || true
   ti=$(server_seconds /ovinstaller.exe)
-  rm -f "$INSTALL_DIR"/*; settle
-  OV_WINE_DIRECT=1 "$ROOT/scripts/wine-run.sh" "$WORK/curl.exe" -s -o 'C:\欧维网络\欧维澄岳\curl.bin' "$BASE/ovinstaller.exe"
-  [ "$(stat -c %s "$INSTALL_DIR/curl.bin")" = "$PKG_SIZE" ] || { echo "curl.exe run $i: wrong size" >&2; exit 1; }
+  rm -f "$STAGING_DIR"/*; settle
+  # The same disk and folder as the installer's download.
+  OV_WINE_DIRECT=1 "$ROOT/scripts/wine-run.sh" "$WORK/curl.exe" -s -o 'C:\ProgramData\OrvelSetup\curl.bin' "$BASE/ovinstaller.exe"
+  [ "$(stat -c %s "$STAGING_DIR/curl.bin")" = "$PKG_SIZE" ] || { echo "curl.exe run $i: wrong size" >&2; exit 1; }
   tc=$(server_seconds /ovinstaller.exe)
   echo "$ti" >> "$WORK/dl.inst"; echo "$tc" >> "$WORK/dl.curl"
   awk -v a="$ti" -v b="$tc" -v n="$PKG_SIZE" -v i="$i" 'BEGIN {

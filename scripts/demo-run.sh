@@ -61,6 +61,13 @@ rm -f "$DRIVE_C/ProgramData/OrvelLaucher.ini"
 wine reg delete 'HKLM\SOFTWARE\OrvelLauncher' /f /reg:32 >/dev/null 2>&1 || true
 rm -rf "$WINEPREFIX/drive_d/欧维网络"
 INSTALL_DIR="$WINEPREFIX/drive_d/欧维网络/欧维澄岳"  # D: is the first fixed disk
+# Where the installer keeps the download and runs the package from: a folder
+# only administrators may change. Wine keeps no owners, so the local build is
+# told the descriptor Windows gives that folder (an earlier demo's folder is
+# then used again, as on Windows).
+STAGING_DIR="$DRIVE_C/ProgramData/OrvelSetup"
+rm -rf "$STAGING_DIR" "$STAGING_DIR"-*
+export OV_TEST_STAGING_SDDL='O:BAG:SYD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)'
 
 # --- run the installer and click through it --------------------------------------
 wine "$BUILD/out/local/OvSetup.exe" "$LAUNCH_NUMBER" >"$WORK/installer.log" 2>&1 &
@@ -123,8 +130,10 @@ for _ in $(seq 50); do [ -f "$INSTALL_DIR/launched.txt" ] && break; sleep 0.1; d
   echo "- requests the server saw (method, path, Range):"
   curl -s "$BASE/_log" | sed 's/^/    /'
   echo "- package command line: $(cat "$INSTALL_DIR/installer.txt" 2>/dev/null || echo '(package not run)')"
+  echo "- package's current directory: $(cat "$INSTALL_DIR/installer-cwd.txt" 2>/dev/null || echo '(package not run)')"
   echo "- launcher command line: $(cat "$INSTALL_DIR/launched.txt" 2>/dev/null || echo '(launcher not started)')"
-  if [ -e "$INSTALL_DIR/ovinstaller.exe" ]; then echo "- downloaded package: still there"; else echo "- downloaded package: deleted after the hand-off"; fi
+  echo "- launcher's rights: $(cat "$INSTALL_DIR/launched-token.txt" 2>/dev/null || echo '(launcher not started)')"
+  if [ -e "$STAGING_DIR/ovinstaller.exe" ]; then echo "- downloaded package: still there"; else echo "- downloaded package: deleted after the hand-off"; fi
   echo "- screenshots: $(cd "$OUT" && ls *.png | tr '\n' ' ')"
 } > "$OUT/report.md"
 cat "$OUT/report.md"

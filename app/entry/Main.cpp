@@ -16,6 +16,7 @@
 #include "Runtime/StartupTrace.h"
 #include "app/AppState.h"
 #include "app/MainDlg.h"
+#include "app/SingleInstance.h"
 #include "ui/SkinResources.h"
 #include "ui/WndShadow.h"
 
@@ -69,6 +70,15 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR commandLine, int)
 {
     // The DLL search was restricted to System32 before any code of ours ran
     // (RestrictDllSearch above).
+    // One installer at a time: a second start shows the first one and ends
+    // before it touches anything.
+    SingleInstance oneInstaller;
+    SystemSingleInstanceOps instanceOps;
+    if (oneInstaller.Claim(instanceOps) == InstanceClaim::kAnotherIsRunning) {
+        BringFirstInstallerToFront(CMainDlg::kWindowClass, 3000);
+        return 0;
+    }
+
     CStartupTrace::Begin();
     CStartupTrace::Mark("entry");
 

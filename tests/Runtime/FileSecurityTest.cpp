@@ -14,6 +14,31 @@ using testsupport::ReadBytes;
 using testsupport::TempDir;
 using testsupport::WriteBytes;
 
+TEST(StagingFolderTrust, OnlyAFolderNobodyElseCanChangeOrFillIsTrusted)
+{
+    // What a folder made in C:\ProgramData inherits: Users may add files and
+    // folders (CI 0x116), CREATOR OWNER's full control becomes the maker's.
+    const std::wstring inherited = L"(A;OICIIOID;FA;;;CO)(A;OICIID;FA;;;SY)(A;OICIID;FA;;;BA)(A;OICIID;0x116;;;BU)";
+    const std::wstring user = L"S-1-5-21-3623811015-3361044348-30300820-1013";
+    struct Case {
+        std::wstring sddl;
+        bool asFolder, asFile;
+    } cases[] = {
+        {StagingFolderSecurity().ToSddl(), true, true},  // the installer's own
+        {L"O:SYD:P(A;OICIIO;FA;;;CO)(A;OICI;FA;;;BA)", true, true},
+        {L"O:" + user + L"D:AI(A;ID;FA;;;" + user + L")" + inherited, false, false},  // a standard user made it
+        {L"O:BAD:AI(A;ID;FA;;;BA)" + inherited, false, false},  // an installer that set no descriptor
+        {L"O:BAD:P(A;;FA;;;BA)(A;;0x40;;;BU)", false, true},  // delete what is in it
+        {L"O:BAD:P(A;;FA;;;BA)(A;;0x100;;;BU)", false, true},  // write its attributes (a reparse point)
+        {L"O:BAD:P(A;;FA;;;BA)(A;OICIIO;FA;;;BU)", false, true},  // what is made in it would be the users'
+    };
+    for (const Case& c : cases) {
+        const SecurityDescriptor sd = SecurityDescriptor::FromSddl(c.sddl);  // (empty: judged unsafe)
+        EXPECT_EQ(OnlyAdministratorsCanChange(sd.Get(), ProtectedObject::kFolder), c.asFolder) << sd.ToSddl();
+        EXPECT_EQ(OnlyAdministratorsCanChange(sd.Get(), ProtectedObject::kFile), c.asFile) << sd.ToSddl();
+    }
+}
+
 TEST(InstallerFileSecurity, OnlyAdministratorsCanChangeTheFilesTheInstallerWrites)
 {
     const SecurityDescriptor& built = InstallerFileSecurity();

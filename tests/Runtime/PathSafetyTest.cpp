@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include "Runtime/PathSafety.h"
+#include "Runtime/StagingFolder.h"
 #include "support/TestSupport.h"
 
 using testsupport::MakeSymbolicLink;
@@ -62,4 +63,17 @@ TEST(PathSafety, OnlyADirectoryIsPinned)
     EXPECT_TRUE(pin.Pinned());
     pin.Release();
     EXPECT_FALSE(pin.Pinned());
+}
+
+TEST(PathSafety, ALinkAboveTheStagingFolderGivesNoFolderAtAll)
+{
+    // (Links, mount points and planted folders at its name: hardening_tests.)
+    TempDir dir, elsewhere;
+    ASSERT_TRUE(MakeSymbolicLink(dir / L"ProgramData", elsewhere.Path()));
+    StagingFolder folder;
+    EXPECT_FALSE(folder.Prepare(dir / L"ProgramData", L"OrvelSetup", nullptr));
+    EXPECT_FALSE(folder.Prepare(dir / L"missing", L"OrvelSetup", nullptr));
+    EXPECT_FALSE(testsupport::PathExists(elsewhere / L"OrvelSetup"));
+    ASSERT_TRUE(folder.Prepare(dir.Path(), L"OrvelSetup", nullptr));
+    EXPECT_EQ(folder.Path(), dir / L"OrvelSetup");
 }

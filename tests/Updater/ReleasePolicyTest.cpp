@@ -57,8 +57,9 @@ TEST(ShippedPackage, RunsOnlyWhenSignedAsAReleaseAtTheFloorOrAbove)
             pkg.Package() + L".minisig", testsupport::ReadBytes(httptest::WinePath(dir + "/" + c.signature))));
         const PublisherKeys keys(c.signedBuild ? std::vector<std::string>{httptest::TestPublicKey("test")}
                                                : std::vector<std::string>{});
+        testsupport::TempDir staging;
         LockedPackage package;
-        EXPECT_EQ(c.runs, LockShippedPackage(package, pkg.Package(), keys, policy));
+        EXPECT_EQ(c.runs, StageShippedPackage(package, pkg.Package(), staging / L"ovinstaller.exe", keys, policy));
         EXPECT_EQ(c.runs, package.IsOpen());
     }
 }

@@ -9,7 +9,9 @@
 #include "Http/CurlWorkshop.h"
 #include "Http/HttpMgr.h"
 #include "Runtime/MainThreadDispatch.h"
+#include "Runtime/FileSecurity.h"
 #include "app/AppState.h"
+#include "app/SingleInstance.h"
 
 TEST(AppState, LaunchNumberFromTheCommandLine)
 {
@@ -112,4 +114,28 @@ TEST(InstallerExecutable, CarriesItsVersionTextIconsManifestAndSkin)
     const char* zip = static_cast<const char*>(LockResource(LoadResource(module, skin)));
     EXPECT_EQ(std::string(zip, 4), std::string("PK\x03\x04", 4));
     FreeLibrary(module);
+}
+
+// One installer at a time, on real mutexes (two installers meet end to end).
+TEST(SingleInstance, TheSecondInstallerStepsBackAndASquattedNameStopsNobody)
+{
+    const std::wstring name = L"Global\\OvSetupTest." + std::to_wstring(GetCurrentProcessId());
+    SystemSingleInstanceOps ops(name);
+    {
+        SingleInstance first, second;
+        ASSERT_EQ(first.Claim(ops), InstanceClaim::kFirst);
+        EXPECT_EQ(second.Claim(ops), InstanceClaim::kAnotherIsRunning);
+    }
+    // A standard user took the name first: their own owner (Wine keeps the
+    // owner it is given), open to all or shutting everyone else out.
+    const std::wstring user = L"S-1-5-21-3623811015-3361044348-30300820-1013";
+    for (const std::wstring& dacl : {std::wstring(L"(A;;GA;;;WD)"), L"(A;;GA;;;" + user + L")"}) {
+        const SecurityDescriptor sd = SecurityDescriptor::FromSddl(L"O:" + user + L"D:" + dacl);
+        SECURITY_ATTRIBUTES sa = {sizeof sa, sd.Get(), FALSE};
+        HANDLE squatter = CreateMutexW(&sa, FALSE, name.c_str());
+        ASSERT_NE(squatter, nullptr);
+        SingleInstance installer;
+        EXPECT_EQ(installer.Claim(ops), InstanceClaim::kUnguarded) << testing::PrintToString(dacl);
+        CloseHandle(squatter);
+    }
 }

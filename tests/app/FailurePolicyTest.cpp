@@ -81,7 +81,7 @@ TEST(FailureNotice, EveryKindHasItsOwnText)
     EXPECT_STREQ(L"安装失败，请检查网络后重试！", NoticeText(NoticeKind::kNetwork));
     const NoticeKind kinds[] = {NoticeKind::kNetwork,      NoticeKind::kDiskFull,     NoticeKind::kDiskUnwritable,
                                 NoticeKind::kPackageCheck, NoticeKind::kSystem,       NoticeKind::kPackageStart,
-                                NoticeKind::kLauncherStart, NoticeKind::kInstalling};
+                                NoticeKind::kLauncherStart, NoticeKind::kInstalling,   NoticeKind::kLicencePage};
     std::set<std::wstring> texts;
     for (NoticeKind k : kinds)
         texts.insert(NoticeText(k));

@@ -63,7 +63,8 @@ public:
     std::vector<std::wstring> noticeTexts;
     int downloadsDone = 0;
 
-    void UsePackageDir(const std::wstring& dir) { SetPackageDir(dir); }
+    std::wstring stagingDir;  // the staging folder the window gets
+    void UsePackageDir(const std::wstring& dir) { stagingDir = dir; }
 
     void OnDownloadResult(int errType, int code, const std::wstring& message) override
     {
@@ -80,6 +81,7 @@ public:
     }
 
 protected:
+    bool PrepareStaging(std::wstring* dir) override { return !(*dir = stagingDir).empty(); }
     UpdateModule* CreateUpdater(const std::wstring& packageDir) override
     {
         return new UpdateModule(packageDir, this, endpoints);
@@ -456,6 +458,37 @@ TEST_F(InstallFlow, AHelperWindowThatCannotBeMadeIsToldAndTriedAgain)
     ASSERT_FALSE(win_->noticeTexts.empty());
     EXPECT_EQ(NoticeText(NoticeKind::kSystem), win_->noticeTexts[0]);
     EXPECT_TRUE(Until([&] { return Installing(); }));
+}
+
+// --- what may run, and with which directory ------------------------------------------
+
+TEST_F(InstallFlow, ADirectoryThatWouldChangeThePackagesCommandLineIsRefusedOnItsPage)
+{
+    win_->endpoints = {StatusEndpoint("m", 404)};
+    Click(L"btn_free");
+    TypeDirectory(L"X:\\games /launch=on /S");
+    Click(L"btn_install2");
+    ASSERT_EQ(1u, modals_.size());
+    EXPECT_EQ(L"安装目录无效，请重新选择！", modals_[0].message);
+    EXPECT_EQ(1, Page()) << "the user chooses again";
+    testsupport::PumpMessagesFor(300);
+    EXPECT_TRUE(server_->Requests(Path()).empty());
+}
+
+TEST_F(InstallFlow, NoPackageRunsWithoutOneCheckedAndHeld)
+{
+    // A program under the package's name that nothing checked: neither a
+    // timer message posted to the window nor the install phase starts it.
+    testsupport::TempDir target;
+    ASSERT_TRUE(testsupport::WriteBytes(pkg_ / L"ovinstaller.exe", StandinBytes(L"ovinstaller.exe")));
+    Click(L"btn_free");
+    TypeDirectory(target / L"澄岳");
+    PostMessageW(Hwnd(), WM_TIMER, CMainDlg::kInstallTimer, 0);
+    testsupport::PumpMessagesFor(300);
+    EXPECT_EQ(0, win_->InstallTicks());
+    win_->OnDownloadResult(0, 0, L"");
+    EXPECT_EQ(CMainDlg::kExitPackageNotStarted, RunUntilQuit(15000));
+    EXPECT_FALSE(PathExists(target / L"澄岳\\installer.txt")) << "an unchecked package ran";
 }
 
 // --- the end of the run ------------------------------------------------------------

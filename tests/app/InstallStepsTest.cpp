@@ -257,11 +257,12 @@ TEST(InstallSteps, PackageRunsSilentlyAndTheLauncherGetsTheLaunchNumber)
     PROCESS_INFORMATION pi = {};
     RunInstaller(installer, installDir, &pi);
     ASSERT_NE(pi.hProcess, nullptr);
-    EXPECT_EQ(StartLauncherAndFinish(&pi, installDir, 7, installer, false), 0u);
+    EXPECT_EQ(StartLauncherAndFinish(&pi, installDir, 7, installer), 0u);
     EXPECT_EQ(pi.hProcess, nullptr);  // waited for and closed
 
     EXPECT_EQ(ReadBytes(installDir + L"\\installer.txt"),
               Utf8(installer + L" /S /unpack=" + installDir + L" /launch=off\n"));
+    EXPECT_EQ(ReadBytes(installDir + L"\\installer-cwd.txt"), Utf8(pkg.Path() + L"\n"));  // its own folder
     const std::wstring log = installDir + L"\\launched.txt";
     ASSERT_TRUE(testsupport::PumpMessagesUntil([&] { return PathExists(log); }, 10000));
     Sleep(100);
@@ -269,10 +270,10 @@ TEST(InstallSteps, PackageRunsSilentlyAndTheLauncherGetsTheLaunchNumber)
     const std::string got = ReadBytes(log);
     ASSERT_GE(got.size(), expected.size());
     EXPECT_EQ(got.substr(got.size() - expected.size()), expected);
-    EXPECT_FALSE(PathExists(installer)) << "a downloaded package is deleted after the hand-off";
+    EXPECT_FALSE(PathExists(installer)) << "the package that ran is deleted after the hand-off";
 }
 
-TEST(InstallSteps, ALocalPackageIsKeptAndLaunchNumberZeroGivesAnEmptyCommandLine)
+TEST(InstallSteps, LaunchNumberZeroGivesAnEmptyCommandLine)
 {
     TempDir pkg, target;
     const std::wstring installer = pkg / L"ovinstaller.exe";
@@ -281,7 +282,7 @@ TEST(InstallSteps, ALocalPackageIsKeptAndLaunchNumberZeroGivesAnEmptyCommandLine
 
     PROCESS_INFORMATION pi = {};
     RunInstaller(installer, installDir, &pi);
-    EXPECT_EQ(StartLauncherAndFinish(&pi, installDir, 0, installer, true), 0u);
+    EXPECT_EQ(StartLauncherAndFinish(&pi, installDir, 0, installer), 0u);
     const std::wstring log = installDir + L"\\launched.txt";
     ASSERT_TRUE(testsupport::PumpMessagesUntil([&] { return PathExists(log); }, 10000));
     Sleep(100);
@@ -290,7 +291,6 @@ TEST(InstallSteps, ALocalPackageIsKeptAndLaunchNumberZeroGivesAnEmptyCommandLine
     const std::string got = ReadBytes(log);
     EXPECT_EQ(got.find("-i"), std::string::npos) << got;
     EXPECT_EQ(std::count(got.begin(), got.end(), '\n'), 1) << got;
-    EXPECT_TRUE(PathExists(installer));
 }
 
 TEST(InstallSteps, AMissingPackageIsNotFatal)
@@ -299,6 +299,6 @@ TEST(InstallSteps, AMissingPackageIsNotFatal)
     PROCESS_INFORMATION pi = {};
     RunInstaller(pkg / L"ovinstaller.exe", target / L"d", &pi);
     EXPECT_EQ(pi.hProcess, nullptr);
-    EXPECT_EQ(StartLauncherAndFinish(&pi, target / L"d", 3, pkg / L"ovinstaller.exe", false),
+    EXPECT_EQ(StartLauncherAndFinish(&pi, target / L"d", 3, pkg / L"ovinstaller.exe"),
               static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
 }

@@ -87,6 +87,21 @@ TEST(LauncherIniTrust, AnyWayForSomeoneElseToChangeItIsRefused)
     ASSERT_TRUE(SetSecurityDescriptorOwner(&nullDacl, admins, FALSE));
     ASSERT_TRUE(SetSecurityDescriptorDacl(&nullDacl, TRUE, nullptr, FALSE));
     EXPECT_EQ(JudgeLauncherIni(&nullDacl, kLauncher), LauncherIniVerdict::kWritableByOthers);
+
+    // A conditional (callback) grant, built by hand (Wine parses no
+    // conditional SDDL): a condition never makes a grant safe.
+    struct {
+        ACE_HEADER header;
+        ACCESS_MASK mask;
+        BYTE sid[SECURITY_MAX_SID_SIZE];
+    } callback = {{ACCESS_ALLOWED_CALLBACK_ACE_TYPE, 0, sizeof callback}, FILE_ALL_ACCESS, {}};
+    DWORD sidSize = sizeof callback.sid;
+    ASSERT_TRUE(CreateWellKnownSid(WinWorldSid, nullptr, callback.sid, &sidSize));
+    DWORD acl[64];
+    ASSERT_TRUE(InitializeAcl(reinterpret_cast<PACL>(acl), sizeof acl, ACL_REVISION_DS));
+    ASSERT_TRUE(AddAce(reinterpret_cast<PACL>(acl), ACL_REVISION_DS, MAXDWORD, &callback, sizeof callback));
+    ASSERT_TRUE(SetSecurityDescriptorDacl(&nullDacl, TRUE, reinterpret_cast<PACL>(acl), FALSE));
+    EXPECT_EQ(JudgeLauncherIni(&nullDacl, kLauncher), LauncherIniVerdict::kWritableByOthers);
 }
 
 TEST(LauncherIniTrust, ReadingRightsDenyEntriesAndEntriesForChildrenOnlyAreHarmless)
@@ -115,6 +130,7 @@ TEST(LauncherIniTrust, OnlyALocalLauncherPathIsStarted)
              L"C:\\Orvel\\OrvelLauncher.exe.bat",
              L"C:\\Orvel\\NotOrvelLauncher.exe",
              L"C:\\Orvel\\OrvelLauncher.exe:payload",     // a stream
+             L"C:\\Orvel:alt\\OrvelLauncher.exe",         // a folder's stream
              L"C:\\Orvel\\Orvel*.exe",
              L"",
          }) {

@@ -74,9 +74,9 @@ protected:
         return n;
     }
 
-    // The package directory is the test's to choose.
+    // The checked package is the test's to give.
     struct Dlg : CMainDlg {
-        using CMainDlg::SetPackageDir;
+        using CMainDlg::ShippedPackage;
     };
     Dlg dlg_;
     CControlUI* label_ = nullptr;
@@ -115,7 +115,7 @@ TEST_F(MainWindow, TheInstallationPhaseCountsFromNinetyPercent)
     standins = standins.substr(0, standins.find_last_of(L'\\'));
     standins = standins.substr(0, standins.find_last_of(L'\\')) + L"\\standins\\ovinstaller.exe";
     ASSERT_TRUE(CopyFileW(standins.c_str(), (pkg / L"ovinstaller.exe").c_str(), FALSE));
-    dlg_.SetPackageDir(pkg.Path());
+    ASSERT_TRUE(dlg_.ShippedPackage().Open(pkg / L"ovinstaller.exe", false));
     dlg_.OnDownloadResult(0, 0, L"");
     EXPECT_EQ(label_->GetText(), L"安装中\n90%");
     EXPECT_EQ(bar_->GetBkImage(), BarString(419));

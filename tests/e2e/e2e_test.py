@@ -7,6 +7,7 @@ Usage: e2e_test.py BUILD_DIR [unittest arguments]
 Run by CTest inside scripts/test.sh's Xvfb display; needs DISPLAY and WINEPREFIX.
 """
 
+import glob
 import hashlib
 import os
 import shutil
@@ -21,10 +22,13 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 BUILD = os.path.abspath(sys.argv[1]) if len(sys.argv) > 1 else os.path.join(ROOT, "build", "out")
 SERVER = os.path.join(ROOT, "tests", "Http", "server", "fault_server.py")
+# Wine keeps no owners: every run is told the descriptor Windows gives the
+# installer's own staging folder, so a later run resumes in an earlier one's.
 # Wine commands never write to a pipe of ours: the first Wine program of a
 # session starts Wine's own helper processes, which would inherit the pipe and
 # keep it open long after the command ended.
-WINE_ENV = dict(os.environ, WINEDEBUG="-all", LANG="zh_CN.UTF-8", WINEDLLOVERRIDES="mscoree,mshtml=")
+WINE_ENV = dict(os.environ, WINEDEBUG="-all", LANG="zh_CN.UTF-8", WINEDLLOVERRIDES="mscoree,mshtml=",
+                OV_TEST_STAGING_SDDL="O:BAG:SYD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)")
 
 
 def cache_value(name):
@@ -50,6 +54,45 @@ DRIVE_D = os.path.join(os.environ["WINEPREFIX"], "drive_d")
 INSTALL_ROOT = os.path.join(DRIVE_D, "欧维网络")
 INSTALL_DIR = os.path.join(INSTALL_ROOT, "欧维澄岳")
 WIN_INSTALL_DIR = "D:\\欧维网络\\欧维澄岳"
+# The staging folder (one made for a single run has "-<8 hex digits>" after it).
+STAGING_DIR = os.path.join(DRIVE_C, "ProgramData", "OrvelSetup")
+WIN_STAGING_DIR = "C:\\ProgramData\\OrvelSetup"
+
+
+def clear_staging():
+    for path in [STAGING_DIR] + glob.glob(STAGING_DIR + "-*"):
+        os.remove(path) if os.path.islink(path) or os.path.isfile(path) else shutil.rmtree(path, ignore_errors=True)
+
+
+class SmallProgramData:
+    """The common application-data folder on a tmpfs of SIZE as drive E: while
+    it lasts, so the staging folder's disk can fill up (a volume mounted on the
+    folder is a mount point, which the installer refuses). Needs root."""
+
+    def __init__(self, work, size):
+        self.mnt = os.path.join(work, "drive_e")
+        self.link = os.path.join(os.environ["WINEPREFIX"], "dosdevices", "e:")
+        self.staging = os.path.join(self.mnt, "ProgramData", "OrvelSetup")
+        os.makedirs(self.mnt, exist_ok=True)
+        self.mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=" + size, "tmpfs", self.mnt],
+                                      capture_output=True).returncode == 0
+        if self.mounted:
+            os.makedirs(os.path.dirname(self.staging))
+            os.symlink(self.mnt, self.link)
+            self.shell_folder("E:\\ProgramData")
+
+    def shell_folder(self, value):
+        key = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders"
+        subprocess.run(["wine", "reg", "add", key, "/v", "Common AppData", "/t", "REG_EXPAND_SZ", "/d", value, "/f"],
+                       env=WINE_ENV, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
+
+    def close(self):
+        if self.mounted:
+            self.shell_folder("%ProgramData%")
+            os.remove(self.link)
+            subprocess.run(["umount", "-l", self.mnt], capture_output=True)
+            self.mounted = False
+
 
 # Descriptors of an "OrvelLaucher.ini" in C:\ProgramData as Windows 10/11 set
 # them: written by an elevated installer (owner Administrators), and created by
@@ -225,6 +268,7 @@ class InstallerTest(unittest.TestCase):
         # A machine without an earlier installation, and a fresh server log.
         self.clear_traces()
         shutil.rmtree(INSTALL_ROOT, ignore_errors=True)
+        clear_staging()
         urllib.request.urlopen(BASE + "/_clear", timeout=5).read()
         self.serve_manifest(md5=self.md5)
         self.serve_package("blob=package&mode=trickle&chunk=1048576&delay=100")
@@ -274,12 +318,21 @@ class InstallerTest(unittest.TestCase):
         got = [r[1] for r in server_log()]
         self.assertEqual(got[0], "/ovinstall.txt")
         self.assertIn("/ovinstaller.exe", got)
-        self.assertEqual(utf8_lines(os.path.join(INSTALL_DIR, "installer.txt")),
-                         ["%s\\ovinstaller.exe /S /unpack=%s /launch=off" % (WIN_INSTALL_DIR, WIN_INSTALL_DIR)])
+        self.assert_ran_from_staging()
         launched = utf8_lines(os.path.join(INSTALL_DIR, "launched.txt"))
         self.assertEqual(launched, ['%s\\OrvelLauncher.exe -i "7" -d' % WIN_INSTALL_DIR])
-        self.assertFalse(os.path.exists(os.path.join(INSTALL_DIR, "ovinstaller.exe")),
-                         "the downloaded package is deleted after the hand-off")
+        self.assertEqual(utf8_lines(os.path.join(INSTALL_DIR, "launched-token.txt")), ["administrators=deny-only"])
+        self.assertEqual(os.listdir(STAGING_DIR), ["ovinstall.ini"], "the package is deleted after the hand-off")
+
+    def assert_ran_from_staging(self):
+        """The package started from the staging folder, in it, into the
+        install directory, where the installer itself put nothing."""
+        utf8_lines(os.path.join(INSTALL_DIR, "launched.txt"))  # the launcher's records are there
+        self.assertEqual(utf8_lines(os.path.join(INSTALL_DIR, "installer.txt")),
+                         ["%s\\ovinstaller.exe /S /unpack=%s /launch=off" % (WIN_STAGING_DIR, WIN_INSTALL_DIR)])
+        self.assertEqual(utf8_lines(os.path.join(INSTALL_DIR, "installer-cwd.txt")), [WIN_STAGING_DIR])
+        self.assertEqual(sorted(os.listdir(INSTALL_DIR)), ["OrvelLauncher.exe", "installer-cwd.txt", "installer.txt",
+                                                           "launched-token.txt", "launched.txt"])
 
     def test_a_click_the_moment_the_window_shows_installs(self):
         # The HTTP channels start after the first paint; a click can be
@@ -339,9 +392,19 @@ class InstallerTest(unittest.TestCase):
         click(self.main_window(), INSTALL_BUTTON)
         self.assertEqual(run.wait(60), 0)
         self.assertEqual(server_log(), [])
-        self.assertTrue(os.path.exists(os.path.join(local, "ovinstaller.exe")))
+        self.assert_ran_from_staging()  # the copy; the shipped file stays
         self.assertEqual(utf8_lines(os.path.join(INSTALL_DIR, "launched.txt")),
                          ['%s\\OrvelLauncher.exe -i "3" -d' % WIN_INSTALL_DIR])
+
+    def test_a_second_installer_shows_the_first_and_ends_touching_nothing(self):
+        self.serve_package("blob=package")
+        first = self.start(launch_number=4)
+        wid = self.main_window()
+        second = self.start(launch_number=4)
+        self.assertEqual(second.wait(30), 0, "the second installer did not end by itself with 0")
+        self.assertFalse(os.path.exists(STAGING_DIR) or server_log() or first.proc.poll() is not None)
+        click(wid, INSTALL_BUTTON)
+        self.assertEqual(first.wait(120), 0)
 
     def test_without_the_agreement_a_warning_and_no_download(self):
         run = self.start()

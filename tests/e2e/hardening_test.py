@@ -3,7 +3,9 @@
 under Wine against the installer's local build (see e2e_test.py for how it is
 driven). Wine runs every process elevated and keeps no ACLs; what Wine does
 enforce is tested here (DLL search order with WINEDLLOVERRIDES, reparse
-points), and the ownership decision is driven through the local build's seam.
+points, mount points, hard links), and the ownership decisions (the
+installed-launcher ini, the staging folder) are driven through the local
+build's seams.
 
 Each attack comes with its control: the same set-up against a program or a
 descriptor without the defence, which must show the attack succeeding, so a
@@ -25,7 +27,7 @@ import unittest
 import urllib.request
 
 import e2e_test as e2e  # the shared helpers; reads BUILD from argv[1]
-from e2e_test import BASE, BUILD, DRIVE_C, INSTALL_DIR, INSTALL_ROOT, INSTALL_BUTTON, ROOT
+from e2e_test import BASE, BUILD, DRIVE_C, INSTALL_DIR, INSTALL_ROOT, INSTALL_BUTTON, ROOT, STAGING_DIR
 
 NOTICE = "澄岳提示"  # the failure notice's caption
 PLANTED = os.path.join(BUILD, "planting", "planted.dll")
@@ -87,6 +89,7 @@ class HardeningTest(unittest.TestCase):
     def setUp(self):
         e2e.InstallerTest.clear_traces(self)
         shutil.rmtree(INSTALL_ROOT, ignore_errors=True)
+        e2e.clear_staging()
         urllib.request.urlopen(BASE + "/_clear", timeout=5).read()
         e2e.post("/_put?name=manifest", e2e.manifest_text(BASE + "/ovinstaller.exe", self.package))
         e2e.post("/_route?path=/ovinstall.txt", b"mode=stored&name=manifest")
@@ -189,24 +192,43 @@ class HardeningTest(unittest.TestCase):
         self.assertEqual(run.wait(60), 0)
         self.assertEqual(len(e2e.utf8_lines(record)), 1)
 
-    # -- links on the package directory's path -----------------------------------
-    def test_a_link_on_the_package_path_is_refused_with_a_notice(self):
-        # A standard user makes the default package directory's parent a link
-        # to a folder of their choice (a junction on Windows; a Unix symbolic
-        # link here, which Wine reports as a reparse point).
-        target = os.path.join(self.work, "redirected")
-        os.makedirs(target)
-        link = INSTALL_ROOT
-        os.symlink(target, link)
-        self.cleanups.append(lambda: os.path.lexists(link) and os.remove(link))
-        run = self.start()
-        self.install(run)
-        self.assertIsNotNone(e2e.find_window(NOTICE, timeout=20), "the refusal was not shown")
-        time.sleep(6)  # a retry period goes by: nothing follows
-        self.assertEqual(self.requests(), [], "nothing is fetched for a refused directory")
-        self.assertEqual(os.listdir(target), [], "something was created through the link")
-        self.assertEqual(len(e2e.xdo("search", "--onlyvisible", "--name", "^%s$" % NOTICE, check=False).split()), 1)
-        self.assertIsNone(run.proc.poll(), "the installer stays open for the user to read why")
+    # -- the staging folder -------------------------------------------------------
+    def test_no_staging_folder_a_standard_user_prepared_reaches_anyones_files(self):
+        # C:\ProgramData\OrvelSetup made a user's first (with a DLL and a
+        # partial download), a link (a reparse point to Wine), a mount point,
+        # or the installer's own with hard links at its names. (The control,
+        # its own folder used again: the reliability tests' resume.)
+        theirs = os.path.join(self.work, "theirs")
+        os.makedirs(theirs)
+        users = "O:S-1-5-21-3623811015-3361044348-30300820-1013D:(A;;FA;;;BU)"
+        for kind in ("a user's", "link", "mount point", "hard links"):
+            with self.subTest(kind=kind):
+                e2e.clear_staging()
+                shutil.rmtree(INSTALL_ROOT, ignore_errors=True)
+                os.symlink(theirs, STAGING_DIR) if kind == "link" else os.makedirs(STAGING_DIR)
+                if kind == "mount point":
+                    if subprocess.run(["mount", "-t", "tmpfs", "tmpfs", STAGING_DIR]).returncode:
+                        self.skipTest("no tmpfs mount here (needs root)")
+                    self.cleanups.append(lambda: subprocess.run(["umount", "-l", STAGING_DIR]))
+                names = {"a user's": ("version.dll", "ovinstaller.exe.yw"),
+                         "hard links": ("ovinstall.ini", "ovinstaller.exe.yw", "ovinstaller.exe")}.get(kind, ())
+                for name in names:
+                    with open(os.path.join(theirs, name), "wb") as f:
+                        f.write(b"theirs")
+                    os.link(os.path.join(theirs, name), os.path.join(STAGING_DIR, name))
+                self.install(self.start(env={"OV_TEST_STAGING_SDDL": users} if kind == "a user's" else None))
+                self.assertEqual(self.runs[-1].wait(120), 0)
+                cwd = e2e.utf8_lines(os.path.join(INSTALL_DIR, "installer-cwd.txt"))[0]
+                self.assertEqual(cwd.startswith(e2e.WIN_STAGING_DIR + "-"), kind != "hard links", cwd)
+                for name in os.listdir(theirs):
+                    with open(os.path.join(theirs, name), "rb") as f:
+                        self.assertEqual(f.read(), b"theirs", name + " was written through")
+                self.assertEqual(sorted(os.listdir(STAGING_DIR if kind == "mount point" else theirs)), sorted(names))
+                self.assertEqual(glob.glob(STAGING_DIR + "-*"), [], "the folder made for the run stays behind")
+                if kind == "mount point":
+                    subprocess.run(["umount", "-l", STAGING_DIR])
+                for name in names:
+                    os.remove(os.path.join(theirs, name))
 
 
 if __name__ == "__main__":

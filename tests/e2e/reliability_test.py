@@ -29,9 +29,10 @@ if QUICK:
     sys.argv.remove("--quick")
 
 import e2e_test as e2e  # noqa: E402  (the shared helpers; reads BUILD from argv[1])
-from e2e_test import BASE, BUILD, DRIVE_D, INSTALL_ROOT, INSTALL_DIR, INSTALL_BUTTON, CLOSE_BUTTON, BOX_OK_BUTTON  # noqa: E402
+from e2e_test import BASE, BUILD, INSTALL_ROOT, INSTALL_DIR, INSTALL_BUTTON, CLOSE_BUTTON, BOX_OK_BUTTON  # noqa: E402
+from e2e_test import STAGING_DIR  # noqa: E402
 
-PACKAGE_PATH = os.path.join(INSTALL_DIR, "ovinstaller.exe")
+PACKAGE_PATH = os.path.join(STAGING_DIR, "ovinstaller.exe")
 PARTIAL_PATH = PACKAGE_PATH + ".yw"
 INSTALLER_TXT = os.path.join(INSTALL_DIR, "installer.txt")
 PACKAGE_SIZE = 8 * 1024 * 1024
@@ -81,6 +82,7 @@ class ReliabilityTest(unittest.TestCase):
     def setUp(self):
         e2e.InstallerTest.clear_traces(self)
         shutil.rmtree(INSTALL_ROOT, ignore_errors=True)
+        e2e.clear_staging()
         urllib.request.urlopen(BASE + "/_clear", timeout=5).read()
         self.serve_manifest()
         self.serve_package(SLOW)
@@ -320,6 +322,7 @@ class ReliabilityTest(unittest.TestCase):
     # -- 7. unwritable or full package directory ------------------------------------------
     def test_7a_unwritable_package_file(self):
         # Something else holds the name: the file cannot be opened for writing.
+        os.makedirs(STAGING_DIR)
         os.makedirs(PARTIAL_PATH)
         run, _ = self.start_and_install()
         self.wait_notice(run, 30)
@@ -330,37 +333,31 @@ class ReliabilityTest(unittest.TestCase):
         self.record("unwritable package file", runs=1)
 
     def test_7b_package_directory_is_a_file(self):
-        os.makedirs(os.path.dirname(INSTALL_DIR))
-        open(INSTALL_DIR, "w").close()  # a file where the directory must go
+        # A file where the staging folder must go: one of a new name is made.
+        open(STAGING_DIR, "w").close()
         run, _ = self.start_and_install()
-        self.wait_notice(run, 30)
-        self.assert_not_run()
-        time.sleep(6)  # a retry period goes by: still no crash, and the directory is not retried
-        self.assertIsNone(run.proc.poll())
-        self.assertEqual(e2e.server_log(), [], "nothing is fetched, not even the manifest, for a directory that is a file")
-        run.kill()
-        self.record("package directory is a file", runs=1)
+        self.assertEqual(run.wait(60), 0)
+        self.assertIn(e2e.WIN_STAGING_DIR + "-", e2e.utf8_lines(os.path.join(INSTALL_DIR, "installer-cwd.txt"))[0])
+        self.assertTrue(os.path.isfile(STAGING_DIR), "the file in the way is left alone")
+        self.record("package directory is a file (another is made)", runs=1)
 
     def test_7c_full_package_directory(self):
-        # A full drive D: (the first default drive) of 3 MB: a small volume on
-        # the prefix's D: folder. (One mounted on the package directory's own
-        # path would be a reparse point there, which the installer refuses
-        # like a link.)
-        if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=3m", "tmpfs", DRIVE_D],
-                          capture_output=True).returncode != 0:
+        # The staging folder's volume is 3 MB (see e2e.SmallProgramData).
+        small = e2e.SmallProgramData(self.work, "3m")
+        self.cleanups.append(small.close)
+        if not small.mounted:
             self.skipTest("no tmpfs mount here (needs root)")
-        self.cleanups.append(lambda: subprocess.run(["umount", "-l", DRIVE_D], capture_output=True))
         self.serve_package("blob=package")
         run, _ = self.start_and_install()
         self.wait_notice(run, 30)
         self.assert_not_run()
         self.assertIsNone(run.proc.poll())
         # Space is freed: the next retry resumes what fitted and installs.
-        subprocess.run(["mount", "-o", "remount,size=64m", DRIVE_D], check=True, capture_output=True)
-        partial = file_size(PARTIAL_PATH)
-        self.finish_and_check(run, timeout=30)
+        subprocess.run(["mount", "-o", "remount,size=64m", small.mnt], check=True, capture_output=True)
+        partial = file_size(os.path.join(small.staging, "ovinstaller.exe.yw"))
+        self.assertEqual(run.wait(60), 0)
         self.assertIn("bytes=%d-" % partial, [r[2] for r in self.package_requests()])
-        self.record("full package directory (a 3 MB drive D:)", runs=1, note="kept %d bytes" % partial)
+        self.record("full package directory (a 3 MB volume)", runs=1, note="kept %d bytes" % partial)
 
     # -- 8. a package that always fails its check -----------------------------------------
     def test_8_a_package_that_always_fails_its_check_is_not_fetched_again_and_again(self):

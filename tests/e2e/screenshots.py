@@ -23,8 +23,8 @@ WANTED = set(sys.argv[3:])
 del sys.argv[2:]
 
 import e2e_test as e2e  # noqa: E402  (reads BUILD from argv[1])
-from e2e_test import (BASE, BUILD, DRIVE_D, INSTALL_DIR, INSTALL_ROOT, INSTALL_BUTTON, CUSTOM_LINK, CLOSE_BUTTON,  # noqa: E402
-                      post, click, find_window)
+from e2e_test import (BASE, BUILD, INSTALL_DIR, INSTALL_ROOT, INSTALL_BUTTON, CUSTOM_LINK, CLOSE_BUTTON,  # noqa: E402
+                      STAGING_DIR, post, click, find_window)
 
 NOTICE = "澄岳提示"
 
@@ -60,6 +60,7 @@ class Shots:
         self.runs = []
         e2e.InstallerTest.clear_traces(self)
         shutil.rmtree(INSTALL_ROOT, ignore_errors=True)
+        e2e.clear_staging()
         urllib.request.urlopen(BASE + "/_clear", timeout=5).read()
         post("/_put?name=manifest", e2e.manifest_text(BASE + "/ovinstaller.exe", self.package, md5 or self.md5))
         post("/_route?path=/ovinstall.txt", b"mode=stored&name=manifest")
@@ -135,17 +136,16 @@ class Shots:
 
     def notice_disk_unwritable(self):
         self.fresh()
-        os.makedirs(os.path.join(INSTALL_DIR, "ovinstaller.exe.yw"))
+        os.makedirs(os.path.join(STAGING_DIR, "ovinstaller.exe.yw"))
         wid = self.start()
         click(wid, INSTALL_BUTTON)
         self.notice(wid, "notice-disk-unwritable")
 
     def notice_disk_full(self):
-        # A 3 MB drive D: (a volume on the package path itself would be refused
-        # like a link).
+        # A 3 MB volume for the staging folder (see e2e.SmallProgramData).
         self.fresh(package_route="blob=package")
-        if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=3m", "tmpfs", DRIVE_D],
-                          capture_output=True).returncode != 0:
+        small = e2e.SmallProgramData(self.work, "3m")
+        if not small.mounted:
             print("skipped notice-disk-full: no tmpfs mount here (needs root)")
             return
         try:
@@ -155,7 +155,7 @@ class Shots:
         finally:
             for run in self.runs:
                 run.kill()
-            subprocess.run(["umount", "-l", DRIVE_D], capture_output=True)
+            small.close()
 
     def notice_package_start(self):
         self.fresh()

@@ -63,6 +63,7 @@ class SignatureTest(unittest.TestCase):
     def setUp(self):
         e2e.InstallerTest.clear_traces(self)
         shutil.rmtree(INSTALL_ROOT, ignore_errors=True)
+        e2e.clear_staging()
         if os.path.exists(MARKER):
             os.remove(MARKER)
         urllib.request.urlopen(BASE + "/_clear", timeout=5).read()
@@ -158,7 +159,7 @@ class SignatureTest(unittest.TestCase):
         win = lambda p: "Z:" + p.replace("/", "\\")  # noqa: E731
         # A slow package, so the swapper is already spinning when it lands.
         self.route("/ovinstaller.exe", "blob=package&mode=trickle&chunk=262144&delay=50")
-        swapper = subprocess.Popen(["wine", os.path.join(STANDINS, "package_swapper.exe"), e2e.WIN_INSTALL_DIR,
+        swapper = subprocess.Popen(["wine", os.path.join(STANDINS, "package_swapper.exe"), e2e.WIN_STAGING_DIR,
                                     win(evil), win(log), "90", e2e.WIN_INSTALL_DIR], env=e2e.WINE_ENV,
                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         try:
@@ -186,20 +187,26 @@ class SignatureTest(unittest.TestCase):
         shutil.copy(os.path.join(BUILD, "local", "OvSetup.exe"), local)
         shutil.copy(os.path.join(STANDINS, "attacker.exe"), os.path.join(local, "ovinstaller.exe"))
         open(os.path.join(local, "ovmain.dll"), "wb").close()
-        for signature in (None, "other"):
+        # An unsigned program, one another key signed, and the marker alone.
+        for signature in (None, "other", "marker alone"):
             with self.subTest(signature=signature or "none"):
                 sig = os.path.join(local, "ovinstaller.exe.minisig")
                 if os.path.exists(sig):
                     os.remove(sig)
-                if signature:
+                if signature == "other":
                     e2e.sign_file(os.path.join(local, "ovinstaller.exe"), signature)
+                elif signature:
+                    os.remove(os.path.join(local, "ovinstaller.exe"))
                 e2e.InstallerTest.clear_traces(self)
                 shutil.rmtree(INSTALL_ROOT, ignore_errors=True)
+                e2e.clear_staging()
                 urllib.request.urlopen(BASE + "/_clear", timeout=5).read()
                 # Fetched and installed as if nothing were shipped.
                 self.assert_honest_install(self.install(os.path.join(local, "OvSetup.exe")))
                 self.assertIn("/ovinstaller.exe", self.requested())
-                self.assertTrue(os.path.exists(os.path.join(local, "ovinstaller.exe")), "the shipped file is kept")
+                self.assertEqual(os.path.exists(os.path.join(local, "ovinstaller.exe")), not signature or signature == "other",
+                                 "the shipped file is kept, and nothing is written beside the program")
+                self.assertEqual(e2e.utf8_lines(os.path.join(INSTALL_DIR, "installer-cwd.txt")), [e2e.WIN_STAGING_DIR])
 
     def test_g_an_old_release_and_an_expired_manifest_install_nothing_then_the_honest_one_does(self):
         # Both signed by the publisher, as any release once was.

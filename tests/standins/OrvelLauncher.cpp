@@ -1,10 +1,32 @@
 // Stand-in for the client launcher that the installer hands over to. It only
 // records how it was started: one UTF-8 line with its full command line is
-// appended to "launched.txt" beside it, then it exits.
+// appended to "launched.txt" beside it, and "administrators=<enabled|
+// deny-only|absent>" (the rights it got) to "launched-token.txt", then it exits.
 
 #include <windows.h>
 
+#include <cstdio>
 #include <string>
+
+namespace {
+
+const char* Administrators()
+{
+    HANDLE token = nullptr;
+    static BYTE buf[64 * 1024];
+    DWORD size = 0;
+    const char* admins = "unknown";
+    if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token) &&
+        GetTokenInformation(token, TokenGroups, buf, sizeof buf, &size))
+        admins = "absent";
+    const TOKEN_GROUPS* groups = reinterpret_cast<TOKEN_GROUPS*>(buf);
+    for (DWORD i = 0; size && i < groups->GroupCount; ++i)
+        if (IsWellKnownSid(groups->Groups[i].Sid, WinBuiltinAdministratorsSid))
+            admins = (groups->Groups[i].Attributes & SE_GROUP_USE_FOR_DENY_ONLY) ? "deny-only" : "enabled";
+    return admins;
+}
+
+}  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 {
@@ -21,6 +43,11 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
     if (bytes > 1)
         WideCharToMultiByte(CP_UTF8, 0, cmd, -1, &line[0], bytes, nullptr, nullptr);
     line += "\n";
+
+    // The rights first: whoever waits for "launched.txt" finds both.
+    FILE* rights = _wfopen((log.substr(0, log.size() - 4) + L"-token.txt").c_str(), L"wb");
+    if (!rights || fprintf(rights, "administrators=%s\n", Administrators()) < 0 || fclose(rights) != 0)
+        return 3;
 
     HANDLE f = CreateFileW(log.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
                            FILE_ATTRIBUTE_NORMAL, nullptr);

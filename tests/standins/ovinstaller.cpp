@@ -1,7 +1,8 @@
 // Stand-in for the installation package "ovinstaller.exe". Started as
 //   <path>\ovinstaller.exe /S /unpack=<dir> /launch=off
 // it creates <dir> (the directory runs unquoted up to " /launch=", so it may
-// hold blanks), writes its command line to "<dir>\installer.txt" and places
+// hold blanks), writes its command line to "<dir>\installer.txt" and the
+// current directory it was started in to "<dir>\installer-cwd.txt", and places
 // the launcher stand-in, carried as resource 1 of type RCDATA, there as
 // "OrvelLauncher.exe". OV_STANDIN_INSTALL_MS in the environment makes it take
 // that long first, like a real package would. Exit code 0 on success.
@@ -57,6 +58,14 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
 
     const std::string line = ToUtf8(cmd) + "\n";
     if (!WriteAll(dir + L"\\installer.txt", line.data(), static_cast<DWORD>(line.size())))
+        return 13;
+    wchar_t cwd[MAX_PATH] = {};
+    GetCurrentDirectoryW(MAX_PATH, cwd);
+    std::wstring where = cwd;
+    if (where.size() > 3 && where.back() == L'\\')
+        where.pop_back();
+    const std::string cwdLine = ToUtf8(where) + "\n";
+    if (!WriteAll(dir + L"\\installer-cwd.txt", cwdLine.data(), static_cast<DWORD>(cwdLine.size())))
         return 13;
 
     HRSRC res = FindResourceW(instance, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(10) /* RT_RCDATA */);
