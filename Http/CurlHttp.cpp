@@ -9,6 +9,8 @@
 
 #include "Http/CurlGlobal.h"
 #include "Http/HttpLog.h"
+#include "Http/ProxyOptions.h"
+#include "Http/ProxyResolver.h"
 #include "Http/TlsPeerCheck.h"
 #include "Runtime/MainThreadDispatch.h"
 #include "Runtime/TextUtil.h"
@@ -254,6 +256,37 @@ int CCurlBase::PrereqCallback(void* user, char*, char*, int, int)
     }
 }
 
+void CCurlBase::SetRoute(const ProxyRoute& route)
+{
+    route_ = route.empty() ? ProxyRoute(1) : route;
+    hop_ = 0;
+    routed_ = true;
+    if (easy_)
+        ApplyProxyHop(easy_, route_[0]);
+}
+
+bool CCurlBase::TakeNextHop(CURLcode result, ProxyResolver& resolver)
+{
+    if (!easy_ || hop_ >= route_.size() || route_[hop_].kind == ProxyHop::kDirect)
+        return false;
+    const ProxyAnswer answer = ReadProxyAnswer(easy_, result);
+    proxyAuthRequired_ = answer.authRequired;
+    if (!answer.unreachable)
+        return false;
+    resolver.MarkFailed(route_[hop_]);
+    if (hop_ + 1 >= route_.size()) {
+        HTTP_LOG_CF(LOG_ERROR, kSource, L"proxy %S unreachable (curl %d), no other way left url:%S",
+                    route_[hop_].CurlProxy().c_str(), static_cast<int>(result), url_.c_str());
+        return false;
+    }
+    ++hop_;
+    const ProxyHop& next = route_[hop_];
+    HTTP_LOG_CF(LOG_WARN, kSource, L"proxy %S unreachable (curl %d), trying %S url:%S",
+                route_[hop_ - 1].CurlProxy().c_str(), static_cast<int>(result),
+                next.kind == ProxyHop::kDirect ? "DIRECT" : next.CurlProxy().c_str(), url_.c_str());
+    return ApplyProxyHop(easy_, next);
+}
+
 size_t CCurlBase::ReadCallback(char* buffer, size_t size, size_t count, void* user)
 {
     CCurlBase* self = static_cast<CCurlBase*>(user);
@@ -349,6 +382,8 @@ bool CCurlHttp::Prepare(const std::wstring& url, int method, uint64_t resumeOffs
     }
     uploadSize_ = 0;
     uploadPosition_ = 0;
+    url_ = ToNarrow(url);
+    routed_ = false;
     httpStatus_ = kStatusUnknown;
     blockDone_ = true;
     rangeFrom_ = method == kMethodPost ? 0 : resumeOffset;
@@ -402,6 +437,9 @@ bool CCurlHttp::Prepare(const std::wstring& url, int method, uint64_t resumeOffs
     set(CURLOPT_LOW_SPEED_LIMIT, "LOW_SPEED_LIMIT",
         curl_easy_setopt(easy_, CURLOPT_LOW_SPEED_LIMIT, kStallLimitBytesPerSecond));
     set(CURLOPT_LOW_SPEED_TIME, "LOW_SPEED_TIME", curl_easy_setopt(easy_, CURLOPT_LOW_SPEED_TIME, kStallSeconds));
+    // Direct until the worker routes it: never libcurl's environment's choice.
+    if (!ApplyProxyHop(easy_, ProxyHop()))
+        ok = false;
 
     if (method == kMethodPost) {
         // Without post data there is no read stream: the body is empty.
