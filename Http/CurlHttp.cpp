@@ -12,6 +12,7 @@
 #include "Http/ProxyOptions.h"
 #include "Http/ProxyResolver.h"
 #include "Http/TlsPeerCheck.h"
+#include "Runtime/CriticalSectionGuard.h"
 #include "Runtime/MainThreadDispatch.h"
 #include "Runtime/TextUtil.h"
 
@@ -107,15 +108,6 @@ int64_t RangeStart(const std::wstring& value)
     const long long first = _wcstoi64(value.c_str() + at, &end, 10);
     return (end && *end == L'-') ? first : -1;
 }
-
-class StreamLockGuard {
-public:
-    explicit StreamLockGuard(CRITICAL_SECTION* cs) : cs_(cs) { EnterCriticalSection(cs_); }
-    ~StreamLockGuard() { LeaveCriticalSection(cs_); }
-
-private:
-    CRITICAL_SECTION* cs_;
-};
 
 }  // namespace
 
@@ -335,13 +327,13 @@ CCurlHttp::~CCurlHttp()
 
 ProtoValue CCurlHttp::Headers() const
 {
-    StreamLockGuard guard(&headerLock_);
+    CriticalSectionGuard guard(&headerLock_);
     return headers_;
 }
 
 void CCurlHttp::SetWriteStream(OBaseStream* stream)
 {
-    StreamLockGuard guard(&streamLock_);
+    CriticalSectionGuard guard(&streamLock_);
     if (writeStream_ && writeStream_ != stream) {
         writeStream_->Close();
         delete writeStream_;
@@ -351,7 +343,7 @@ void CCurlHttp::SetWriteStream(OBaseStream* stream)
 
 void CCurlHttp::SetReadStream(IBaseStream* stream)
 {
-    StreamLockGuard guard(&streamLock_);
+    CriticalSectionGuard guard(&streamLock_);
     if (readStream_ && readStream_ != stream) {
         readStream_->Close();
         delete readStream_;
@@ -361,7 +353,7 @@ void CCurlHttp::SetReadStream(IBaseStream* stream)
 
 void CCurlHttp::CloseStreams()
 {
-    StreamLockGuard guard(&streamLock_);
+    CriticalSectionGuard guard(&streamLock_);
     if (writeStream_)
         writeStream_->Close();
     if (readStream_)
@@ -390,7 +382,7 @@ bool CCurlHttp::Prepare(const std::wstring& url, int method, uint64_t resumeOffs
     rangeAnswer_ = kRangeNotAsked;
     unfollowedRedirect_ = false;
     {
-        StreamLockGuard guard(&headerLock_);
+        CriticalSectionGuard guard(&headerLock_);
         headers_.Reset();
     }
 
@@ -469,7 +461,7 @@ void CCurlHttp::BeginAnswer()
         HTTP_LOG_CF(LOG_ERROR, kSource, L"CCurlHttp::OnRecieveHeader HTTP error code:%d httpcode:%d ", rc, httpStatus_);
     // Headers of an interim answer or of a redirect describe that answer only:
     // a length they announce is not the length of what follows.
-    StreamLockGuard guard(&headerLock_);
+    CriticalSectionGuard guard(&headerLock_);
     headers_.Reset();
 }
 
@@ -480,7 +472,7 @@ void CCurlHttp::DecideRange()
     if (httpStatus_ == 206) {
         int64_t first = -1;
         {
-            StreamLockGuard guard(&headerLock_);
+            CriticalSectionGuard guard(&headerLock_);
             first = RangeStart(headers_.Find(L"Content-Range").string());
         }
         if (first >= 0 && static_cast<uint64_t>(first) == rangeFrom_) {
@@ -498,7 +490,7 @@ void CCurlHttp::DecideRange()
         HTTP_LOG_CF(LOG_INFO, kSource, L"httpcode==200 不支持断点续传，清空文件");
         rangeAnswer_ = kRangeIgnored;
     }
-    StreamLockGuard guard(&streamLock_);
+    CriticalSectionGuard guard(&streamLock_);
     if (writeStream_ && IsActive())
         writeStream_->Discard();
 }
@@ -530,7 +522,7 @@ int32_t CCurlHttp::OnRecieveHeader(const char* data, int32_t size)
                 std::wstring value = ToWide(line.substr(colon + 1));
                 Trim(name);
                 Trim(value);
-                StreamLockGuard guard(&headerLock_);
+                CriticalSectionGuard guard(&headerLock_);
                 headers_[name] = ProtoValue(value);
             }
         }
@@ -558,7 +550,7 @@ int32_t CCurlHttp::OnRecieveBody(const char* data, int32_t size)
     }
     if (rangeAnswer_ == kRangeRefused)
         return 0;
-    StreamLockGuard guard(&streamLock_);
+    CriticalSectionGuard guard(&streamLock_);
     // Checked again under the lock: once the owner has closed the streams no
     // byte may reach them.
     if (!writeStream_ || !IsActive())
@@ -574,7 +566,7 @@ int32_t CCurlHttp::OnRecieveBody(const char* data, int32_t size)
 
 int32_t CCurlHttp::OnSendBody(char* buffer, int32_t size)
 {
-    StreamLockGuard guard(&streamLock_);
+    CriticalSectionGuard guard(&streamLock_);
     if (!readStream_ || uploadSize_ == 0 || uploadPosition_ >= uploadSize_)
         return 0;
     const uint64_t left = uploadSize_ - uploadPosition_;

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "Http/HttpLog.h"
+#include "Runtime/CriticalSectionGuard.h"
 #include "Runtime/TextUtil.h"
 
 namespace {
@@ -10,15 +11,6 @@ namespace {
 const wchar_t kSource[] = L".\\Http\\ProxyResolver";
 // Any address will do to learn whether automatic detection finds a script.
 const wchar_t kDetectProbeUrl[] = L"http://detect.invalid/";
-
-class Guard {
-public:
-    explicit Guard(CRITICAL_SECTION* cs) : cs_(cs) { EnterCriticalSection(cs_); }
-    ~Guard() { LeaveCriticalSection(cs_); }
-
-private:
-    CRITICAL_SECTION* cs_;
-};
 
 std::wstring Describe(const ProxyRoute& route)
 {
@@ -47,7 +39,7 @@ RouteWaker::~RouteWaker()
 
 void RouteWaker::Wake()
 {
-    Guard guard(&lock_);
+    CriticalSectionGuard guard(&lock_);
     if (multi_) {
         const CURLMcode rc = curl_multi_wakeup(multi_);
         if (rc != CURLM_OK)
@@ -57,7 +49,7 @@ void RouteWaker::Wake()
 
 void RouteWaker::Detach()
 {
-    Guard guard(&lock_);
+    CriticalSectionGuard guard(&lock_);
     multi_ = nullptr;
 }
 
@@ -95,7 +87,7 @@ void ProxyResolver::StartThread()
 
 void ProxyResolver::Prefetch()
 {
-    Guard guard(&lock_);
+    CriticalSectionGuard guard(&lock_);
     if (!configKnown_)
         StartThread();
 }
@@ -119,7 +111,7 @@ bool ProxyResolver::Known(const std::string& url, ProxyRoute& route) const
 
 bool ProxyResolver::Route(const std::string& url, ProxyRoute& route, const CRefPtr<RouteWaker>& waker)
 {
-    Guard guard(&lock_);
+    CriticalSectionGuard guard(&lock_);
     if (Known(url, route))
         return true;
     if (std::find(queue_.begin(), queue_.end(), url) == queue_.end())
@@ -134,7 +126,7 @@ void ProxyResolver::MarkFailed(const ProxyHop& hop)
 {
     if (hop.kind == ProxyHop::kDirect)
         return;
-    Guard guard(&lock_);
+    CriticalSectionGuard guard(&lock_);
     failed_.insert(hop.CurlProxy());
 }
 
@@ -142,7 +134,7 @@ void ProxyResolver::WakeWaiting()
 {
     std::vector<CRefPtr<RouteWaker> > waiting;
     {
-        Guard guard(&lock_);
+        CriticalSectionGuard guard(&lock_);
         waiting.swap(waiting_);
     }
     for (const CRefPtr<RouteWaker>& waker : waiting)
@@ -155,7 +147,7 @@ ProxyRoute ProxyResolver::Resolve(const std::string& url, const ProxyConfig& con
     LookupOutcome detect, script;
     bool detectFailed, scriptFailed;
     {
-        Guard guard(&lock_);
+        CriticalSectionGuard guard(&lock_);
         detectFailed = autoDetectFailed_;
         scriptFailed = scriptFailed_;
     }
@@ -168,7 +160,7 @@ ProxyRoute ProxyResolver::Resolve(const std::string& url, const ProxyConfig& con
         scriptFailed = !script.ok;
     }
     {
-        Guard guard(&lock_);
+        CriticalSectionGuard guard(&lock_);
         autoDetectFailed_ = autoDetectFailed_ || detectFailed;
         scriptFailed_ = scriptFailed_ || scriptFailed;
     }
@@ -183,7 +175,7 @@ void ProxyResolver::Run()
             break;
         bool known;
         {
-            Guard guard(&lock_);
+            CriticalSectionGuard guard(&lock_);
             known = configKnown_;
         }
         if (!known) {
@@ -197,7 +189,7 @@ void ProxyResolver::Run()
             bool detectFailed = false;
             if (config.autoDetect)
                 detectFailed = !platform_.Lookup(IProxyPlatform::kAutoDetect, std::wstring(), kDetectProbeUrl).ok;
-            Guard guard(&lock_);
+            CriticalSectionGuard guard(&lock_);
             config_ = config;
             autoDetectFailed_ = detectFailed;
             configKnown_ = true;
@@ -210,7 +202,7 @@ void ProxyResolver::Run()
             ProxyRoute route;
             ProxyConfig config;
             {
-                Guard guard(&lock_);
+                CriticalSectionGuard guard(&lock_);
                 while (!queue_.empty() && Known(queue_.front(), route))
                     queue_.pop_front();
                 if (queue_.empty())
@@ -221,7 +213,7 @@ void ProxyResolver::Run()
             route = Resolve(url, config);
             HTTP_LOG_F(LOG_INFO, kSource, L"proxy route %S: %s", url.c_str(), Describe(route).c_str());
             {
-                Guard guard(&lock_);
+                CriticalSectionGuard guard(&lock_);
                 routes_[url] = route;
                 queue_.pop_front();
             }

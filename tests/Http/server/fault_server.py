@@ -74,9 +74,8 @@ Control paths:
   /_log           one line per request so far: METHOD TAB PATH TAB RANGE
   /_via           one line per request so far: PATH TAB its Via header ("-": none)
   /_requirevia?on=1  from now on every request (but the control paths) without
-                  a Via header is answered 403: an origin only a proxy may
-                  reach, as on a network that refuses direct connections;
-                  on=0 ends it
+                  a Via header is answered 403 (an origin only a proxy may
+                  reach, but for its proxy scripts, "*.pac"); on=0 ends it
   /_clear         empties the log, the counters of /_stats and the request
                   numbers that times= and after_max= count, and ends /_requirevia
   /_timing        one line per answered request that sent body bytes:
@@ -451,7 +450,7 @@ class Handler(BaseHTTPRequestHandler):
             return
 
         self.record()
-        if REQUIRE_VIA[0] and not self.headers.get("Via"):
+        if REQUIRE_VIA[0] and not self.headers.get("Via") and not url.path.endswith(".pac"):
             self.send_text(403, "direct connections are refused here")
             return
         if SIGN_KEYS and url.path.endswith(".minisig"):
