@@ -9,7 +9,10 @@
 
 #include "Http/CurlGlobal.h"
 #include "Http/HttpLog.h"
+#include "Http/ProxyOptions.h"
+#include "Http/ProxyResolver.h"
 #include "Http/TlsPeerCheck.h"
+#include "Runtime/CriticalSectionGuard.h"
 #include "Runtime/MainThreadDispatch.h"
 #include "Runtime/TextUtil.h"
 
@@ -105,15 +108,6 @@ int64_t RangeStart(const std::wstring& value)
     const long long first = _wcstoi64(value.c_str() + at, &end, 10);
     return (end && *end == L'-') ? first : -1;
 }
-
-class StreamLockGuard {
-public:
-    explicit StreamLockGuard(CRITICAL_SECTION* cs) : cs_(cs) { EnterCriticalSection(cs_); }
-    ~StreamLockGuard() { LeaveCriticalSection(cs_); }
-
-private:
-    CRITICAL_SECTION* cs_;
-};
 
 }  // namespace
 
@@ -254,6 +248,37 @@ int CCurlBase::PrereqCallback(void* user, char*, char*, int, int)
     }
 }
 
+void CCurlBase::SetRoute(const ProxyRoute& route)
+{
+    route_ = route.empty() ? ProxyRoute(1) : route;
+    hop_ = 0;
+    routed_ = true;
+    if (easy_)
+        ApplyProxyHop(easy_, route_[0]);
+}
+
+bool CCurlBase::TakeNextHop(CURLcode result, ProxyResolver& resolver)
+{
+    if (!easy_ || hop_ >= route_.size() || route_[hop_].kind == ProxyHop::kDirect)
+        return false;
+    const ProxyAnswer answer = ReadProxyAnswer(easy_, result);
+    proxyAuthRequired_ = answer.authRequired;
+    if (!answer.unreachable)
+        return false;
+    resolver.MarkFailed(route_[hop_]);
+    if (hop_ + 1 >= route_.size()) {
+        HTTP_LOG_CF(LOG_ERROR, kSource, L"proxy %S unreachable (curl %d), no other way left url:%S",
+                    route_[hop_].CurlProxy().c_str(), static_cast<int>(result), url_.c_str());
+        return false;
+    }
+    ++hop_;
+    const ProxyHop& next = route_[hop_];
+    HTTP_LOG_CF(LOG_WARN, kSource, L"proxy %S unreachable (curl %d), trying %S url:%S",
+                route_[hop_ - 1].CurlProxy().c_str(), static_cast<int>(result),
+                next.kind == ProxyHop::kDirect ? "DIRECT" : next.CurlProxy().c_str(), url_.c_str());
+    return ApplyProxyHop(easy_, next);
+}
+
 size_t CCurlBase::ReadCallback(char* buffer, size_t size, size_t count, void* user)
 {
     CCurlBase* self = static_cast<CCurlBase*>(user);
@@ -302,13 +327,13 @@ CCurlHttp::~CCurlHttp()
 
 ProtoValue CCurlHttp::Headers() const
 {
-    StreamLockGuard guard(&headerLock_);
+    CriticalSectionGuard guard(&headerLock_);
     return headers_;
 }
 
 void CCurlHttp::SetWriteStream(OBaseStream* stream)
 {
-    StreamLockGuard guard(&streamLock_);
+    CriticalSectionGuard guard(&streamLock_);
     if (writeStream_ && writeStream_ != stream) {
         writeStream_->Close();
         delete writeStream_;
@@ -318,7 +343,7 @@ void CCurlHttp::SetWriteStream(OBaseStream* stream)
 
 void CCurlHttp::SetReadStream(IBaseStream* stream)
 {
-    StreamLockGuard guard(&streamLock_);
+    CriticalSectionGuard guard(&streamLock_);
     if (readStream_ && readStream_ != stream) {
         readStream_->Close();
         delete readStream_;
@@ -328,7 +353,7 @@ void CCurlHttp::SetReadStream(IBaseStream* stream)
 
 void CCurlHttp::CloseStreams()
 {
-    StreamLockGuard guard(&streamLock_);
+    CriticalSectionGuard guard(&streamLock_);
     if (writeStream_)
         writeStream_->Close();
     if (readStream_)
@@ -349,13 +374,15 @@ bool CCurlHttp::Prepare(const std::wstring& url, int method, uint64_t resumeOffs
     }
     uploadSize_ = 0;
     uploadPosition_ = 0;
+    url_ = ToNarrow(url);
+    routed_ = false;
     httpStatus_ = kStatusUnknown;
     blockDone_ = true;
     rangeFrom_ = method == kMethodPost ? 0 : resumeOffset;
     rangeAnswer_ = kRangeNotAsked;
     unfollowedRedirect_ = false;
     {
-        StreamLockGuard guard(&headerLock_);
+        CriticalSectionGuard guard(&headerLock_);
         headers_.Reset();
     }
 
@@ -404,6 +431,9 @@ bool CCurlHttp::Prepare(const std::wstring& url, int method, uint64_t resumeOffs
     set(CURLOPT_LOW_SPEED_TIME, "LOW_SPEED_TIME", curl_easy_setopt(easy_, CURLOPT_LOW_SPEED_TIME, kStallSeconds));
     if (timeLimitMs_ > 0)
         set(CURLOPT_TIMEOUT_MS, "TIMEOUT_MS", curl_easy_setopt(easy_, CURLOPT_TIMEOUT_MS, timeLimitMs_));
+    // Direct until the worker routes it: never libcurl's environment's choice.
+    if (!ApplyProxyHop(easy_, ProxyHop()))
+        ok = false;
 
     if (method == kMethodPost) {
         // Without post data there is no read stream: the body is empty.
@@ -433,7 +463,7 @@ void CCurlHttp::BeginAnswer()
         HTTP_LOG_CF(LOG_ERROR, kSource, L"CCurlHttp::OnRecieveHeader HTTP error code:%d httpcode:%d ", rc, httpStatus_);
     // Headers of an interim answer or of a redirect describe that answer only:
     // a length they announce is not the length of what follows.
-    StreamLockGuard guard(&headerLock_);
+    CriticalSectionGuard guard(&headerLock_);
     headers_.Reset();
 }
 
@@ -444,7 +474,7 @@ void CCurlHttp::DecideRange()
     if (httpStatus_ == 206) {
         int64_t first = -1;
         {
-            StreamLockGuard guard(&headerLock_);
+            CriticalSectionGuard guard(&headerLock_);
             first = RangeStart(headers_.Find(L"Content-Range").string());
         }
         if (first >= 0 && static_cast<uint64_t>(first) == rangeFrom_) {
@@ -462,7 +492,7 @@ void CCurlHttp::DecideRange()
         HTTP_LOG_CF(LOG_INFO, kSource, L"httpcode==200 不支持断点续传，清空文件");
         rangeAnswer_ = kRangeIgnored;
     }
-    StreamLockGuard guard(&streamLock_);
+    CriticalSectionGuard guard(&streamLock_);
     if (writeStream_ && IsActive())
         writeStream_->Discard();
 }
@@ -494,7 +524,7 @@ int32_t CCurlHttp::OnRecieveHeader(const char* data, int32_t size)
                 std::wstring value = ToWide(line.substr(colon + 1));
                 Trim(name);
                 Trim(value);
-                StreamLockGuard guard(&headerLock_);
+                CriticalSectionGuard guard(&headerLock_);
                 headers_[name] = ProtoValue(value);
             }
         }
@@ -522,7 +552,7 @@ int32_t CCurlHttp::OnRecieveBody(const char* data, int32_t size)
     }
     if (rangeAnswer_ == kRangeRefused)
         return 0;
-    StreamLockGuard guard(&streamLock_);
+    CriticalSectionGuard guard(&streamLock_);
     // Checked again under the lock: once the owner has closed the streams no
     // byte may reach them.
     if (!writeStream_ || !IsActive())
@@ -538,7 +568,7 @@ int32_t CCurlHttp::OnRecieveBody(const char* data, int32_t size)
 
 int32_t CCurlHttp::OnSendBody(char* buffer, int32_t size)
 {
-    StreamLockGuard guard(&streamLock_);
+    CriticalSectionGuard guard(&streamLock_);
     if (!readStream_ || uploadSize_ == 0 || uploadPosition_ >= uploadSize_)
         return 0;
     const uint64_t left = uploadSize_ - uploadPosition_;

@@ -23,11 +23,13 @@
 #include <cstdint>
 #include <string>
 
+#include "Http/ProxyDecision.h"
 #include "Runtime/BaseStream.h"
 #include "Runtime/ProtoValue.h"
 #include "Runtime/RefPtr.h"
 
 class CCurlBase;
+class ProxyResolver;
 
 // Receives the events of transfer objects on the UI thread. The transfer is
 // the key; the event holds a reference to it for the duration of the call.
@@ -102,14 +104,32 @@ public:
     // Transfer objects alive in the process (for leak checks).
     static long LiveCount();
 
+    // The way to the server. The address is set when the transfer is
+    // prepared (UI thread); the worker then routes it before adding it to
+    // its multi handle (Routed, SetRoute) and, when it ends, lets it take the
+    // route's next hop if the proxy could not be reached (TakeNextHop: true
+    // when the transfer was set up again and should be added again).
+    const std::string& Url() const { return url_; }
+    bool Routed() const { return routed_; }
+    void SetRoute(const ProxyRoute& route);
+    bool TakeNextHop(CURLcode result, ProxyResolver& resolver);
+    // UI thread, after OnDone: the exchange ended with the proxy asking for
+    // credentials that the user's own sign-on did not satisfy.
+    bool ProxyAuthRequired() const { return proxyAuthRequired_; }
+
 protected:
     CURL* easy_ = nullptr;
+    std::string url_;
+    bool routed_ = false;
     // Reset when the transfer is prepared; then the worker's (request check).
     bool secureSeen_ = false;
     CURLcode refusedWith_ = CURLE_OK;
 
 private:
     CurlListener* listener_;
+    ProxyRoute route_;
+    size_t hop_ = 0;
+    bool proxyAuthRequired_ = false;
     std::atomic<bool> active_{true};
     bool progressEvents_ = false;
     uint64_t recvSinceEvent_ = 0;

@@ -12,7 +12,9 @@ const DWORD kFailedWaitPauseMs = 10;
 
 }  // namespace
 
-CCurlWorkshop::CCurlWorkshop(int idleLimitMs) : idleLimitMs_(idleLimitMs > 0 ? idleLimitMs : kDefaultIdleLimitMs)
+CCurlWorkshop::CCurlWorkshop(int idleLimitMs, ProxyResolver* resolver)
+    : resolver_(resolver ? *resolver : DefaultProxyResolver()),
+      idleLimitMs_(idleLimitMs > 0 ? idleLimitMs : kDefaultIdleLimitMs)
 {
     InitializeCriticalSection(&lock_);
 }
@@ -44,6 +46,8 @@ bool CCurlWorkshop::Init()
     Lock();
     if (!multi_) {
         multi_ = curl_multi_init();
+        if (multi_)
+            waker_ = new RouteWaker(multi_);
         if (multi_)
             HTTP_LOG_F(LOG_INFO, kSource, L"CCurlWorkshop::Init() %x", static_cast<unsigned>(reinterpret_cast<uintptr_t>(multi_)));
         else
@@ -116,6 +120,10 @@ void CCurlWorkshop::Uninit()
             curl_easy_cleanup(easy);
             (*it)->SetEasyHandle(nullptr);
         }
+        // The resolver may still hold the waker: it must not reach a freed handle.
+        if (waker_)
+            waker_->Detach();
+        waker_.Reset();
         CURLMcode rc = curl_multi_cleanup(multi_);
         if (rc != CURLM_OK)
             OV_LOG(LOG_ERROR, kSource, L"curl_multi_cleanup failed:%d", static_cast<int>(rc));
@@ -223,6 +231,16 @@ void CCurlWorkshop::SyncQueues()
     for (size_t n = pending_.size(); n > 0 && !pending_.empty(); --n) {
         CRefPtr<CCurlBase> transfer = pending_.front();
         CURL* easy = transfer->EasyHandle();
+        if (easy && multi_ && !transfer->Routed()) {
+            ProxyRoute route;
+            if (!resolver_.Route(transfer->Url(), route, waker_)) {
+                // Not known yet: it waits at the back; the resolver wakes us.
+                pending_.pop_front();
+                pending_.push_back(transfer);
+                continue;
+            }
+            transfer->SetRoute(route);
+        }
         if (easy && multi_) {
             CURLMcode rc = curl_multi_add_handle(multi_, easy);
             if (rc == CURLM_OK) {
@@ -258,6 +276,18 @@ bool CCurlWorkshop::DetachTransfer(const CRefPtr<CCurlBase>& transfer)
     return true;
 }
 
+bool CCurlWorkshop::Readd(CURL* easy)
+{
+    CURLMcode rc = curl_multi_remove_handle(multi_, easy);
+    if (rc == CURLM_OK)
+        rc = curl_multi_add_handle(multi_, easy);
+    if (rc != CURLM_OK) {
+        OV_LOG(LOG_ERROR, kSource, L"adding a transfer again failed:%d", static_cast<int>(rc));
+        return false;
+    }
+    return true;
+}
+
 int CCurlWorkshop::CollectDone()
 {
     int handled = 0;
@@ -279,6 +309,8 @@ int CCurlWorkshop::CollectDone()
         for (TransferList::iterator it = running_.begin(); it != running_.end(); ++it) {
             if ((*it)->EasyHandle() == easy) {
                 CRefPtr<CCurlBase> transfer = *it;
+                if (transfer->IsActive() && transfer->TakeNextHop(result, resolver_) && Readd(easy))
+                    break;
                 transfer->PostDone(result);
                 DetachTransfer(transfer);
                 break;

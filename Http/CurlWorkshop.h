@@ -14,6 +14,12 @@
 // channel therefore costs about one wake-up per idle limit, and a transfer
 // waiting for the network costs no cycles at all.
 //
+// Routes: before a transfer is added, the proxy resolver gives it its route
+// (at once when the answer is known; otherwise the transfer waits in the
+// queue and the resolver wakes the worker once it is). A transfer whose proxy
+// could not be reached is added again on its route's next hop instead of
+// ending; the request sees only the last hop's outcome.
+//
 // Threads: everything except Run is called on the UI thread. The multi handle
 // is touched only by the worker, except in Init and Uninit, which run while
 // the worker is stopped. The worker posts events while holding the lock, so
@@ -31,6 +37,7 @@
 #include <list>
 
 #include "Http/CurlHttp.h"
+#include "Http/ProxyResolver.h"
 #include "Runtime/RefPtr.h"
 #include "Runtime/SimpleThread.h"
 
@@ -40,7 +47,8 @@ public:
     // ever be lost, not a polling period.
     static const int kDefaultIdleLimitMs = 1000;
 
-    explicit CCurlWorkshop(int idleLimitMs = kDefaultIdleLimitMs);
+    // `resolver` null: the process-wide one, of the system's settings.
+    explicit CCurlWorkshop(int idleLimitMs = kDefaultIdleLimitMs, ProxyResolver* resolver = nullptr);
     // Stops the worker if the owner has not, then frees what is left.
     ~CCurlWorkshop() override;
 
@@ -79,6 +87,8 @@ private:
     void WakeWorker();
     void SyncQueues();
     bool DetachTransfer(const CRefPtr<CCurlBase>& transfer);
+    // Caller holds the lock: the finished handle again, for its next hop.
+    bool Readd(CURL* easy);
     int CollectDone();
 
     // Reads something the worker shares, under the workshop's lock.
@@ -88,6 +98,8 @@ private:
     void Unlock();
 
     CURLM* multi_ = nullptr;
+    ProxyResolver& resolver_;
+    CRefPtr<RouteWaker> waker_;
     TransferList pending_;
     TransferList running_;
     TransferList withdrawn_;

@@ -130,6 +130,14 @@ void CHttpBase::NoteUnfollowedRedirect(CURLcode code)
     }
 }
 
+void CHttpBase::NoteProxyAuth()
+{
+    if (transfer_ && transfer_->ProxyAuthRequired()) {
+        OV_LOG(LOG_ERROR, kSource, L"the proxy asks for credentials url:%s", url_.c_str());
+        result_[L"user"][L"code"] = static_cast<int>(HTTP_ERR_PROXY_AUTH);
+    }
+}
+
 void CHttpBase::ReleaseTransfer()
 {
     if (!transfer_)
@@ -195,6 +203,7 @@ void CHttpCommand::Done(CURLcode curlCode)
     std::string body;
     result_[L"curl"][L"code"] = static_cast<int>(curlCode);
     NoteUnfollowedRedirect(curlCode);
+    NoteProxyAuth();
     if (CCurlHttp* http = Http()) {
         if (OBaseStream* out = http->WriteStream()) {
             if (out->ErrorCode() != 0 || out->ErrorType() != 0)

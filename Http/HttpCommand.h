@@ -109,6 +109,9 @@ protected:
     // At OnDone, before the transfer is let go: a redirect that libcurl did
     // not follow is the final answer, and goes into the result as a failure.
     void NoteUnfollowedRedirect(CURLcode code);
+    // Likewise: a proxy that wants credentials decides the outcome as
+    // HTTP_ERR_PROXY_AUTH, whatever status or transfer error came with it.
+    void NoteProxyAuth();
 
     CRefPtr<CCurlBase> transfer_;
     CHttpMgr* manager_;
@@ -136,6 +139,13 @@ private:
 enum CommandError {
     // user: the answer's body grew past the request's limit (SetMaxBodySize)
     COMMAND_ERR_BODY_TOO_LARGE = 3005,
+};
+
+// Error codes of every request.
+enum RequestError {
+    // user: the proxy asks for credentials (407) and the user's own Windows
+    // sign-on did not satisfy it. Not retried: only new settings help.
+    HTTP_ERR_PROXY_AUTH = 3040,
 };
 
 // (user data, response body, error type, code); the result is ignored.

@@ -221,6 +221,7 @@ void CHttpDownloadFile::Done(CURLcode curlCode)
     if (!running_)
         return;
     NoteUnfollowedRedirect(curlCode);
+    NoteProxyAuth();
     const bool checkLength = lengthUnannounced_ && curlCode == CURLE_OK && expectedSize_ != 0;
     // A file that refused bytes it must never hold (an answer longer than
     // expected) says so; retrying the same answer cannot help. Read before

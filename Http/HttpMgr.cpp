@@ -6,6 +6,7 @@
 #include "Http/CurlWorkshop.h"
 #include "Http/HttpCommand.h"
 #include "Http/HttpLog.h"
+#include "Http/ProxyResolver.h"
 
 namespace {
 
@@ -25,6 +26,8 @@ int32_t g_timerTicks = 0;
 
 bool StartChannel(Channel& channel)
 {
+    // The proxy settings are read off this thread, before the first request.
+    DefaultProxyResolver().Prefetch();
     bool ok = true;
     if (!channel.workshop) {
         channel.workshop = new CCurlWorkshop();

@@ -29,6 +29,7 @@ struct Row {
 // First match wins; no match is the network's.
 const Row kRows[] = {
     {Stage::kAny, ERR_USER, UM_ERR_HELPER_WINDOW, UM_ERR_HELPER_WINDOW, static_cast<int>(NoticeKind::kSystem)},
+    {Stage::kAny, ERR_USER, HTTP_ERR_PROXY_AUTH, HTTP_ERR_PROXY_AUTH, static_cast<int>(NoticeKind::kProxyAuth)},
     {Stage::kDownload, ERR_USER, UM_ERR_PACKAGE_CHECK, UM_ERR_PACKAGE_CHECK,
      static_cast<int>(NoticeKind::kPackageCheck)},
     {Stage::kDownload, ERR_USER, UM_ERR_PACKAGE_SIGNATURE, UM_ERR_PACKAGE_SIGNATURE,
@@ -80,6 +81,7 @@ const wchar_t* NoticeText(NoticeKind kind)
     case NoticeKind::kDiskFull: return L"磁盘空间不足，请清理后重试！";
     case NoticeKind::kDiskUnwritable: return L"无法写入磁盘，请检查后重试！";
     case NoticeKind::kPackageCheck: return L"安装包校验失败，请稍后重试！";
+    case NoticeKind::kProxyAuth: return L"代理服务器需要验证，请检查代理设置！";
     case NoticeKind::kSystem: return L"安装程序出错，请重新运行！";
     case NoticeKind::kPackageStart: return L"安装包无法启动，请重新安装！";
     case NoticeKind::kLauncherStart: return L"无法启动澄岳，请重新安装！";

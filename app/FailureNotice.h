@@ -32,6 +32,8 @@ enum class NoticeKind {
     kDiskFull,
     kDiskUnwritable,
     kPackageCheck,
+    // The proxy wants credentials the user's sign-on does not give.
+    kProxyAuth,
     // The installer could not set itself up (its message window).
     kSystem,
     // The hand-over: what could not be started.

@@ -1,6 +1,7 @@
 #include "app/MainDlg.h"
 
 #include "Runtime/FileOps.h"
+#include "Runtime/Logger.h"
 #include "Runtime/StartupTrace.h"
 #include "Runtime/TextUtil.h"
 #include "Updater/Endpoints.h"
@@ -18,6 +19,7 @@
 
 namespace {
 
+const wchar_t kSource[] = L".\\app\\MainDlg";
 const int kPageStart = 0;
 const int kPageDirectory = 1;
 const int kPageProgress = 2;
@@ -192,6 +194,7 @@ void CMainDlg::ShowNotice(NoticeKind kind, bool mayOpen)
 
 void CMainDlg::ShowNotice(const std::wstring& text, bool mayOpen)
 {
+    OV_LOG(LOG_INFO, kSource, L"notice: %s", text.c_str());
     if (failureBox_) {
         failureBox_->SetMessage(text);
         return;

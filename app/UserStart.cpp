@@ -12,6 +12,7 @@
 #include "Runtime/FileSecurity.h"
 #include "Runtime/Logger.h"
 #include "Runtime/ProcessStart.h"
+#include "Runtime/ShellToken.h"
 
 namespace {
 
@@ -66,37 +67,12 @@ bool SystemUserStartOps::Elevated()
 
 DWORD SystemUserStartOps::ShellProcessId()
 {
-    DWORD pid = 0;
-    if (HWND shell = GetShellWindow())
-        GetWindowThreadProcessId(shell, &pid);
-    return pid;
+    return ::ShellProcessId();
 }
 
 HANDLE SystemUserStartOps::ShellToken()
 {
-    const DWORD pid = ShellProcessId();
-    if (!pid) {
-        SetLastError(ERROR_NOT_FOUND);
-        return nullptr;
-    }
-    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
-    if (!process)
-        return nullptr;
-    HANDLE shellToken = nullptr, primary = nullptr;
-    if (OpenProcessToken(process, TOKEN_DUPLICATE, &shellToken)) {
-        // The rights CreateProcessWithTokenW needs of a primary token.
-        if (!DuplicateTokenEx(shellToken,
-                              TOKEN_QUERY | TOKEN_DUPLICATE | TOKEN_ASSIGN_PRIMARY | TOKEN_ADJUST_DEFAULT |
-                                  TOKEN_ADJUST_SESSIONID,
-                              nullptr, SecurityImpersonation, TokenPrimary, &primary))
-            primary = nullptr;
-    }
-    const DWORD error = GetLastError();
-    if (shellToken)
-        CloseHandle(shellToken);
-    CloseHandle(process);
-    SetLastError(error);
-    return primary;
+    return DuplicateProcessToken(ShellProcessId());
 }
 
 namespace {

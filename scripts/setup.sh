@@ -23,6 +23,7 @@ PACKAGES=(
   cmake ninja-build make dpkg-dev file python3 ca-certificates
   autoconf automake libtool minisign openssl
   wine wine64 xvfb xauth x11-apps imagemagick xdotool fonts-wqy-zenhei fonts-wqy-microhei locales
+  tinyproxy squid
 )
 missing=()
 for p in "${PACKAGES[@]}"; do
@@ -31,7 +32,26 @@ done
 if [ ${#missing[@]} -gt 0 ]; then
   log "installing: ${missing[*]}"
   apt-get update -q
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
+  # The proxies are for the tests, which start their own on free ports: the
+  # packages' services must not start (and hold 3128 and 8888) on installing.
+  guard=
+  if [ ! -e /usr/sbin/policy-rc.d ]; then
+    printf '#!/bin/sh\nexit 101\n' > /usr/sbin/policy-rc.d && chmod 755 /usr/sbin/policy-rc.d && guard=1
+  fi
+  status=0
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}" || status=$?
+  [ -z "$guard" ] || rm -f /usr/sbin/policy-rc.d
+  [ "$status" -eq 0 ] || exit "$status"
+fi
+# A machine that started them anyway (an init system that ignores the policy):
+# stopped and kept from starting at boot.
+if command -v systemctl >/dev/null && [ -d /run/systemd/system ]; then
+  for service in tinyproxy squid; do
+    if systemctl is-active --quiet "$service" || systemctl is-enabled --quiet "$service" 2>/dev/null; then
+      log "stopping the $service service (the tests start their own)"
+      systemctl disable --now "$service" >/dev/null 2>&1 || true
+    fi
+  done
 fi
 
 # Wine takes its code page and its file-name encoding from the Unix locale. The

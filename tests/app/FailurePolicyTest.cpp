@@ -58,6 +58,8 @@ TEST(FailureNotice, EachResultGetsTheNoticeThatNamesItsCause)
         {"manifest signature", Facts(M, ERR_USER, UM_ERR_MANIFEST_SIGNATURE), NoticeKind::kNetwork},
         {"checksum code from the manifest", Facts(M, ERR_USER, UM_ERR_PACKAGE_CHECK), NoticeKind::kNetwork},
         {"helper window", Facts(M, ERR_USER, UM_ERR_HELPER_WINDOW), NoticeKind::kSystem},
+        {"proxy credentials, manifest", Facts(M, ERR_USER, HTTP_ERR_PROXY_AUTH), NoticeKind::kProxyAuth},
+        {"proxy credentials, package", Facts(D, ERR_USER, HTTP_ERR_PROXY_AUTH, known, 0), NoticeKind::kProxyAuth},
         // The system said so itself.
         {"disk full", Facts(D, ERR_SYS, ERROR_DISK_FULL, known, 500 * kMB), NoticeKind::kDiskFull},
         {"handle disk full", Facts(D, ERR_SYS, ERROR_HANDLE_DISK_FULL), NoticeKind::kDiskFull},
@@ -81,7 +83,8 @@ TEST(FailureNotice, EveryKindHasItsOwnText)
     EXPECT_STREQ(L"安装失败，请检查网络后重试！", NoticeText(NoticeKind::kNetwork));
     const NoticeKind kinds[] = {NoticeKind::kNetwork,      NoticeKind::kDiskFull,     NoticeKind::kDiskUnwritable,
                                 NoticeKind::kPackageCheck, NoticeKind::kSystem,       NoticeKind::kPackageStart,
-                                NoticeKind::kLauncherStart, NoticeKind::kInstalling,   NoticeKind::kLicencePage};
+                                NoticeKind::kLauncherStart, NoticeKind::kInstalling,   NoticeKind::kLicencePage,
+                                NoticeKind::kProxyAuth};
     std::set<std::wstring> texts;
     for (NoticeKind k : kinds)
         texts.insert(NoticeText(k));

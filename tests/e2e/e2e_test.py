@@ -248,6 +248,9 @@ class Installer:
         if self.proc.poll() is None:
             self.proc.kill()
             self.proc.wait()
+            # Its window outlives it for a moment: the next run's search for
+            # the install window must not find (and click) this one.
+            wait_gone("安装澄岳", 10)
 
 
 class InstallerTest(unittest.TestCase):

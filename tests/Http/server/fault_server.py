@@ -77,8 +77,12 @@ Query parameters:
 
 Control paths:
   /_log           one line per request so far: METHOD TAB PATH TAB RANGE
+  /_via           one line per request so far: PATH TAB its Via header ("-": none)
+  /_requirevia?on=1  from now on every request (but the control paths) without
+                  a Via header is answered 403 (an origin only a proxy may
+                  reach, but for its proxy scripts, "*.pac"); on=0 ends it
   /_clear         empties the log, the counters of /_stats and the request
-                  numbers that times= and after_max= count
+                  numbers that times= and after_max= count, and ends /_requirevia
   /_timing        one line per answered request that sent body bytes:
                   PATH TAB BYTES TAB SECONDS, the seconds from the request's
                   arrival to its last body byte handed to the socket (the
@@ -142,6 +146,7 @@ class State:
     def __init__(self):
         self.lock = threading.Lock()
         self.log = []
+        self.via = []
         self.timing = []
         self.last_activity = time.monotonic()
         self.deaf_port = 0
@@ -161,6 +166,7 @@ class State:
 STATE = State()
 SIGN_KEYS = {}  # "good" and "other": secret key paths
 RELEASE = {"version": "1.0.0"}  # named by signatures whose query has no ver=
+REQUIRE_VIA = [False]
 _signatures = {}  # (key, legacy, digest, comment) -> signature text
 _sign_lock = threading.Lock()
 
@@ -342,6 +348,7 @@ class Handler(BaseHTTPRequestHandler):
             line += "\t%d" % posted
         with STATE.lock:
             STATE.log.append(line)
+            STATE.via.append("%s\t%s" % (self.path, self.headers.get("Via") or "-"))
 
     def data_of(self, q):
         """The whole body a data request with query `q` serves (faults aside)."""
@@ -422,9 +429,20 @@ class Handler(BaseHTTPRequestHandler):
                 text = "".join(line + "\n" for line in STATE.log)
             self.send_text(200, text)
             return
+        if url.path == "/_requirevia":
+            REQUIRE_VIA[0] = urllib.parse.parse_qs(url.query).get("on", ["1"])[-1] == "1"
+            self.send_text(200, "require via: %s" % REQUIRE_VIA[0])
+            return
+        if url.path == "/_via":
+            with STATE.lock:
+                text = "".join(line + "\n" for line in STATE.via)
+            self.send_text(200, text)
+            return
         if url.path == "/_clear":
             with STATE.lock:
                 STATE.log.clear()
+                STATE.via.clear()
+                REQUIRE_VIA[0] = False
                 STATE.timing.clear()
                 STATE.path_requests.clear()
                 STATE.requests = STATE.faults = STATE.bytes_sent = 0
@@ -448,6 +466,9 @@ class Handler(BaseHTTPRequestHandler):
             return
 
         self.record()
+        if REQUIRE_VIA[0] and not self.headers.get("Via") and not url.path.endswith(".pac"):
+            self.send_text(403, "direct connections are refused here")
+            return
         if SIGN_KEYS and url.path.endswith(".minisig"):
             self.serve_signature(url)
             return
