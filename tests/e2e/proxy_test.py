@@ -22,7 +22,7 @@ from e2e_test import BASE, BUILD, INSTALL_DIR, INSTALL_ROOT, INSTALL_BUTTON  # n
 
 NOTICE = "澄岳提示"
 INSTALLER_TXT = os.path.join(INSTALL_DIR, "installer.txt")
-PACKAGE_PATH = os.path.join(INSTALL_DIR, "ovinstaller.exe")
+PACKAGE_PATH = os.path.join(e2e.STAGING_DIR, "ovinstaller.exe")
 USER_CONNECTIONS = "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Connections"
 MACHINE_CONNECTIONS = "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Connections"
 POLICY = "HKLM\\SOFTWARE\\Policies\\Microsoft\\Windows\\CurrentVersion\\Internet Settings"
@@ -126,12 +126,11 @@ class ProxyTest(unittest.TestCase):
             cls.package = f.read() + b"\x55" * 2000000
         cls.md5 = hashlib.md5(cls.package).hexdigest()
         e2e.post("/_put?name=package", cls.package)
-        text = "[Install]\r\nUrl=%s/ovinstaller.exe\r\nSize=%d\r\nMd5=%s\r\nVersion=1.0.0\r\n" % (
-            BASE, len(cls.package), cls.md5)
-        e2e.post("/_put?name=manifest", text.encode())
+        e2e.post("/_put?name=manifest", e2e.manifest_text(BASE + "/ovinstaller.exe", cls.package))
 
     def setUp(self):
         shutil.rmtree(INSTALL_ROOT, ignore_errors=True)
+        e2e.clear_staging()
         urllib.request.urlopen(BASE + "/_clear", timeout=5).read()
         e2e.post("/_route?path=/ovinstall.txt", b"mode=stored&name=manifest")
         e2e.post("/_route?path=/ovinstaller.exe", b"blob=package")
