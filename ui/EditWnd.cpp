@@ -87,9 +87,16 @@ LRESULT CEditWnd::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
                 owner_->OnNativeReturn();
                 return 0;
             }
+            // Tab leaves the field and Escape is the window's: both go to the
+            // skinned window, as if it had the focus.
+            if (wParam == VK_TAB || wParam == VK_ESCAPE) {
+                SendMessageW(GetParent(hwnd_), WM_KEYDOWN, wParam, lParam);
+                return 0;
+            }
             break;
         case WM_CHAR:
-            if (wParam == VK_RETURN) return 0;  // reported on key down; no beep
+            // Reported on key down; no beep.
+            if (wParam == VK_RETURN || wParam == VK_TAB || wParam == VK_ESCAPE) return 0;
             break;
         case WM_COMMAND + kReflectBase: {
             const UINT code = HIWORD(wParam);
