@@ -183,7 +183,8 @@ public:
     // system's accessibility events for a control a screen reader can see.
     void NotifyAccessible(CControlUI* control, DWORD event);
     void NotifyAccessibleSubtree(CControlUI* subtree, DWORD event);
-    // A changed value, reported at most once a second; the last one always is.
+    // A changed value, reported at most once a second: one held back is
+    // reported when its second is up (as it is then), while the window lives.
     void NotifyAccessibleValue(CControlUI* control);
     // The role of the client object itself (ROLE_SYSTEM_CLIENT unless set).
     void SetAccessibleRole(long role) { accessibleRole_ = role; }

@@ -122,20 +122,27 @@ void CPaintHostUI::OnUpdateUIState(WPARAM wParam) {
 void CPaintHostUI::InvalidateFocusCue(CControlUI* control) {
     if (!control || !window_) return;
     RECT rc = control->GetPosition();
-    InflateRect(&rc, kCueGap + kCueWidth + 1, kCueGap + kCueWidth + 1);
+    InflateRect(&rc, kCueGap + kCueWidth + 2, kCueGap + kCueWidth + 2);
     Invalidate(rc);
 }
 
 void CPaintHostUI::PaintFocusCue(HDC dc) {
     if (!focusCue_ || !focus_ || !focus_->IsVisible() || !(focus_->GetControlFlags() & UIFLAG_TABSTOP)) return;
-    RECT rc = focus_->GetPosition();
-    InflateRect(&rc, kCueGap + kCueWidth / 2, kCueGap + kCueWidth / 2);
-    HPEN pen = CreatePen(PS_SOLID, kCueWidth, kCueColor);
-    if (!pen) return;
-    HGDIOBJ oldPen = SelectObject(dc, pen);
+    // Blue on the white bars, edged in white where it crosses the dark artwork.
+    const struct {
+        int inflate, width;
+        COLORREF color;
+    } rings[] = {{kCueGap + kCueWidth / 2, kCueWidth, kCueColor}, {kCueGap + kCueWidth, 1, RGB(0xFF, 0xFF, 0xFF)}};
     HGDIOBJ oldBrush = SelectObject(dc, GetStockObject(NULL_BRUSH));
-    RoundRect(dc, rc.left, rc.top, rc.right, rc.bottom, 4, 4);
+    for (const auto& ring : rings) {
+        HPEN pen = CreatePen(PS_SOLID, ring.width, ring.color);
+        if (!pen) continue;
+        HGDIOBJ oldPen = SelectObject(dc, pen);
+        RECT rc = focus_->GetPosition();
+        InflateRect(&rc, ring.inflate, ring.inflate);
+        RoundRect(dc, rc.left, rc.top, rc.right + 1, rc.bottom + 1, 4 + ring.inflate, 4 + ring.inflate);
+        SelectObject(dc, oldPen);
+        DeleteObject(pen);
+    }
     SelectObject(dc, oldBrush);
-    SelectObject(dc, oldPen);
-    DeleteObject(pen);
 }

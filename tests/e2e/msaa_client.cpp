@@ -24,6 +24,7 @@ namespace {
 const IID kIIDAccessible = {0x618736e0, 0x3c3d, 0x11cf, {0x81, 0x0c, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
 
 FILE* g_out = nullptr;
+DWORD g_pid = 0;  // the watched process
 
 std::string Utf8(const std::wstring& w) {
     if (w.empty()) return std::string();
@@ -126,7 +127,8 @@ int Do(HWND hwnd, const std::wstring& name) {
 }
 
 void CALLBACK OnEvent(HWINEVENTHOOK, DWORD event, HWND hwnd, LONG object, LONG child, DWORD, DWORD) {
-    if (object != OBJID_CLIENT || !hwnd) return;
+    DWORD pid = 0;
+    if (object != OBJID_CLIENT || !hwnd || !GetWindowThreadProcessId(hwnd, &pid) || pid != g_pid) return;
     wchar_t title[128] = {};
     GetWindowTextW(hwnd, title, 128);
     std::wstring name, value;
@@ -153,8 +155,11 @@ void CALLBACK OnEvent(HWINEVENTHOOK, DWORD event, HWND hwnd, LONG object, LONG c
 int Watch(HWND hwnd, int seconds) {
     DWORD pid = 0;
     GetWindowThreadProcessId(hwnd, &pid);
-    HWINEVENTHOOK hook = SetWinEventHook(EVENT_MIN, EVENT_MAX, nullptr, OnEvent, pid, 0,
-                                         WINEVENT_OUTOFCONTEXT | WINEVENT_SKIPOWNPROCESS);
+    // Every process's events, sorted out in OnEvent: a hook limited to one
+    // process id hears nothing under Wine 8.
+    g_pid = pid;
+    HWINEVENTHOOK hook =
+        SetWinEventHook(EVENT_MIN, EVENT_MAX, nullptr, OnEvent, 0, 0, WINEVENT_OUTOFCONTEXT | WINEVENT_SKIPOWNPROCESS);
     if (!hook) return 2;
     fprintf(g_out, "watching\n");
     fflush(g_out);
