@@ -5,6 +5,8 @@
 #include <vector>
 
 #include "Runtime/Logger.h"
+#include "ui/AccessibleEdit.h"
+#include "ui/AccessibleModel.h"
 #include "ui/CommonControls.h"
 #include "ui/Edit.h"
 #include "ui/PaintHost.h"
@@ -94,6 +96,12 @@ LRESULT CEditWnd::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
                 return 0;
             }
             break;
+        case WM_GETOBJECT: {
+            // Named as the field is (the label beside it is painted, not a window).
+            LRESULT r = 0;
+            if (owner_ && AnswerEditObject(hwnd_, DescribeControl(*owner_, true).name, wParam, lParam, &r)) return r;
+            break;
+        }
         case WM_CHAR:
             // Reported on key down; no beep.
             if (wParam == VK_RETURN || wParam == VK_TAB || wParam == VK_ESCAPE) return 0;

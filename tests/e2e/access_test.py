@@ -97,6 +97,7 @@ class AccessTest(e2e.InstallerTest):
                                  (page1[5][0], STATIC, ""), ("立即安装", PUSH, "f"), ("最小化", PUSH, ""),
                                  ("关闭", PUSH, "")])
         self.assertEqual(rows[1][4], e2e.WIN_INSTALL_DIR, "the edit's value is the directory")
+        self.key(wid, "Tab")  # into the field: its native window is named like it
         self.assertEqual(reader.run("do", "安装澄岳", "立即安装")[0], 0)
         time.sleep(1)
         _, page2, rows = reader.tree("安装澄岳")
@@ -108,7 +109,9 @@ class AccessTest(e2e.InstallerTest):
         watch.wait(120)
         events = [e for e in read(heard) if e[0] == "event"]
         seen = lambda kind, field=4: [e[field] for e in events if e[1] == kind]
-        self.assertLessEqual({"立即安装", "同意软件许可协议"}, set(seen(FOCUS)))
+        self.assertLessEqual({"立即安装", "同意软件许可协议", "安装目录"}, set(seen(FOCUS)))
+        # The native edit window's own object (a window without a title) too.
+        self.assertIn("安装目录", [e[4] for e in events if e[1] == FOCUS and e[2:4] == ["", "0"]])
         checks = [int(e[6], 16) & 0x10 for e in events if e[1] == STATE and e[4] == "同意软件许可协议"]
         self.assertEqual(checks[:2], [0, 0x10], "cleared, then ticked again")
         self.assertIn("退出安装", seen(ALERT, 2))
