@@ -1,11 +1,7 @@
 #!/usr/bin/env python3
-"""The installer for users without sight or without a mouse: a screen reader
-of our own (msaa_client.exe, out of process, MSAA) reads every page and a
-notice, hears the focus, state and progress events and installs with a
-default action; and an install is made with key presses alone.
-
-Usage: access_test.py BUILD_DIR MSAA_CLIENT [unittest arguments]; run like e2e_test.py.
-"""
+"""A screen reader of our own (msaa_client.exe, MSAA, out of process) reads
+every page and a notice, hears the events and installs; and an install from
+the keyboard alone. Usage: access_test.py BUILD_DIR MSAA_CLIENT [unittest args]."""
 
 import os
 import subprocess
@@ -22,8 +18,8 @@ FOCUS, STATE, NAME, VALUE, SHOW, HIDE, ALERT = "8005", "800a", "800c", "800e", "
 
 
 class Reader:
-    """msaa_client.exe runs, each writing a file of its own (Wine programs
-    never write to a pipe of ours, see e2e_test.WINE_ENV)."""
+    """msaa_client.exe runs, each writing a file of its own (Wine programs never
+    write to a pipe of ours, see e2e_test.WINE_ENV)."""
 
     def __init__(self, work):
         self.work, self.n = work, 0
@@ -31,17 +27,14 @@ class Reader:
     def start(self, *args):
         self.n += 1
         out = os.path.join(self.work, "reader%d.txt" % self.n)
-        proc = subprocess.Popen(["wine", CLIENT] + list(args) + [out], env=e2e.WINE_ENV, stdin=subprocess.DEVNULL,
-                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        return proc, out
+        return subprocess.Popen(["wine", CLIENT] + list(args) + [out], env=e2e.WINE_ENV, stdin=subprocess.DEVNULL,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL), out
 
     def run(self, *args):
         proc, out = self.start(*args)
-        rc = proc.wait(60)
-        return rc, read(out)
+        return proc.wait(60), read(out)
 
     def tree(self, title):
-        """The object itself, then (name, role, state letters) and the raw rows of its visible children."""
         rc, rows = self.run("tree", title)
         assert rc == 0 and rows, "no accessible object for %s (%d)" % (title, rc)
         kids = [(r[3], int(r[1]), "".join(k for k, bit in STATES if int(r[2], 16) & bit)) for r in rows[1:]]
@@ -101,9 +94,7 @@ class AccessTest(e2e.InstallerTest):
         self.assertEqual(reader.run("do", "安装澄岳", "立即安装")[0], 0)
         time.sleep(1)
         _, page2, rows = reader.tree("安装澄岳")
-        self.assertEqual([(n, r) for n, r, _ in page2[:1]] + [r for _, r, _ in page2[1:]],
-                         [("安装进度", BAR), STATIC, PUSH, PUSH])
-        self.assertTrue(rows[0][4].endswith("%"), rows[0])
+        self.assertEqual([page2[0][:2]] + [r for _, r, _ in page2[1:]], [("安装进度", BAR), STATIC, PUSH, PUSH])
         self.assertEqual(run.wait(120), 0, "handed over to the launcher")
 
         watch.wait(120)

@@ -1,14 +1,10 @@
-// A screen reader of our own for tests/e2e/access_test.py: it reads a window
-// of the installer from another process through MSAA, as a screen reader's
-// MSAA side does, and writes what it saw as UTF-8 lines to OUT.
-//   tree TITLE OUT        the client object, then each visible child:
-//                         id, role, state, name, value, x,y,w,h, default action
-//   do TITLE NAME OUT     the default action of the child named NAME (its HRESULT)
-//   watch TITLE SECS OUT  the events of TITLE's process for SECS seconds, out of
-//                         context: "event", hex event, title, child, name, value, state, ms
-//   gone TITLE OUT        holds the object until the window has gone, then asks
-//                         it for a name (the HRESULT)
-// Fields are tab-separated. Exit status 0 when the command worked.
+// A screen reader of our own for tests/e2e/access_test.py: reads a window of
+// the installer from another process through MSAA and writes tab-separated
+// UTF-8 lines to OUT. Commands: tree TITLE (the object, then each visible
+// child: id, role, state, name, value, x,y,w,h, action); do TITLE NAME (the
+// default action's HRESULT); watch TITLE SECS (out-of-context events: hex
+// event, title, child, name, value, state, ms); gone TITLE (holds the object
+// until the window has gone, then the HRESULT of asking it for a name).
 #include <windows.h>
 #include <oleacc.h>
 
