@@ -90,9 +90,10 @@ LRESULT CEditWnd::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
                 return 0;
             }
             // Tab leaves the field and Escape is the window's: both go to the
-            // skinned window, as if it had the focus.
+            // skinned window, as if it had the focus. Posted: what they start
+            // (a modal box, the end of this window) must not run inside it.
             if (wParam == VK_TAB || wParam == VK_ESCAPE) {
-                SendMessageW(GetParent(hwnd_), WM_KEYDOWN, wParam, lParam);
+                PostMessageW(GetParent(hwnd_), WM_KEYDOWN, wParam, lParam);
                 return 0;
             }
             break;
