@@ -100,6 +100,8 @@ void ExpectSameAsProfileReader(const std::wstring& dir, const std::wstring& text
     EXPECT_TRUE(reader.md5 == parsed.md5) << label << " Md5";
     EXPECT_TRUE(reader.version == parsed.version) << label << " Version";
     EXPECT_TRUE(reader.expires == parsed.expires) << label << " Expires";
+    for (int m = 0; m < kMirrorKeys; ++m)
+        EXPECT_TRUE(reader.mirrors[m] == parsed.mirrors[m]) << label << " Url" << m + 2;
 }
 
 }  // namespace
@@ -134,6 +136,7 @@ TEST(UpdateManifest, ParsedValuesMatchTheProfileReader)
         L"[Install]",
         L"no section at all\r\nUrl=x\r\n",
         L"[]\r\nUrl=x\r\n[Install]\r\n",
+        L"[Install]\r\nurl9=nine\r\nUrl2 = two\r\nURL3=\"three\"\r\nUrl10=ten\r\nUrl2=again\r\n",
     };
     int i = 0;
     for (const std::wstring& text : cases)
@@ -146,7 +149,7 @@ TEST(UpdateManifest, RandomManifestsReadAsTheProfileReaderReadsThem)
     // order and number; a fixed seed keeps a failure repeatable.
     const std::wstring pieces[] = {
         L"[Install]", L"[install]", L"[Other]", L"[ Install]", L"[Install] x", L"[", L"]", L"Url", L"URL", L"url ",
-        L"Size", L"Md5", L"Version", L"Expires", L"=", L"==", L" ", L"\t", L"\r\n", L"\n", L"\r", L"\"", L"'", L"http://x/",
+        L"Size", L"Md5", L"Version", L"Expires", L"Url2", L"url9", L"=", L"==", L" ", L"\t", L"\r\n", L"\n", L"\r", L"\"", L"'", L"http://x/",
         L"42", L";", L"\x1a", L"\u00a0", L"\u3000", L"版", L"\u2028", L"a",
     };
     const size_t count = sizeof pieces / sizeof pieces[0];
@@ -175,4 +178,24 @@ TEST(UpdateManifest, AByteOrderMarkAtTheStartIsSkipped)
     EXPECT_EQ(v.version, L"3");
     // Only at the very start.
     EXPECT_EQ(ParseManifestValues(L"[Install]\r\n\xFEFFUrl=x\r\n").url, L"");
+}
+
+TEST(UpdateManifest, PackageAddressesStopAtTheFirstGap)
+{
+    const struct {
+        const wchar_t* text;
+        std::vector<std::wstring> urls;
+    } cases[] = {
+        {L"[Install]\r\nUrl=a\r\n", {L"a"}},
+        {L"[Install]\r\nUrl3=c\r\nUrl=a\r\nUrl2=b\r\n", {L"a", L"b", L"c"}},
+        {L"[Install]\r\nUrl=a\r\nUrl3=c\r\n", {L"a"}},
+        {L"[Install]\r\nUrl=a\r\nUrl2=\r\nUrl3=c\r\n", {L"a"}},
+        // An empty Url is still the first address, as it always was.
+        {L"[Install]\r\nUrl2=b\r\n", {L"", L"b"}},
+        {L"[Install]\r\nUrl=1\r\nUrl2=2\r\nUrl3=3\r\nUrl4=4\r\nUrl5=5\r\nUrl6=6\r\nUrl7=7\r\nUrl8=8\r\nUrl9=9\r\n"
+         L"Url10=10\r\n",
+         {L"1", L"2", L"3", L"4", L"5", L"6", L"7", L"8", L"9"}},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(PackageUrls(ParseManifestValues(c.text)), c.urls) << testing::PrintToString(std::wstring(c.text));
 }
