@@ -625,7 +625,7 @@ bool UpdateModule::TryNextMirror(int errType, int code)
                packageUrl_.c_str(), MirrorFaultName(fault), errType, code);
         return false;
     }
-    OV_LOG(LOG_ERROR, kSource, L"[UM] package address switch: %s -> %s (%s, %d:%d%s)", packageUrl_.c_str(),
+    OV_LOG(LOG_WARN, kSource, L"[UM] package address switch: %s -> %s (%s, %d:%d%s)", packageUrl_.c_str(),
            mirrors_.Url(next).c_str(), MirrorFaultName(fault), errType, code,
            mirrors_.Left(mirror_) ? L", left for the rest of the run" : L"");
     UseMirror(next);

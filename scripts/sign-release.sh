@@ -119,7 +119,7 @@ for n in 2 3 4 5 6 7 8 9; do
   if [ -z "$value" ]; then
     [ -n "$gap" ] || gap=$n
   elif [ -n "$gap" ]; then
-    echo "sign-release: Url$n follows a missing Url$gap: installers stop at the first missing mirror and never ask it" >&2
+    echo "sign-release: Url$n follows a missing Url$gap: installers stop at the first gap and never ask it" >&2
     MIRROR_GAP=1
   else
     MIRRORS+=("$value")
