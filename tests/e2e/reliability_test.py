@@ -80,6 +80,9 @@ class ReliabilityTest(unittest.TestCase):
         cls.package = head + bytes((i * 7 + i // 4099) & 0xFF for i in range(pad))
         cls.md5 = hashlib.md5(cls.package).hexdigest()
         e2e.post("/_put?name=package", cls.package)
+        bad = bytearray(cls.package)  # the same length, one byte wrong
+        bad[len(bad) // 3] ^= 0xFF
+        e2e.post("/_put?name=badpackage", bytes(bad))
 
     def setUp(self):
         e2e.InstallerTest.clear_traces(self)
@@ -367,9 +370,6 @@ class ReliabilityTest(unittest.TestCase):
         # at once instead of fetching them every five seconds.
         watch = 45 if QUICK else 180
         most = 3 if QUICK else 5
-        bad = bytearray(self.package)
-        bad[len(bad) // 3] ^= 0xFF
-        e2e.post("/_put?name=badpackage", bytes(bad))
         self.serve_package("blob=badpackage")
         run, _ = self.start_and_install()
         end = time.time() + watch
@@ -426,10 +426,6 @@ class ReliabilityTest(unittest.TestCase):
         return pathlib.Path(self.log).read_bytes().decode("utf-16-le", errors="replace")
 
     def test_10_a_failing_mirror_hands_over_to_the_next_one_without_a_notice(self):
-        bad = bytearray(self.package)
-        bad[len(bad) // 3] ^= 0xFF
-        e2e.post("/_put?name=badpackage", bytes(bad))
-        offset = lambda rng: 0 if rng == "-" else int(rng[len("bytes="):-1])  # noqa: E731
         # What Url does, the reason logged, Url's requests, whether Url2 resumes the partial file.
         for name, fault, why, tries, resumes in [
                 ("500", "mode=status&code=500", "server error, 4:500", 1, False),
@@ -442,7 +438,7 @@ class ReliabilityTest(unittest.TestCase):
                 self.finish_and_check(self.start_with_mirrors(fault), timeout=60)
                 first, second = self.mirror_ranges()
                 self.assertEqual((len(first), first[0], self.most_notices), (tries, "-", 0), (first, second))
-                self.assertEqual(offset(second[0]) > offset(first[-1]), resumes, (first, second))
+                self.assertEqual(second[0].startswith("bytes="), resumes, (first, second))
                 self.assertIn("package address switch: %s%s -> %s%s (%s" % (BASE, self.MIRRORS[0], BASE,
                                                                             self.MIRRORS[1], why), self.support_log())
         self.record("mirrors: Url fails (500, drop mid-file, corrupt copy), Url2 installs", runs=1)
