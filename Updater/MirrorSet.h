@@ -61,7 +61,6 @@ public:
     // Not left, and not failed this round.
     bool Healthy(size_t index) const;
     bool Left(size_t index) const { return mirrors_[index].failures >= kTriesPerMirror; }
-    int Failures(size_t index) const { return mirrors_[index].failures; }
     // Address `index` failed: not asked again this round, one failure closer
     // to being left.
     void Fail(size_t index);
