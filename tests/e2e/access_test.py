@@ -118,6 +118,11 @@ class AccessTest(e2e.InstallerTest):
     def test_an_install_from_the_keyboard_alone(self):
         run = self.start(launch_number=5)
         wid = self.main_window()
+        for close in ("Escape", "alt+F4"):  # ask as the close button does; 取消 keeps going
+            self.key(wid, close)
+            self.assertIsNotNone(e2e.find_window("退出安装", timeout=10), close)
+            self.key(e2e.find_window("退出安装"), "Tab", "Tab", "Return")
+            self.assertTrue(e2e.wait_gone("退出安装", timeout=6), close)
         # Enter with nothing focused does nothing; then the agreement is cleared.
         self.key(wid, "Return", "Tab", "Tab", "space", "shift+Tab", "Return")
         box = e2e.find_window("提示", timeout=10)
