@@ -25,7 +25,6 @@ inline void* StbCopy(void* to, const void* from, size_t n) { return n ? std::mem
 #undef memcpy
 
 #define STB_IMAGE_RESIZE_IMPLEMENTATION
-#define STBIR_ASSERT(x) ((void)0)
 #include "stb_image_resize.h"
 
 #include "ui/DisplayScale.h"
