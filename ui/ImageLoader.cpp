@@ -125,7 +125,11 @@ std::wstring DoubleSizeName(const std::wstring& name) {
 
 namespace {
 
-bool ReadImageBytes(const std::wstring& name, const wchar_t* resType, std::vector<unsigned char>& bytes) {
+// `anyPath`: the name itself may be a path on disk too (the 1x image's last
+// resort). A @2x image is only taken from where the skin keeps its images, so
+// that a file lying about cannot stand in for an image the skin has.
+bool ReadImageBytes(const std::wstring& name, const wchar_t* resType, bool anyPath,
+                    std::vector<unsigned char>& bytes) {
     if (resType && *resType) {
         HINSTANCE module = CSkinResources::Instance();
         HRSRC res = FindResourceW(module, name.c_str(), resType);
@@ -140,7 +144,7 @@ bool ReadImageBytes(const std::wstring& name, const wchar_t* resType, std::vecto
     } else {
         CSkinResources::ReadFileBytes(CSkinResources::ResourcePath() + name, bytes, kMaxImageBytes);
     }
-    if (bytes.empty()) CSkinResources::ReadFileBytes(name, bytes, kMaxImageBytes);
+    if (bytes.empty() && anyPath) CSkinResources::ReadFileBytes(name, bytes, kMaxImageBytes);
     return !bytes.empty();
 }
 
@@ -158,11 +162,11 @@ TImageInfo* LoadSkinImage(const std::wstring& name, const wchar_t* resType, DWOR
     std::vector<unsigned char> bytes;
     int w = 0, h = 0;
     int madeFor = dpi::kDesign;  // the dpi the bytes are drawn for
-    if (dpi > dpi::kDesign && ReadImageBytes(DoubleSizeName(name), resType, bytes) && PeekSize(bytes, w, h)) {
+    if (dpi > dpi::kDesign && ReadImageBytes(DoubleSizeName(name), resType, false, bytes) && PeekSize(bytes, w, h)) {
         madeFor = 2 * dpi::kDesign;
     } else {
         bytes.clear();
-        if (!ReadImageBytes(name, resType, bytes)) return nullptr;
+        if (!ReadImageBytes(name, resType, true, bytes)) return nullptr;
         if (!PeekSize(bytes, w, h)) w = h = 0;
     }
     // Resampled for the window unless drawn for it already; a 1x image only
