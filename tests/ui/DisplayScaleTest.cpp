@@ -6,7 +6,6 @@
 
 #include "ui/DisplayScale.h"
 #include "ui/FloatPlacement.h"
-#include "ui/ImageLoader.h"
 
 TEST(DisplayScale, RoundsHalfAwayFromZeroAndInvertsAboveDesignDpi) {
     struct Case {
@@ -73,10 +72,4 @@ TEST(DisplayScale, RelativeFloatsMoveInDesignPixels) {
     EXPECT_EQ(30, got.size.cy);
     const RECT want = {75, 15, 150, 60};
     EXPECT_TRUE(EqualRect(&got.rect, &want));
-}
-
-TEST(DisplayScale, DoubleSizeImageNames) {
-    EXPECT_EQ(L"install_0@2x.png", DoubleSizeName(L"install_0.png"));
-    EXPECT_EQ(L"a.b\\c@2x", DoubleSizeName(L"a.b\\c"));
-    EXPECT_EQ(L"plain@2x", DoubleSizeName(L"plain"));
 }
