@@ -84,6 +84,9 @@ public:
     bool IsCounted() const { return counted_; }
     void SetCounted(bool counted) { counted_ = counted; }
     int Attempts() const { return attempts_; }
+    // The next attempt counts as the first (its retries are all there again):
+    // for a caller that points a request at another server.
+    void ResetAttempts() { attempts_ = 0; }
     uint64_t ResumeOffset() const { return resumeOffset_; }
     bool IsRetryWait() const { return retryWait_; }
     DWORD RetryWaitSince() const { return retryWaitSince_; }

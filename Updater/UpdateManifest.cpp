@@ -107,7 +107,9 @@ bool SaveManifestCopy(const std::wstring& packageDir, const std::wstring& text)
 
 UpdateManifestValues ParseManifestValues(const std::wstring& text)
 {
-    static const wchar_t* const kKeys[] = {L"Url", L"Size", L"Md5", L"Version", L"Expires"};
+    static const wchar_t* const kKeys[] = {L"Url",  L"Size", L"Md5",  L"Version", L"Expires", L"Url2", L"Url3",
+                                           L"Url4", L"Url5", L"Url6", L"Url7",    L"Url8",    L"Url9"};
+    static_assert(sizeof kKeys / sizeof kKeys[0] == 5 + kMirrorKeys, "one key per mirror");
     const int kKeyCount = sizeof kKeys / sizeof kKeys[0];
     std::wstring values[kKeyCount];
     bool found[kKeyCount] = {};
@@ -155,7 +157,20 @@ UpdateManifestValues ParseManifestValues(const std::wstring& text)
     v.md5 = values[2];
     v.version = values[3];
     v.expires = values[4];
+    for (int m = 0; m < kMirrorKeys; ++m)
+        v.mirrors[m] = values[5 + m];
     return v;
+}
+
+std::vector<std::wstring> PackageUrls(const UpdateManifestValues& values)
+{
+    std::vector<std::wstring> urls{values.url};
+    for (const std::wstring& mirror : values.mirrors) {
+        if (mirror.empty())
+            break;
+        urls.push_back(mirror);
+    }
+    return urls;
 }
 
 UpdateManifestValues ReadManifestValues(const std::wstring& packageDir)
@@ -167,6 +182,8 @@ UpdateManifestValues ReadManifestValues(const std::wstring& packageDir)
     v.md5 = ReadValue(path, L"Md5");
     v.version = ReadValue(path, L"Version");
     v.expires = ReadValue(path, L"Expires");
+    for (int m = 0; m < kMirrorKeys; ++m)
+        v.mirrors[m] = ReadValue(path, Format(L"Url%d", m + 2).c_str());
     return v;
 }
 

@@ -10,14 +10,25 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
+
+// Further addresses of the same package: "Url2" to "Url9".
+const int kMirrorKeys = 8;
 
 struct UpdateManifestValues {
     std::wstring url;       // "Url": where the package is
+    std::wstring mirrors[kMirrorKeys];  // "Url2" to "Url9" ("" when missing)
     std::wstring sizeText;  // "Size": expected byte count, converted when the download starts
     std::wstring md5;       // "Md5": checksum of the package, hexadecimal
     std::wstring version;   // "Version": handed to the install window unchanged
     std::wstring expires;   // "Expires": when a signed manifest stops being valid (ReleasePolicy.h)
 };
+
+// Where the package may be fetched, in the order to ask: "Url" (even when
+// empty, as before mirrors existed), then "Url2", "Url3", ... up to the first
+// that is missing or empty: a gap ends the list, so a mirror left after a
+// removed one is never reached by accident of numbering.
+std::vector<std::wstring> PackageUrls(const UpdateManifestValues& values);
 
 // "<packageDir>\ovinstall.ini"
 std::wstring ManifestCopyPath(const std::wstring& packageDir);

@@ -183,6 +183,13 @@ void UpdateModule::ResumeInstallerDownload()
     // yet. Nothing either while a result is still on its way.
     if (download_.IsRunning() || downloading_ || fetchingSignature_ || packagePath_.empty())
         return;
+    // A new round: from the first address not left.
+    bool tookBack = false;
+    const size_t first = mirrors_.BeginRound(&tookBack);
+    if (mirrors_.Count() > 1 && (tookBack || first != mirror_))
+        OV_LOG(LOG_INFO, kSource, L"[UM] package address for the new round: %s -> %s%s", packageUrl_.c_str(),
+               mirrors_.Url(first).c_str(), tookBack ? L" (every address had been left: all are asked again)" : L"");
+    UseMirror(first);
     // The first start stopped at its file: start afresh.
     if (download_.LocalPath().empty()) {
         StartInstallerDownload();
@@ -401,7 +408,8 @@ void UpdateModule::UseManifest(int code)
     // bytes in memory, which nobody else can have changed.
     SaveManifestCopy(packageDir_, text);
     const UpdateManifestValues values = ParseManifestValues(text);
-    packageUrl_ = values.url;
+    mirrors_.Reset(PackageUrls(values));
+    UseMirror(mirrors_.BeginRound());
     sizeText_ = values.sizeText;
     md5_ = values.md5;
     version_ = values.version;
@@ -497,7 +505,11 @@ void UpdateModule::HandleDownloadDone(int errType, int code)
     std::wstring message;
     if (errType == 0) {
         FinishPackage(errType, code, message);
+        if (errType != 0 && TryNextMirror(errType, code))
+            return;
     } else {
+        if (TryNextMirror(errType, code))
+            return;
         // An empty file has nothing to resume; one with content stays for the
         // next attempt.
         if (GetFileSize64(temporary) <= 0)
@@ -529,11 +541,14 @@ void UpdateModule::HandlePackageSignatureDone(int errType, int code)
         FinishPackage(errType, code, message);
     } else {
         // Without its signature the file cannot be used yet; it stays, whole,
-        // and the window's retry fetches the signature again.
+        // and the next address (or the window's retry) fetches the signature
+        // again.
         OV_LOG(LOG_ERROR, kSource, L"[UM] package signature not fetched:%d:%d url:%s", errType, code,
                packageUrl_.c_str());
         message = kFailureText;
     }
+    if (errType != 0 && TryNextMirror(errType, code))
+        return;
     if (listener_)
         listener_->OnDownloadResult(errType, code, message);
 }
@@ -578,4 +593,47 @@ void UpdateModule::FinishPackage(int& errType, int& code, std::wstring& message)
         errType = ERR_USER;
         code = UM_ERR_REPLACE;
     }
+}
+
+// --- package addresses -------------------------------------------------------------
+
+void UpdateModule::UseMirror(size_t index)
+{
+    if (index >= mirrors_.Count())
+        return;
+    const std::wstring& url = mirrors_.Url(index);
+    // Another server gets the transport retries the first one got; a single
+    // address keeps the request exactly as it always was.
+    if (mirrors_.Count() > 1 && url != download_.Url())
+        download_.ResetAttempts();
+    mirror_ = index;
+    packageUrl_ = url;
+    download_.SetUrl(url);
+}
+
+bool UpdateModule::TryNextMirror(int errType, int code)
+{
+    const MirrorFault fault = ClassifyMirrorFault(errType, code);
+    if (fault == MirrorFault::kNone || mirror_ >= mirrors_.Count())
+        return false;
+    mirrors_.Fail(mirror_);
+    if (mirrors_.Count() < 2)
+        return false;
+    const size_t next = mirrors_.Pick();
+    if (next == MirrorSet::npos) {
+        OV_LOG(LOG_ERROR, kSource, L"[UM] every package address failed this round, the last %s (%s, %d:%d)",
+               packageUrl_.c_str(), MirrorFaultName(fault), errType, code);
+        return false;
+    }
+    OV_LOG(LOG_WARN, kSource, L"[UM] package address switch: %s -> %s (%s, %d:%d%s)", packageUrl_.c_str(),
+           mirrors_.Url(next).c_str(), MirrorFaultName(fault), errType, code,
+           mirrors_.Left(mirror_) ? L", left for the rest of the run" : L"");
+    UseMirror(next);
+    // The partial file is resumed there (a copy that failed its check is
+    // already gone, so that one starts from zero).
+    if (!PrepareTemporaryFile())
+        return true;  // reported through its own message
+    downloading_ = true;
+    SubmitDownload(&download_);
+    return true;
 }

@@ -6,6 +6,15 @@
 // publisher signature and the manifest's "Md5", move it into place, and
 // report to the install window through IGameEventListener.
 //
+// Mirrors: the manifest may name further addresses of the same package
+// ("Url2" to "Url9", see UpdateManifest.h). A download that fails for the
+// address's sake (MirrorSet.h says which failures count) goes on at once from
+// the next healthy address, resuming the partial file there; a copy that
+// fails its check is deleted, and the next address starts from zero. Only
+// when every address has failed in a round does the listener hear of it (the
+// last failure); the window's retry then starts the next round from the top.
+// The signature is fetched from the address that finished the download.
+//
 // Signatures: in a build with publisher keys, a manifest is used only when
 // "<endpoint>.minisig" verifies over exactly the bytes received (otherwise
 // that endpoint has failed), and the package only when "<url>.minisig"
@@ -40,6 +49,7 @@
 #include "Runtime/PathSafety.h"
 #include "Runtime/ProtoValue.h"
 #include "Updater/LockedPackage.h"
+#include "Updater/MirrorSet.h"
 #include "Updater/PublisherSignature.h"
 #include "Updater/ReleasePolicy.h"
 
@@ -166,6 +176,8 @@ public:
     bool IsDownloading() const { return downloading_; }
     int AttemptsMade() const { return attempts_; }
     const std::wstring& PackagePath() const { return packagePath_; }
+    // The package address in use (the manifest's "Url" or one of its mirrors).
+    const std::wstring& PackageUrl() const { return packageUrl_; }
     std::wstring TemporaryPath() const { return packagePath_ + L".yw"; }
     bool PackageLocked() const { return package_.IsOpen(); }
 
@@ -208,6 +220,12 @@ private:
     void HandleDownloadProgress();
     void HandleDownloadDone(int errType, int code);
     void HandlePackageSignatureDone(int errType, int code);
+    // Makes address `index` the one the download and its signature use.
+    void UseMirror(size_t index);
+    // The download failed (errType, code) at the address in use: when that
+    // counts against the address and another is healthy this round, the
+    // download goes on from there and true is returned (nothing to report).
+    bool TryNextMirror(int errType, int code);
     // The download is complete and its signature (if any) fetched: lock it,
     // check it, and move it into place. Returns the pair to report and sets
     // `message`.
@@ -228,7 +246,9 @@ private:
     bool fetchingSignature_ = false;
     LockedPackage package_;
     std::wstring manifestUrl_;  // the endpoint that answered
-    std::wstring packageUrl_;
+    std::wstring packageUrl_;  // the address in use: mirrors_.Url(mirror_)
+    MirrorSet mirrors_;
+    size_t mirror_ = 0;
     std::wstring sizeText_;
     std::wstring md5_;
     std::wstring version_;  // the manifest's "Version": the package's signature must name it

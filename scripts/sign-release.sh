@@ -8,7 +8,9 @@
 #   scripts/sign-release.sh --check MANIFEST PACKAGE
 #
 # MANIFEST is the "ovinstall.txt" to publish (section [Install], keys Url,
-# Size, Md5, Version, Expires); PACKAGE the "ovinstaller.exe" its Url names;
+# Size, Md5, Version, Expires, and optionally mirrors Url2 to Url9, which
+# installers try in that order after Url, up to the first one missing);
+# PACKAGE the "ovinstaller.exe" its Url (and every mirror) serves;
 # SECRET_KEY the publisher's minisign secret key (minisign asks for its
 # password, if it has one). --expires DAYS first writes Expires= (DAYS days
 # from now, UTC) into the manifest; installers refuse a manifest once its
@@ -17,7 +19,7 @@
 # changes and signs nothing. Nothing is uploaded.
 set -euo pipefail
 
-usage() { sed -n '2,17p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
+usage() { sed -n '2,19p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
 EXPIRES_DAYS= CHECK_ONLY=0
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -110,6 +112,19 @@ if [ -n "$EXPIRES_DAYS" ]; then
 fi
 
 URL=$(manifest_value Url)
+# The mirrors as installers read them: Url2, Url3, ... up to the first missing.
+MIRRORS=() gap=
+for n in 2 3 4 5 6 7 8 9; do
+  value=$(manifest_value "Url$n")
+  if [ -z "$value" ]; then
+    [ -n "$gap" ] || gap=$n
+  elif [ -n "$gap" ]; then
+    echo "sign-release: Url$n follows a missing Url$gap: installers stop at the first gap and never ask it" >&2
+    MIRROR_GAP=1
+  else
+    MIRRORS+=("$value")
+  fi
+done
 SIZE=$(manifest_value Size)
 MD5=$(manifest_value Md5)
 VERSION=$(manifest_value Version)
@@ -117,15 +132,22 @@ EXPIRES=$(manifest_value Expires)
 ACTUAL_SIZE=$(stat -c %s "$PACKAGE")
 ACTUAL_MD5=$(md5sum "$PACKAGE" | cut -d' ' -f1)
 if [ "$CHECK_ONLY" = 1 ]; then
-  printf 'Url=%s\nSize=%s\nMd5=%s\nVersion=%s\nExpires=%s\n' "$URL" "$SIZE" "$MD5" "$VERSION" "$EXPIRES"
+  printf 'Url=%s\n' "$URL"
+  for i in "${!MIRRORS[@]}"; do printf 'Url%d=%s\n' $((i + 2)) "${MIRRORS[$i]}"; done
+  printf 'Size=%s\nMd5=%s\nVersion=%s\nExpires=%s\n' "$SIZE" "$MD5" "$VERSION" "$EXPIRES"
 fi
 
-fail=0
+fail=${MIRROR_GAP:-0}
 [ -n "$URL" ] || { echo "sign-release: the manifest names no Url" >&2; fail=1; }
-case "$URL" in
-  http://*|https://*) ;;
-  *) [ -z "$URL" ] || { echo "sign-release: Url must be http:// or https://: $URL" >&2; fail=1; } ;;
-esac
+# Every address of the package passes the same rules.
+check_url() {
+  case "$2" in
+    http://*|https://*) ;;
+    *) [ -z "$2" ] || { echo "sign-release: $1 must be http:// or https://: $2" >&2; fail=1; } ;;
+  esac
+}
+check_url Url "$URL"
+for i in "${!MIRRORS[@]}"; do check_url "Url$((i + 2))" "${MIRRORS[$i]}"; done
 if [ "$SIZE" != "$ACTUAL_SIZE" ]; then
   echo "sign-release: the manifest says Size=$SIZE, the package has $ACTUAL_SIZE bytes" >&2
   fail=1
@@ -163,7 +185,7 @@ fi
 minisign -S -s "$KEY" -m "$MANIFEST" -x "$MANIFEST.minisig" -t "version=$VERSION expires=$EXPIRES"
 minisign -S -s "$KEY" -m "$PACKAGE" -x "$PACKAGE.minisig" -t "version=$VERSION size=$ACTUAL_SIZE md5=$ACTUAL_MD5"
 
-PACKAGE_SIG_URL=$(printf '%s' "$URL" | sed -E 's/^([^?#]*)/\1.minisig/')
+signature_url() { printf '%s' "$1" | sed -E 's/^([^?#]*)/\1.minisig/'; }
 cat <<OUT
 
 Signed release $VERSION; its manifest expires at $EXPIRES (sign and upload it
@@ -171,7 +193,10 @@ again before then: installers refuse it afterwards). Upload, each signature
 beside its file:
   $MANIFEST            -> <each manifest endpoint>/ovinstall.txt
   $MANIFEST.minisig    -> <each manifest endpoint>/ovinstall.txt.minisig
-  $PACKAGE    -> $URL
-  $PACKAGE.minisig    -> $PACKAGE_SIG_URL
-Upload the package and its signature first, the manifest and its signature last.
 OUT
+# Each mirror serves the same package and signature: installers fetch the
+# signature from the address that served the bytes.
+for address in "$URL" "${MIRRORS[@]}"; do
+  printf '  %s    -> %s\n  %s.minisig    -> %s\n' "$PACKAGE" "$address" "$PACKAGE" "$(signature_url "$address")"
+done
+echo "Upload the package and its signature first, the manifest and its signature last."

@@ -100,6 +100,8 @@ void ExpectSameAsProfileReader(const std::wstring& dir, const std::wstring& text
     EXPECT_TRUE(reader.md5 == parsed.md5) << label << " Md5";
     EXPECT_TRUE(reader.version == parsed.version) << label << " Version";
     EXPECT_TRUE(reader.expires == parsed.expires) << label << " Expires";
+    for (int m = 0; m < kMirrorKeys; ++m)
+        EXPECT_TRUE(reader.mirrors[m] == parsed.mirrors[m]) << label << " Url" << m + 2;
 }
 
 }  // namespace
@@ -134,6 +136,7 @@ TEST(UpdateManifest, ParsedValuesMatchTheProfileReader)
         L"[Install]",
         L"no section at all\r\nUrl=x\r\n",
         L"[]\r\nUrl=x\r\n[Install]\r\n",
+        L"[Install]\r\nurl9=nine\r\nUrl2 = two\r\nURL3=\"three\"\r\nUrl10=ten\r\nUrl2=again\r\n",
     };
     int i = 0;
     for (const std::wstring& text : cases)
@@ -175,4 +178,11 @@ TEST(UpdateManifest, AByteOrderMarkAtTheStartIsSkipped)
     EXPECT_EQ(v.version, L"3");
     // Only at the very start.
     EXPECT_EQ(ParseManifestValues(L"[Install]\r\n\xFEFFUrl=x\r\n").url, L"");
+}
+
+TEST(UpdateManifest, PackageAddressesStopAtTheFirstGap)
+{
+    // Url comes first even when empty, as it always did; an empty Url4 is a gap like a missing one.
+    const std::wstring text = L"[Install]\r\nUrl3=c\r\nUrl2=b\r\nUrl4=\r\nUrl5=e\r\n";
+    EXPECT_EQ(PackageUrls(ParseManifestValues(text)), (std::vector<std::wstring>{L"", L"b", L"c"}));
 }

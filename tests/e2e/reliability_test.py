@@ -4,7 +4,8 @@ like e2e_test.py, against the fault server misbehaving on purpose: killed and
 restarted mid-download, dropped connections, a server that forgets ranges, bad
 answers of every kind, a corrupt partial file, a close during the download, an
 unwritable or full package directory, a package that always fails its check,
-and a manifest endpoint that fails for a while and then heals. Every case ends by itself within its
+a manifest endpoint that fails for a while and then heals, and package mirrors (the first
+address failing, then all of them). Every case ends by itself within its
 own time bound and prints its counted figures; a summary table closes the run.
 
 Usage: reliability_test.py BUILD_DIR [--quick] [unittest arguments]
@@ -16,6 +17,7 @@ Needs DISPLAY, WINEPREFIX (a prefix of its own) and xdotool, like e2e_test.py.
 
 import hashlib
 import os
+import pathlib
 import shutil
 import subprocess
 import sys
@@ -78,6 +80,9 @@ class ReliabilityTest(unittest.TestCase):
         cls.package = head + bytes((i * 7 + i // 4099) & 0xFF for i in range(pad))
         cls.md5 = hashlib.md5(cls.package).hexdigest()
         e2e.post("/_put?name=package", cls.package)
+        bad = bytearray(cls.package)  # the same length, one byte wrong
+        bad[len(bad) // 3] ^= 0xFF
+        e2e.post("/_put?name=badpackage", bytes(bad))
 
     def setUp(self):
         e2e.InstallerTest.clear_traces(self)
@@ -112,9 +117,9 @@ class ReliabilityTest(unittest.TestCase):
     def serve_package(self, query):
         e2e.post("/_route?path=/ovinstaller.exe", query.encode())
 
-    def start_and_install(self):
+    def start_and_install(self, env=None):
         """A new installer process, with the install button clicked."""
-        run = e2e.Installer(os.path.join(BUILD, "local", "OvSetup.exe"))
+        run = e2e.Installer(os.path.join(BUILD, "local", "OvSetup.exe"), extra_env=env)
         self.runs.append(run)
         wid = e2e.find_window("安装澄岳")
         self.assertIsNotNone(wid, "the install window did not appear")
@@ -174,17 +179,17 @@ class ReliabilityTest(unittest.TestCase):
     def assert_not_run(self):
         self.assertFalse(os.path.exists(INSTALLER_TXT), "a package ran")
 
-    def next_package_request(self, before, timeout=30):
+    def next_package_request(self, before, timeout=30, path="/ovinstaller.exe"):
         end = time.time() + timeout
         while time.time() < end:
-            requests = self.package_requests()
+            requests = self.package_requests(path)
             if len(requests) > before:
                 return requests[before]
             time.sleep(0.05)
         self.fail("no new package request")
 
-    def package_requests(self):
-        return [r for r in e2e.server_log() if r[1] == "/ovinstaller.exe"]
+    def package_requests(self, path="/ovinstaller.exe"):
+        return [r for r in e2e.server_log() if r[1] == path]
 
     def record(self, case, runs, result="pass", note=""):
         s = stats()
@@ -365,9 +370,6 @@ class ReliabilityTest(unittest.TestCase):
         # at once instead of fetching them every five seconds.
         watch = 45 if QUICK else 180
         most = 3 if QUICK else 5
-        bad = bytearray(self.package)
-        bad[len(bad) // 3] ^= 0xFF
-        e2e.post("/_put?name=badpackage", bytes(bad))
         self.serve_package("blob=badpackage")
         run, _ = self.start_and_install()
         end = time.time() + watch
@@ -404,6 +406,55 @@ class ReliabilityTest(unittest.TestCase):
         self.assertEqual(self.most_notices, 1)
         self.record("manifest endpoint heals after %d s" % heal, runs=1,
                     note="%d failed manifest requests, installed %.1f s after healing" % (failed, took))
+
+    # -- 10. package mirrors ----------------------------------------------------------------
+    MIRRORS = ["/m1/ovinstaller.exe", "/m2/ovinstaller.exe"]
+
+    def start_with_mirrors(self, first, second="blob=package"):
+        """A manifest naming Url and Url2, serving `first` and `second`; the run keeps a support log."""
+        e2e.post("/_put?name=manifest", e2e.manifest_text(BASE + self.MIRRORS[0], self.package) +
+                 ("Url2=%s%s\r\n" % (BASE, self.MIRRORS[1])).encode())
+        for path, query in zip(self.MIRRORS + [self.MIRRORS[0] + ".minisig"], (first, second, "blob=package")):
+            e2e.post("/_route?path=" + path, query.encode())  # the first one's signature is intact
+        self.log = os.path.join(self.work, self._testMethodName + ".log")
+        return self.start_and_install({"OV_LOG_FILE": "Z:" + self.log.replace("/", "\\")})[0]
+
+    def mirror_ranges(self):
+        return [[r[2] for r in self.package_requests(path)] for path in self.MIRRORS]
+
+    def support_log(self):
+        return pathlib.Path(self.log).read_bytes().decode("utf-16-le", errors="replace")
+
+    def test_10_a_failing_mirror_hands_over_to_the_next_one_without_a_notice(self):
+        # What Url does, the reason logged, Url's requests, whether Url2 resumes the partial file.
+        for name, fault, why, tries, resumes in [
+                ("500", "mode=status&code=500", "server error, 4:500", 1, False),
+                ("drop mid-file", "blob=package&mode=drop&after=400000", "connection error", 3, True),
+                ("corrupt copy", "blob=badpackage", "copy failed its check, 3:3002", 1, False)]:
+            with self.subTest(name):
+                for run in self.runs:
+                    run.kill()
+                self.setUp()
+                self.finish_and_check(self.start_with_mirrors(fault), timeout=60)
+                first, second = self.mirror_ranges()
+                self.assertEqual((len(first), first[0], self.most_notices), (tries, "-", 0), (first, second))
+                self.assertEqual(second[0].startswith("bytes="), resumes, (first, second))
+                self.assertIn("package address switch: %s%s -> %s%s (%s" % (BASE, self.MIRRORS[0], BASE,
+                                                                            self.MIRRORS[1], why), self.support_log())
+        self.record("mirrors: Url fails (500, drop mid-file, corrupt copy), Url2 installs", runs=1)
+
+    def test_11_every_mirror_failing_is_one_notice_the_back_off_then_url_again(self):
+        run = self.start_with_mirrors("mode=status&code=500", "mode=status&code=404")
+        self.wait_notice(run, 60)
+        noticed = time.time()
+        self.assertEqual([len(r) for r in self.mirror_ranges()], [1, 1], "one round, each address once")
+        self.next_package_request(1, path=self.MIRRORS[0])
+        self.assertGreater(time.time() - noticed, 3.5, "the next round came without the back-off")
+        self.assertIn("new round: %s%s -> %s%s" % (BASE, self.MIRRORS[1], BASE, self.MIRRORS[0]), self.support_log())
+        e2e.post("/_route?path=" + self.MIRRORS[0], b"blob=package")  # heals; no click
+        self.finish_and_check(run, timeout=60)
+        self.assertEqual(self.most_notices, 1)
+        self.record("mirrors: all fail, then Url heals", runs=1)
 
 
 def print_table():

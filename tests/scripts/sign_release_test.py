@@ -22,15 +22,16 @@ GOOD = "[Install]\r\nUrl=http://h/p.exe\r\nSize=%d\r\nMd5=%s\r\nVersion=1.2.3\r\
 
 
 class SignRelease(unittest.TestCase):
-    def run_script(self, manifest, *args):
+    def run_script(self, manifest, *args, check=False):
         """(exit code, stderr, the manifest afterwards, the work dir)."""
         work = tempfile.TemporaryDirectory(prefix="signrel")
         self.addCleanup(work.cleanup)
         for name, data in (("m.txt", manifest.encode()), ("p.exe", PACKAGE)):
             with open(os.path.join(work.name, name), "wb") as f:
                 f.write(data)
-        p = subprocess.run(["bash", SCRIPT] + list(args) + ["m.txt", "p.exe", os.path.join(KEYS, "test.key")],
-                           cwd=work.name, capture_output=True, text=True, timeout=60)
+        tail = ["--check", "m.txt", "p.exe"] if check else ["m.txt", "p.exe", os.path.join(KEYS, "test.key")]
+        p = subprocess.run(["bash", SCRIPT] + list(args) + tail, cwd=work.name, capture_output=True, text=True,
+                           timeout=60)
         with open(os.path.join(work.name, "m.txt"), "rb") as f:
             return p.returncode, p.stderr, f.read().decode(), work.name
 
@@ -44,6 +45,8 @@ class SignRelease(unittest.TestCase):
             ("no expiry", GOOD.replace("Expires=" + LATER + "\r\n", ""), "no Expires"),
             ("expired", GOOD.replace(LATER, "2000-01-01T00:00:00Z"), "expired"),
             ("not a real date", GOOD.replace(LATER, "2031-02-30T00:00:00Z"), "Expires must be"),
+            ("mirror not http", GOOD + "Url2=http://m/p.exe\r\nUrl3=file:///p.exe\r\n", "Url3 must be http"),
+            ("mirror after a gap", GOOD + "Url3=http://m/p.exe\r\n", "Url3 follows a missing Url2"),
         ]
         for name, manifest, message in cases:
             with self.subTest(name):
@@ -51,6 +54,9 @@ class SignRelease(unittest.TestCase):
                 self.assertEqual((rc, after), (1, manifest), err)
                 self.assertIn(message, err)
                 self.assertFalse(os.path.exists(os.path.join(work, "p.exe.minisig")), "it signed")
+                rc, err, _, _ = self.run_script(manifest, check=True)
+                self.assertEqual(rc, 1, "--check passed it")
+                self.assertIn(message, err)
 
     def test_expires_is_written_and_the_version_signed(self):
         # CR-only lines (blanks and quotes as the installer drops them), an old
