@@ -354,8 +354,9 @@ int CMainDlg::BarWidth() const
 {
     if (!progress_)
         return 0;
+    // In design pixels: the bar's image description is scaled when drawn.
     const RECT& r = progress_->GetPosition();
-    return r.right - r.left;
+    return paintHost_.Unpx(r.right - r.left);
 }
 
 void CMainDlg::SetBarFill(int fill)

@@ -2,6 +2,7 @@
 
 #include <cwchar>
 
+#include "ui/FloatPlacement.h"
 #include "ui/PaintHost.h"
 #include "ui/Render.h"
 #include "ui/UIAttr.h"
@@ -127,8 +128,9 @@ CControlUI* CContainerUI::Lookup(FindControlProc visitor, void* data, UINT flags
 }
 
 RECT CContainerUI::ContentBox() const {
-    return RECT{bounds_.left + inset_.left, bounds_.top + inset_.top, bounds_.right - inset_.right,
-                bounds_.bottom - inset_.bottom};
+    const RECT inset = Px(inset_);
+    return RECT{bounds_.left + inset.left, bounds_.top + inset.top, bounds_.right - inset.right,
+                bounds_.bottom - inset.bottom};
 }
 
 void CContainerUI::SetPosition(const RECT& rc) {
@@ -147,37 +149,19 @@ void CContainerUI::SetPosition(const RECT& rc) {
 void CContainerUI::PlaceFloatChild(int index) {
     CControlUI* c = GetItemAt(index);
     if (!c || !c->IsVisible() || !c->IsFloat()) return;
-    const RECT& parent = bounds_;
-    const POINT off = c->GetFloatOffset();
-    const int w = c->GetFixedWidth(), h = c->GetFixedHeight();
-    RECT rc;
-    if (off.x >= 0) {
-        rc.left = parent.left + off.x;
-        rc.right = rc.left + w;
-    } else {
-        rc.right = parent.right + off.x;
-        rc.left = rc.right - w;
-    }
-    if (off.y >= 0) {
-        rc.top = parent.top + off.y;
-        rc.bottom = rc.top + h;
-    } else {
-        rc.bottom = parent.bottom + off.y;
-        rc.top = rc.bottom - h;
-    }
-    CControlUI::RelativePos rel = c->GetRelativePos();
-    if (rel.enabled) {
-        const int pw = parent.right - parent.left, ph = parent.bottom - parent.top;
-        if (rel.parentSize.cx != 0) {
-            const int dx = pw - rel.parentSize.cx, dy = ph - rel.parentSize.cy;
-            rc.left += dx * rel.moveX / 100;
-            rc.top += dy * rel.moveY / 100;
-            rc.right = rc.left + w + dx * rel.zoomX / 100;
-            rc.bottom = rc.top + h + dy * rel.zoomY / 100;
+    const FloatPlacement place = PlaceFloat(bounds_, c->GetFloatOffset(), c->GetFixedWidth(), c->GetFixedHeight(),
+                                            c->GetRelativePos(), manager_ ? manager_->GetDpi() : 96);
+    if (c->IsRelativePos()) {
+        // The relative rules move and grow the control for good, as a move
+        // by hand would: recorded in design pixels.
+        c->SetRelativeParentSize(place.parentSize);
+        if (place.moved) {
+            c->SetFloatOffset(place.offset);
+            c->SetFixedWidth(place.size.cx);
+            c->SetFixedHeight(place.size.cy);
         }
-        c->SetRelativeParentSize(SIZE{pw, ph});
     }
-    c->SetPosition(rc);
+    c->PlaceAt(place.rect);
 }
 
 void CContainerUI::SetProperty(const wchar_t* name, const wchar_t* value) {

@@ -50,12 +50,13 @@ void CControlUI::SetPosition(const RECT& rcIn) {
         inSizeListeners_ = false;
     }
 
-    if (floating_ && parent_) {
+    if (floating_ && parent_ && !placing_) {
+        // Moved by hand: the new place becomes the markup's, in design pixels.
         const RECT& pr = parent_->GetPosition();
-        floatOffset_.x = floatOffset_.x < 0 ? bounds_.right - pr.right : bounds_.left - pr.left;
-        floatOffset_.y = floatOffset_.y < 0 ? bounds_.bottom - pr.bottom : bounds_.top - pr.top;
-        fixedWidth_ = bounds_.right - bounds_.left;
-        fixedHeight_ = bounds_.bottom - bounds_.top;
+        floatOffset_.x = Unpx(floatOffset_.x < 0 ? bounds_.right - pr.right : bounds_.left - pr.left);
+        floatOffset_.y = Unpx(floatOffset_.y < 0 ? bounds_.bottom - pr.bottom : bounds_.top - pr.top);
+        fixedWidth_ = Unpx(bounds_.right - bounds_.left);
+        fixedHeight_ = Unpx(bounds_.bottom - bounds_.top);
     }
 
     updateNeeded_ = false;
@@ -66,6 +67,17 @@ void CControlUI::SetPosition(const RECT& rcIn) {
     }
     manager_->Invalidate(dirty);
 }
+
+void CControlUI::PlaceAt(const RECT& rc) {
+    placing_ = true;
+    SetPosition(rc);
+    placing_ = false;
+}
+
+int CControlUI::Px(int design) const { return manager_ ? manager_->Px(design) : design; }
+RECT CControlUI::Px(const RECT& design) const { return manager_ ? manager_->Px(design) : design; }
+SIZE CControlUI::Px(SIZE design) const { return manager_ ? manager_->Px(design) : design; }
+int CControlUI::Unpx(int px) const { return manager_ ? manager_->Unpx(px) : px; }
 
 void CControlUI::RequestSizeLayout() {
     if (floating_)
@@ -255,4 +267,4 @@ void CControlUI::SetVirtualWnd(const std::wstring& name) {
     if (manager_) manager_->UsedVirtualWnd(true);
 }
 
-SIZE CControlUI::MeasureSize(SIZE) { return SIZE{fixedWidth_, fixedHeight_}; }
+SIZE CControlUI::MeasureSize(SIZE) { return Px(SIZE{fixedWidth_, fixedHeight_}); }

@@ -180,8 +180,19 @@ public:
     // Called with TNotifyRecord* before the window's notifiers see it.
     std::vector<ControlListener> OnNotifyListeners;
 
+    // Places the control where its parent computed (window pixels). Unlike
+    // SetPosition it leaves a floating control's design offset and size as
+    // the markup gave them, which a scaled rectangle must not overwrite.
+    void PlaceAt(const RECT& rc);
+
 protected:
     DWORD AdjustedColor(DWORD color) const;
+    // Design pixels of the markup in this window's pixels (identity without
+    // a paint manager).
+    int Px(int design) const;
+    RECT Px(const RECT& design) const;
+    SIZE Px(SIZE design) const;
+    int Unpx(int px) const;
 
     CPaintHostUI* manager_ = nullptr;
     CControlUI* parent_ = nullptr;
@@ -211,6 +222,7 @@ protected:
 private:
     void RequestSizeLayout();
     bool inSizeListeners_ = false;
+    bool placing_ = false;
 
     CControlUI(const CControlUI&) = delete;
     CControlUI& operator=(const CControlUI&) = delete;

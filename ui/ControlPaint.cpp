@@ -83,8 +83,10 @@ void CControlUI::Paint(HDC dc, const RECT& paint) {
     if (!render::IntersectRects(paintRect_, paint, bounds_)) return;
     // A clip that was never generated leaves the DC alone when it goes.
     CRenderClip clip;
-    if (borderRound_.cx > 0 || borderRound_.cy > 0)
-        clip.GenerateRound(dc, paintRect_, bounds_, borderRound_.cx, borderRound_.cy);
+    if (borderRound_.cx > 0 || borderRound_.cy > 0) {
+        const SIZE round = Px(borderRound_);
+        clip.GenerateRound(dc, paintRect_, bounds_, round.cx, round.cy);
+    }
     PaintBkColor(dc);
     PaintBkImage(dc);
     PaintStatusImage(dc);
@@ -125,18 +127,19 @@ void CControlUI::PaintBorder(HDC dc) {
     const DWORD border = AdjustedColor(borderColor_);
     const DWORD focusBorder = AdjustedColor(focusBorderColor_);
     const bool useFocus = focused_ && focusBorderColor_ != 0;
+    const int size = Px(borderSize_);
+    const SIZE round = Px(borderRound_);
     if (borderSize_ > 0 && (borderRound_.cx > 0 || borderRound_.cy > 0)) {
-        render::DrawRoundRect(dc, bounds_, borderSize_, borderRound_.cx, borderRound_.cy,
-                              useFocus ? focusBorder : border);
+        render::DrawRoundRect(dc, bounds_, size, round.cx, round.cy, useFocus ? focusBorder : border);
         return;
     }
     if (useFocus && borderSize_ > 0) {
-        render::DrawRect(dc, bounds_, borderSize_, focusBorder);
+        render::DrawRect(dc, bounds_, size, focusBorder);
         return;
     }
-    const RECT& s = borderSides_;
+    const RECT s = Px(borderSides_);
     if (s.left <= 0 && s.top <= 0 && s.right <= 0 && s.bottom <= 0) {
-        if (borderSize_ > 0) render::DrawRect(dc, bounds_, borderSize_, border);
+        if (borderSize_ > 0) render::DrawRect(dc, bounds_, size, border);
         return;
     }
     const RECT& b = bounds_;

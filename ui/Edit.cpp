@@ -87,6 +87,9 @@ void CEditUI::SetVisible(bool visible) {
 void CEditUI::SetPosition(const RECT& rc) {
     CLabelUI::SetPosition(rc);
     if (native_ && native_->GetHWND()) {
+        // A new scale brings a font of the new height with it.
+        if (manager_)
+            SendMessageW(native_->GetHWND(), WM_SETFONT, reinterpret_cast<WPARAM>(manager_->GetFont(font_)), FALSE);
         const RECT pos = native_->CalcPos();
         SetWindowPos(native_->GetHWND(), nullptr, pos.left, pos.top, pos.right - pos.left, pos.bottom - pos.top,
                      SWP_NOZORDER | SWP_NOACTIVATE);

@@ -59,12 +59,8 @@ CEditWnd::~CEditWnd() {
 }
 
 RECT CEditWnd::CalcPos() const {
-    RECT rc = owner_->GetPosition();
-    const RECT pad = owner_->GetTextPadding();
-    rc.left += pad.left;
-    rc.top += pad.top;
-    rc.right -= pad.right;
-    rc.bottom -= pad.bottom;
+    // The label's text rectangle: the control less its (scaled) padding.
+    RECT rc = owner_->TextRect();
     CPaintHostUI* manager = owner_->GetManager();
     const TFontInfo* info = manager ? manager->GetFontInfo(owner_->GetFont()) : nullptr;
     const LONG line = info ? info->tm.tmHeight : 0;

@@ -23,21 +23,21 @@ void CHorizontalLayoutUI::SetPosition(const RECT& rc) {
     std::vector<stacklayout::Child> plan;
     for (CControlUI* c : items_) {
         if (!c->IsVisible() || c->IsFloat()) continue;
-        const RECT pad = c->GetPadding();
+        const RECT pad = Px(c->GetPadding());
         stacklayout::Child s;
         s.measured = c->MeasureSize(avail).cx;
-        s.fixedCross = c->GetFixedHeight();
-        s.minMain = c->GetMinWidth();
-        s.maxMain = c->GetMaxWidth();
-        s.minCross = c->GetMinHeight();
-        s.maxCross = c->GetMaxHeight();
+        s.fixedCross = Px(c->GetFixedHeight());
+        s.minMain = Px(c->GetMinWidth());
+        s.maxMain = Px(c->GetMaxWidth());
+        s.minCross = Px(c->GetMinHeight());
+        s.maxCross = Px(c->GetMaxHeight());
         s.padBefore = pad.left;
         s.padAfter = pad.right;
         s.padCrossBefore = pad.top;
         s.padCrossAfter = pad.bottom;
         plan.push_back(s);
     }
-    stacklayout::Arrange(plan, avail.cx, avail.cy, childPadding_);
+    stacklayout::Arrange(plan, avail.cx, avail.cy, Px(childPadding_));
 
     size_t k = 0;
     for (int i = 0; i < GetCount(); ++i) {

@@ -4,6 +4,7 @@
 #include <cwchar>
 #include <functional>
 
+#include "ui/DisplayScale.h"
 #include "ui/ImageLoader.h"
 #include "ui/PaintHost.h"
 #include "ui/Render.h"
@@ -21,7 +22,10 @@ RECT Clamp(RECT rc, const RECT& item) {
 
 // Reads one description string into `s`, calling `emit` for every part that
 // a later "file"/"res"/"restype" key completes before the end of the string.
-void ParseOne(const wchar_t* text, const RECT& item, ImageDrawSettings& s,
+// "dest" and "rdest" are scaled from 96 to `scaleDpi` (the window's dpi for a
+// description; 96, no change, for a modifier in window pixels); "source" is
+// recorded as written for `sourceDpi`.
+void ParseOne(const wchar_t* text, const RECT& item, int scaleDpi, int sourceDpi, ImageDrawSettings& s,
               const std::function<void(const ImageDrawSettings&)>& emit) {
     int pending = 0;
     const wchar_t* p = text;
@@ -53,15 +57,13 @@ void ParseOne(const wchar_t* text, const RECT& item, ImageDrawSettings& s,
                     if (key == L"file") ++pending;
                 }
             } else if (key == L"dest") {
-                RECT r = uiattr::ParseRect(v);
-                s.dest = Clamp({item.left + r.left, item.top + r.top, item.left + r.right, item.top + r.bottom}, item);
+                s.dest = Clamp(dpi::PlaceRect(POINT{item.left, item.top}, uiattr::ParseRect(v), scaleDpi), item);
             } else if (key == L"rdest") {
-                RECT r = uiattr::ParseRect(v);
-                s.dest =
-                    Clamp({item.right + r.left, item.bottom + r.top, item.right + r.right, item.bottom + r.bottom}, item);
+                s.dest = Clamp(dpi::PlaceRect(POINT{item.right, item.bottom}, uiattr::ParseRect(v), scaleDpi), item);
             } else if (key == L"source") {
                 s.source = uiattr::ParseRect(v);
                 s.sourceSet = true;
+                s.sourceDpi = sourceDpi;
             } else if (key == L"corner") {
                 s.corner = uiattr::ParseRect(v);
             } else if (key == L"centerrect") {
@@ -97,16 +99,17 @@ void ParseOne(const wchar_t* text, const RECT& item, ImageDrawSettings& s,
 
 }  // namespace
 
-std::vector<ImageDrawSettings> PlanImageString(const RECT& item, const wchar_t* description, const wchar_t* modifier) {
+std::vector<ImageDrawSettings> PlanImageString(const RECT& item, const wchar_t* description, const wchar_t* modifier,
+                                               int dpi) {
     std::vector<ImageDrawSettings> parts;
     ImageDrawSettings s;
     s.dest = item;
     auto emit = [&parts](const ImageDrawSettings& st) { parts.push_back(st); };
     if (description) {
         s.name = description;  // a bare file name works as a whole description
-        ParseOne(description, item, s, emit);
+        ParseOne(description, item, dpi, dpi::kDesign, s, emit);
     }
-    if (modifier) ParseOne(modifier, item, s, emit);
+    if (modifier) ParseOne(modifier, item, dpi::kDesign, dpi, s, emit);
     parts.push_back(s);
     return parts;
 }
@@ -128,7 +131,12 @@ bool DrawImagePart(HDC dc, CPaintHostUI* manager, const RECT& item, const RECT& 
         FreeImage(owned);
         return true;
     }
-    RECT source = part.sourceSet ? part.source : RECT{0, 0, image->width, image->height};
+    // The bitmap may be drawn for another dpi than the window's (a skin image
+    // without a @2x version); its pixels are converted, never assumed equal.
+    const int windowDpi = manager ? manager->GetDpi() : dpi::kDesign;
+    const int imageDpi = image->dpi > 0 ? image->dpi : dpi::kDesign;
+    RECT source = part.sourceSet ? dpi::ConvertRect(part.source, part.sourceDpi, imageDpi)
+                                 : RECT{0, 0, image->width, image->height};
     if (source.right > image->width) source.right = image->width;
     if (source.bottom > image->height) source.bottom = image->height;
     if (source.left < 0) source.left = 0;
@@ -142,11 +150,13 @@ bool DrawImagePart(HDC dc, CPaintHostUI* manager, const RECT& item, const RECT& 
     if (!part.stretch) {
         const int dw = dest.right - dest.left, dh = dest.bottom - dest.top;
         if (part.center) {
-            if (dw >= sw && dh >= sh) {
-                dest.left += (dw - sw) / 2;
-                dest.top += (dh - sh) / 2;
-                dest.right = dest.left + sw;
-                dest.bottom = dest.top + sh;
+            // The natural size, in window pixels.
+            const int nw = dpi::Convert(sw, imageDpi, windowDpi), nh = dpi::Convert(sh, imageDpi, windowDpi);
+            if (dw >= nw && dh >= nh) {
+                dest.left += (dw - nw) / 2;
+                dest.top += (dh - nh) / 2;
+                dest.right = dest.left + nw;
+                dest.bottom = dest.top + nh;
             }
         } else {
             int w = dh * sw / sh, h = dw * sh / sw;
@@ -181,14 +191,16 @@ bool DrawImagePart(HDC dc, CPaintHostUI* manager, const RECT& item, const RECT& 
 
     render::ImageParts parts;
     parts.source = source;
-    parts.corners = part.corner;
+    parts.corners = dpi::ScaleRect(part.corner, windowDpi);
+    parts.sourceCorners = dpi::ScaleRect(part.corner, imageDpi);
     parts.fade = part.fade;
     parts.hole = part.hole;
     parts.xtiled = part.xtiled;
     parts.ytiled = part.ytiled;
     if (part.roundCorner.cx > 0 || part.roundCorner.cy > 0) {
         CRenderClip clip;
-        clip.GenerateRound(dc, paint, dest, part.roundCorner.cx * 2, part.roundCorner.cy * 2);
+        const SIZE round = dpi::ScaleSize(part.roundCorner, windowDpi);
+        clip.GenerateRound(dc, paint, dest, round.cx * 2, round.cy * 2);
         render::DrawImage(dc, *image, dest, paint, parts);
     } else {
         render::DrawImage(dc, *image, dest, paint, parts);
@@ -201,7 +213,8 @@ bool DrawImageString(HDC dc, CPaintHostUI* manager, const RECT& item, const RECT
                      const wchar_t* modifier) {
     if ((!description || !*description) && (!modifier || !*modifier)) return true;
     bool ok = true;
-    for (const ImageDrawSettings& part : PlanImageString(item, description, modifier))
+    for (const ImageDrawSettings& part :
+         PlanImageString(item, description, modifier, manager ? manager->GetDpi() : dpi::kDesign))
         if (!DrawImagePart(dc, manager, item, paint, part)) ok = false;
     return ok;
 }

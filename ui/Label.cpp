@@ -128,10 +128,11 @@ void CLabelUI::SetProperty(const wchar_t* name, const wchar_t* value) {
 
 RECT CLabelUI::TextRect() const {
     RECT rc = bounds_;
-    rc.left += textPadding_.left;
-    rc.top += textPadding_.top;
-    rc.right -= textPadding_.right;
-    rc.bottom -= textPadding_.bottom;
+    const RECT pad = Px(textPadding_);
+    rc.left += pad.left;
+    rc.top += pad.top;
+    rc.right -= pad.right;
+    rc.bottom -= pad.bottom;
     return rc;
 }
 

@@ -56,9 +56,10 @@ public:
     void SetProperty(const wchar_t* name, const wchar_t* value) override;
     void PaintText(HDC dc) override;
 
-protected:
-    // The text rectangle: bounds shrunk by the text padding.
+    // The text rectangle: bounds shrunk by the text padding (window pixels).
     RECT TextRect() const;
+
+protected:
     // Draws `text` in the label's manner with the given colour and font.
     void DrawLabelText(HDC dc, const std::wstring& text, DWORD color, int font);
 

@@ -6,6 +6,7 @@
 #include "ui/PaintHost.h"
 
 #include "ui/Control.h"
+#include "ui/DisplayScale.h"
 #include "ui/PaintHostInternal.h"
 
 using painthost::AddUnique;
@@ -45,7 +46,24 @@ void CPaintHostUI::Init(HWND window) {
     // Users who asked the system for keyboard cues always see the focus.
     BOOL cues = FALSE;
     if (SystemParametersInfoW(SPI_GETKEYBOARDCUES, 0, &cues, 0) && cues) focusCue_ = true;
+    // Before the layout builds fonts and sizes the window from the markup.
+    if (window) dpi_ = dpi::QueryWindowDpi(window);
 }
+
+void CPaintHostUI::SetDpi(int dpi) {
+    if (dpi < 48 || dpi > 960 || dpi == dpi_) return;
+    dpi_ = dpi;
+    RemakeFonts();
+    ReloadImages();
+    if (root_) root_->RequestLayout();
+    needLayout_ = true;
+    if (window_) InvalidateRect(window_, nullptr, FALSE);
+}
+
+int CPaintHostUI::Px(int design) const { return dpi::Scale(design, dpi_); }
+RECT CPaintHostUI::Px(const RECT& design) const { return dpi::ScaleRect(design, dpi_); }
+SIZE CPaintHostUI::Px(SIZE design) const { return dpi::ScaleSize(design, dpi_); }
+int CPaintHostUI::Unpx(int px) const { return dpi::Unscale(px, dpi_); }
 
 SIZE CPaintHostUI::GetClientSize() const {
     RECT rc = {0, 0, 0, 0};
@@ -55,7 +73,8 @@ SIZE CPaintHostUI::GetClientSize() const {
 
 void CPaintHostUI::SetInitSize(int cx, int cy) {
     initSize_ = SIZE{cx, cy};
-    if (!root_ && window_) SetWindowPos(window_, nullptr, 0, 0, cx, cy, SWP_NOZORDER | SWP_NOMOVE | SWP_NOACTIVATE);
+    if (!root_ && window_)
+        SetWindowPos(window_, nullptr, 0, 0, Px(cx), Px(cy), SWP_NOZORDER | SWP_NOMOVE | SWP_NOACTIVATE);
 }
 
 void CPaintHostUI::SetMinInfo(int cx, int cy) {

@@ -53,7 +53,23 @@ public:
     POINT GetMousePos() const { return lastMouse_; }
     SIZE GetClientSize() const;
 
+    // The display scale of the window (dpi; 96 = 100 %). Everything the
+    // markup gives in pixels is kept as given ("design pixels") and turned
+    // into window pixels with Px when laid out or drawn; control rectangles
+    // (GetPosition) are window pixels. Init reads the window's dpi; SetDpi
+    // changes it (WM_DPICHANGED): fonts are made again at the new height,
+    // images reloaded for it and the tree laid out again.
+    int GetDpi() const { return dpi_; }
+    void SetDpi(int dpi);
+    int Px(int design) const;
+    RECT Px(const RECT& design) const;
+    SIZE Px(SIZE design) const;
+    // Window pixels back to design pixels (for values the program computes
+    // from a control's rectangle and hands to an image description).
+    int Unpx(int px) const;
+
     // Window properties from the layout's root attributes.
+    // Design pixels; the window is made Px(initial size).
     SIZE GetInitSize() const { return initSize_; }
     void SetInitSize(int cx, int cy);
     RECT GetSizeBox() const { return sizeBox_; }
@@ -223,6 +239,8 @@ private:
     void HideToolTip();
     void InitDefaultFont();
     void FreeFonts();
+    void RemakeFonts();
+    void ReloadImages();
     TFontInfo MakeFont(const std::wstring& name, int size, bool bold, bool underline, bool italic);
 
     // What MessageHandler dispatches a message to once no filter claimed it:
@@ -252,6 +270,7 @@ private:
 
     HWND window_ = nullptr;
     HDC windowDC_ = nullptr;
+    int dpi_ = 96;
     CControlUI* root_ = nullptr;
     CControlUI* focus_ = nullptr;
     CControlUI* hot_ = nullptr;
@@ -279,6 +298,7 @@ private:
 
     TFontInfo defaultFont_;
     bool ownDefaultFont_ = false;
+    bool markupDefaultFont_ = false;
     std::vector<TFontInfo> fonts_;
     std::map<std::wstring, TImageInfo*> images_;
     std::map<std::wstring, std::wstring> defaultAttributes_;

@@ -122,17 +122,20 @@ void CPaintHostUI::OnUpdateUIState(WPARAM wParam) {
 void CPaintHostUI::InvalidateFocusCue(CControlUI* control) {
     if (!control || !window_) return;
     RECT rc = control->GetPosition();
-    InflateRect(&rc, kCueGap + kCueWidth + 2, kCueGap + kCueWidth + 2);
+    const int margin = Px(kCueGap + kCueWidth + 2);
+    InflateRect(&rc, margin, margin);
     Invalidate(rc);
 }
 
 void CPaintHostUI::PaintFocusCue(HDC dc) {
     if (!focusCue_ || !focus_ || !focus_->IsVisible() || !(focus_->GetControlFlags() & UIFLAG_TABSTOP)) return;
-    // Blue on the white bars, edged in white where it crosses the dark artwork.
+    // Blue on the white bars, edged in white where it crosses the dark artwork;
+    // scaled with the window, so the ring keeps its weight at any scale.
     const struct {
         int inflate, width;
         COLORREF color;
-    } rings[] = {{kCueGap + kCueWidth / 2, kCueWidth, kCueColor}, {kCueGap + kCueWidth, 1, RGB(0xFF, 0xFF, 0xFF)}};
+    } rings[] = {{Px(kCueGap) + Px(kCueWidth) / 2, Px(kCueWidth), kCueColor},
+                 {Px(kCueGap) + Px(kCueWidth), Px(1), RGB(0xFF, 0xFF, 0xFF)}};
     HGDIOBJ oldBrush = SelectObject(dc, GetStockObject(NULL_BRUSH));
     for (const auto& ring : rings) {
         HPEN pen = CreatePen(PS_SOLID, ring.width, ring.color);
@@ -140,7 +143,7 @@ void CPaintHostUI::PaintFocusCue(HDC dc) {
         HGDIOBJ oldPen = SelectObject(dc, pen);
         RECT rc = focus_->GetPosition();
         InflateRect(&rc, ring.inflate, ring.inflate);
-        RoundRect(dc, rc.left, rc.top, rc.right + 1, rc.bottom + 1, 4 + ring.inflate, 4 + ring.inflate);
+        RoundRect(dc, rc.left, rc.top, rc.right + 1, rc.bottom + 1, Px(4) + ring.inflate, Px(4) + ring.inflate);
         SelectObject(dc, oldPen);
         DeleteObject(pen);
     }

@@ -158,7 +158,7 @@ void CPaintHostUI::ShowToolTip(CControlUI* control) {
         SendMessageW(tooltip_, TTM_SETTOOLINFOW, 0, reinterpret_cast<LPARAM>(&ti));
         SendMessageW(tooltip_, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&ti));
     }
-    SendMessageW(tooltip_, TTM_SETMAXTIPWIDTH, 0, control->GetToolTipWidth());
+    SendMessageW(tooltip_, TTM_SETMAXTIPWIDTH, 0, Px(control->GetToolTipWidth()));
     // Just below the cursor, like the system's own tips.
     POINT pt;
     if (!GetCursorPos(&pt)) {

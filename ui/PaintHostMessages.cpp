@@ -186,10 +186,10 @@ void CPaintHostUI::OnSize() {
 }
 
 void CPaintHostUI::OnGetMinMaxInfo(MINMAXINFO* mmi) {
-    if (minInfo_.cx > 0) mmi->ptMinTrackSize.x = minInfo_.cx;
-    if (minInfo_.cy > 0) mmi->ptMinTrackSize.y = minInfo_.cy;
-    if (maxInfo_.cx > 0) mmi->ptMaxTrackSize.x = maxInfo_.cx;
-    if (maxInfo_.cy > 0) mmi->ptMaxTrackSize.y = maxInfo_.cy;
+    if (minInfo_.cx > 0) mmi->ptMinTrackSize.x = Px(minInfo_.cx);
+    if (minInfo_.cy > 0) mmi->ptMinTrackSize.y = Px(minInfo_.cy);
+    if (maxInfo_.cx > 0) mmi->ptMaxTrackSize.x = Px(maxInfo_.cx);
+    if (maxInfo_.cy > 0) mmi->ptMaxTrackSize.y = Px(maxInfo_.cy);
 }
 
 void CPaintHostUI::OnClose() {

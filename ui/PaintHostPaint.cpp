@@ -17,7 +17,7 @@ CControlUI* CPaintHostUI::FindControlFromUpdate(CControlUI* control, void*) {
 void CPaintHostUI::UpdateLayout() {
     if (!root_ || !needLayout_) return;
     needLayout_ = false;
-    RECT client = {0, 0, initSize_.cx, initSize_.cy};
+    RECT client = {0, 0, Px(initSize_.cx), Px(initSize_.cy)};
     if (window_) GetClientRect(window_, &client);
     if (!render::IsEmpty(client)) {
         if (root_->IsUpdateNeeded()) {

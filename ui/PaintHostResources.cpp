@@ -57,7 +57,8 @@ TFontInfo CPaintHostUI::MakeFont(const std::wstring& name, int size, bool bold, 
     GetObjectW(defaultFont_.font, sizeof(lf), &lf);
     if (!name.empty()) lstrcpynW(lf.lfFaceName, name.c_str(), LF_FACESIZE);
     lf.lfCharSet = DEFAULT_CHARSET;
-    lf.lfHeight = -size;
+    // Made at the window's scale, so text is drawn at that size, not stretched.
+    lf.lfHeight = -Px(size);
     lf.lfWeight = bold ? FW_BOLD : FW_NORMAL;
     lf.lfUnderline = underline ? TRUE : FALSE;
     lf.lfItalic = italic ? TRUE : FALSE;
@@ -95,6 +96,24 @@ void CPaintHostUI::SetDefaultFont(const std::wstring& name, int size, bool bold,
     if (ownDefaultFont_) DeleteObject(defaultFont_.font);
     defaultFont_ = info;
     ownDefaultFont_ = true;
+    markupDefaultFont_ = true;
+}
+
+void CPaintHostUI::RemakeFonts() {
+    for (TFontInfo& f : fonts_) {
+        TFontInfo made = MakeFont(f.name, f.size, f.bold, f.underline, f.italic);
+        if (!made.font) continue;  // keeps the old one rather than none
+        if (f.font) DeleteObject(f.font);
+        f = made;
+    }
+    if (markupDefaultFont_) {
+        TFontInfo made = MakeFont(defaultFont_.name, defaultFont_.size, defaultFont_.bold, defaultFont_.underline,
+                                  defaultFont_.italic);
+        if (made.font) {
+            if (ownDefaultFont_) DeleteObject(defaultFont_.font);
+            defaultFont_ = made;
+        }
+    }
 }
 
 const TFontInfo* CPaintHostUI::GetDefaultFontInfo() {
@@ -122,7 +141,7 @@ const TImageInfo* CPaintHostUI::GetImageEx(const std::wstring& name, const wchar
 
 const TImageInfo* CPaintHostUI::AddImage(const std::wstring& name, const wchar_t* resType, DWORD mask) {
     if (name.empty()) return nullptr;
-    TImageInfo* image = LoadSkinImage(name, resType, mask);
+    TImageInfo* image = LoadSkinImage(name, resType, mask, dpi_);
     if (!image) return nullptr;
     auto it = images_.find(name);
     if (it != images_.end()) FreeImage(it->second);
@@ -135,6 +154,17 @@ void CPaintHostUI::RemoveImage(const std::wstring& name) {
     if (it == images_.end()) return;
     FreeImage(it->second);
     images_.erase(it);
+}
+
+void CPaintHostUI::ReloadImages() {
+    for (auto& kv : images_) {
+        TImageInfo* old = kv.second;
+        TImageInfo* made =
+            LoadSkinImage(kv.first, old->resType.empty() ? nullptr : old->resType.c_str(), old->mask, dpi_);
+        if (!made) continue;  // the old bitmap still draws, only less sharp
+        FreeImage(old);
+        kv.second = made;
+    }
 }
 
 void CPaintHostUI::RemoveAllImages() {

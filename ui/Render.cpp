@@ -187,6 +187,8 @@ struct Blitter {
     }
 };
 
+bool IsZero(const RECT& rc) { return rc.left == 0 && rc.top == 0 && rc.right == 0 && rc.bottom == 0; }
+
 }  // namespace
 
 void DrawImage(HDC dc, const TImageInfo& image, const RECT& dest, const RECT& paint, const ImageParts& parts) {
@@ -199,35 +201,38 @@ void DrawImage(HDC dc, const TImageInfo& image, const RECT& dest, const RECT& pa
     Blitter b{dc, mem, paint, image.alpha, parts.fade};
     const RECT& s = parts.source;
     const RECT& c = parts.corners;
-    const bool noCorners = c.left == 0 && c.top == 0 && c.right == 0 && c.bottom == 0;
+    const RECT& k = IsZero(parts.sourceCorners) ? c : parts.sourceCorners;
+    const bool noCorners = IsZero(c);
     if (noCorners && dest.right - dest.left == s.right - s.left && dest.bottom - dest.top == s.bottom - s.top) {
         b.Part(dest, s);
     } else {
         const RECT inner = {dest.left + c.left, dest.top + c.top, dest.right - c.right, dest.bottom - c.bottom};
-        const RECT sc = {s.left + c.left, s.top + c.top, s.right - c.right, s.bottom - c.bottom};
+        const RECT sc = {s.left + k.left, s.top + k.top, s.right - k.right, s.bottom - k.bottom};
         if (!parts.hole) {
             if (parts.xtiled || parts.ytiled)
                 b.Tiled(inner, sc, parts.xtiled, parts.ytiled);
             else
                 b.Part(inner, sc);
         }
-        // Corners, unscaled.
-        b.Part({dest.left, dest.top, dest.left + c.left, dest.top + c.top}, {s.left, s.top, s.left + c.left, s.top + c.top});
+        // Corners, unstretched (at most converted between the bitmap's scale
+        // and the target's).
+        b.Part({dest.left, dest.top, dest.left + c.left, dest.top + c.top},
+               {s.left, s.top, s.left + k.left, s.top + k.top});
         b.Part({dest.right - c.right, dest.top, dest.right, dest.top + c.top},
-               {s.right - c.right, s.top, s.right, s.top + c.top});
+               {s.right - k.right, s.top, s.right, s.top + k.top});
         b.Part({dest.left, dest.bottom - c.bottom, dest.left + c.left, dest.bottom},
-               {s.left, s.bottom - c.bottom, s.left + c.left, s.bottom});
+               {s.left, s.bottom - k.bottom, s.left + k.left, s.bottom});
         b.Part({dest.right - c.right, dest.bottom - c.bottom, dest.right, dest.bottom},
-               {s.right - c.right, s.bottom - c.bottom, s.right, s.bottom});
+               {s.right - k.right, s.bottom - k.bottom, s.right, s.bottom});
         // Edges, stretched along their length.
         b.Part({dest.left + c.left, dest.top, dest.right - c.right, dest.top + c.top},
-               {s.left + c.left, s.top, s.right - c.right, s.top + c.top});
+               {s.left + k.left, s.top, s.right - k.right, s.top + k.top});
         b.Part({dest.left + c.left, dest.bottom - c.bottom, dest.right - c.right, dest.bottom},
-               {s.left + c.left, s.bottom - c.bottom, s.right - c.right, s.bottom});
+               {s.left + k.left, s.bottom - k.bottom, s.right - k.right, s.bottom});
         b.Part({dest.left, dest.top + c.top, dest.left + c.left, dest.bottom - c.bottom},
-               {s.left, s.top + c.top, s.left + c.left, s.bottom - c.bottom});
+               {s.left, s.top + k.top, s.left + k.left, s.bottom - k.bottom});
         b.Part({dest.right - c.right, dest.top + c.top, dest.right, dest.bottom - c.bottom},
-               {s.right - c.right, s.top + c.top, s.right, s.bottom - c.bottom});
+               {s.right - k.right, s.top + k.top, s.right, s.bottom - k.bottom});
     }
     SelectObject(mem, old);
     DeleteDC(mem);

@@ -25,6 +25,9 @@ void DrawRoundRect(HDC dc, const RECT& rc, int size, int cx, int cy, DWORD color
 struct ImageParts {
     RECT source = {0, 0, 0, 0};   // part of the bitmap to use
     RECT corners = {0, 0, 0, 0};  // fixed border widths of a nine-part image
+    // The same borders in the bitmap's pixels when it is drawn for another
+    // scale than the target; all zero: the same as `corners`.
+    RECT sourceCorners = {0, 0, 0, 0};
     BYTE fade = 255;
     bool hole = false;
     bool xtiled = false;

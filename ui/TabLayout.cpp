@@ -87,16 +87,16 @@ void CTabLayoutUI::SetPosition(const RECT& rc) {
             continue;
         }
         if (i != curSel_) continue;
-        const RECT pad = c->GetPadding();
+        const RECT pad = Px(c->GetPadding());
         RECT r = {box.left + pad.left, box.top + pad.top, box.right - pad.right, box.bottom - pad.bottom};
         const int aw = r.right - r.left, ah = r.bottom - r.top;
         SIZE sz = c->MeasureSize(SIZE{aw, ah});
         if (sz.cx == 0) sz.cx = aw > 0 ? aw : 0;
         if (sz.cy == 0) sz.cy = ah > 0 ? ah : 0;
-        if (sz.cx < c->GetMinWidth()) sz.cx = c->GetMinWidth();
-        if (sz.cx > c->GetMaxWidth()) sz.cx = c->GetMaxWidth();
-        if (sz.cy < c->GetMinHeight()) sz.cy = c->GetMinHeight();
-        if (sz.cy > c->GetMaxHeight()) sz.cy = c->GetMaxHeight();
+        if (sz.cx < Px(c->GetMinWidth())) sz.cx = Px(c->GetMinWidth());
+        if (sz.cx > Px(c->GetMaxWidth())) sz.cx = Px(c->GetMaxWidth());
+        if (sz.cy < Px(c->GetMinHeight())) sz.cy = Px(c->GetMinHeight());
+        if (sz.cy > Px(c->GetMaxHeight())) sz.cy = Px(c->GetMaxHeight());
         c->SetPosition(RECT{r.left, r.top, r.left + sz.cx, r.top + sz.cy});
     }
 }

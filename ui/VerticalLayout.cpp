@@ -24,14 +24,14 @@ void CVerticalLayoutUI::SetPosition(const RECT& rc) {
     std::vector<CControlUI*> stacked;
     for (CControlUI* c : items_) {
         if (!c->IsVisible() || c->IsFloat()) continue;
-        const RECT pad = c->GetPadding();
+        const RECT pad = Px(c->GetPadding());
         stacklayout::Child s;
         s.measured = c->MeasureSize(avail).cy;
-        s.fixedCross = c->GetFixedWidth();
-        s.minMain = c->GetMinHeight();
-        s.maxMain = c->GetMaxHeight();
-        s.minCross = c->GetMinWidth();
-        s.maxCross = c->GetMaxWidth();
+        s.fixedCross = Px(c->GetFixedWidth());
+        s.minMain = Px(c->GetMinHeight());
+        s.maxMain = Px(c->GetMaxHeight());
+        s.minCross = Px(c->GetMinWidth());
+        s.maxCross = Px(c->GetMaxWidth());
         s.padBefore = pad.top;
         s.padAfter = pad.bottom;
         s.padCrossBefore = pad.left;
@@ -39,7 +39,7 @@ void CVerticalLayoutUI::SetPosition(const RECT& rc) {
         plan.push_back(s);
         stacked.push_back(c);
     }
-    stacklayout::Arrange(plan, avail.cy, avail.cx, childPadding_);
+    stacklayout::Arrange(plan, avail.cy, avail.cx, Px(childPadding_));
 
     size_t k = 0;
     for (int i = 0; i < GetCount(); ++i) {

@@ -5,9 +5,14 @@
 #include "Runtime/Logger.h"
 #include "Runtime/StartupTrace.h"
 #include "ui/Control.h"
+#include "ui/DisplayScale.h"
 #include "ui/LayoutBuilder.h"
 #include "ui/SkinResources.h"
 #include "ui/WndShadow.h"
+
+#ifndef WM_DPICHANGED
+#define WM_DPICHANGED 0x02E0
+#endif
 
 namespace {
 
@@ -84,7 +89,7 @@ LRESULT WindowImplBase::OnNcHitTest(UINT, WPARAM, LPARAM lParam, bool& handled) 
     RECT client;
     GetClientRect(hwnd_, &client);
     if (!IsZoomed(hwnd_)) {
-        const RECT box = paintHost_.GetSizeBox();
+        const RECT box = paintHost_.Px(paintHost_.GetSizeBox());
         if (pt.y < client.top + box.top) {
             if (pt.x < client.left + box.left) return HTTOPLEFT;
             if (pt.x > client.right - box.right) return HTTOPRIGHT;
@@ -98,7 +103,7 @@ LRESULT WindowImplBase::OnNcHitTest(UINT, WPARAM, LPARAM lParam, bool& handled) 
         if (pt.x < client.left + box.left) return HTLEFT;
         if (pt.x > client.right - box.right) return HTRIGHT;
     }
-    const RECT cap = paintHost_.GetCaptionRect();
+    const RECT cap = paintHost_.Px(paintHost_.GetCaptionRect());
     if (pt.x >= client.left + cap.left && pt.x < client.right - cap.right && pt.y >= cap.top && pt.y < cap.bottom) {
         paintHost_.UpdateLayout();
         if (IsDraggable(paintHost_.FindControl(pt))) return HTCAPTION;
@@ -136,6 +141,7 @@ LRESULT WindowImplBase::OnCreate(UINT, WPARAM, LPARAM, bool& handled) {
     paintHost_.AttachRoot(root);
     paintHost_.AddNotifier(this);
     if (paintHost_.IsShadow() && !paintHost_.IsSelfShadow()) CreateShadow();
+    if (shadow_) shadow_->SetDpi(paintHost_.GetDpi());
     CStartupTrace::Mark("shadow");
     PrepareWindow();
     CStartupTrace::Mark("prepared");
@@ -207,7 +213,7 @@ LRESULT WindowImplBase::OnGetMinMaxInfo(UINT, WPARAM, LPARAM lParam, bool& handl
         mmi->ptMaxTrackSize.x = mi.rcWork.right - mi.rcWork.left;
         mmi->ptMaxTrackSize.y = mi.rcWork.bottom - mi.rcWork.top;
     }
-    const SIZE minInfo = paintHost_.GetMinInfo();
+    const SIZE minInfo = paintHost_.Px(paintHost_.GetMinInfo());
     mmi->ptMinTrackSize.x = minInfo.cx;
     mmi->ptMinTrackSize.y = minInfo.cy;
     handled = false;
@@ -216,12 +222,34 @@ LRESULT WindowImplBase::OnGetMinMaxInfo(UINT, WPARAM, LPARAM lParam, bool& handl
 
 LRESULT WindowImplBase::OnSize(UINT, WPARAM wParam, LPARAM, bool& handled) {
     handled = false;
-    const SIZE corner = paintHost_.GetRoundCorner();
+    const SIZE corner = paintHost_.Px(paintHost_.GetRoundCorner());
     if (wParam == SIZE_MINIMIZED || IsIconic(hwnd_) || (corner.cx == 0 && corner.cy == 0)) return 0;
     RECT rc;
     if (!GetWindowRect(hwnd_, &rc)) return 0;
     HRGN rgn = CreateRoundRectRgn(0, 0, rc.right - rc.left + 1, rc.bottom - rc.top + 1, corner.cx, corner.cy);
     if (rgn && !SetWindowRgn(hwnd_, rgn, TRUE)) DeleteObject(rgn);  // the system owns it only on success
+    return 0;
+}
+
+LRESULT WindowImplBase::OnDpiChanged(UINT, WPARAM wParam, LPARAM lParam, bool&) {
+    const int oldDpi = paintHost_.GetDpi();
+    const int newDpi = LOWORD(wParam);
+    paintHost_.SetDpi(newDpi);
+    if (paintHost_.GetDpi() == oldDpi) return 0;  // refused (out of range) or no change
+    if (shadow_) shadow_->SetDpi(newDpi);
+    RECT rc;
+    if (lParam) {
+        rc = *reinterpret_cast<const RECT*>(lParam);
+    } else if (GetWindowRect(hwnd_, &rc)) {
+        // No suggestion: the same top-left corner, the size at the new scale.
+        rc.right = rc.left + dpi::Convert(rc.right - rc.left, oldDpi, newDpi);
+        rc.bottom = rc.top + dpi::Convert(rc.bottom - rc.top, oldDpi, newDpi);
+    } else {
+        return 0;
+    }
+    // The size change (WM_SIZE) makes the region and the shadow again.
+    SetWindowPos(hwnd_, nullptr, rc.left, rc.top, rc.right - rc.left, rc.bottom - rc.top,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
     return 0;
 }
 
@@ -278,6 +306,7 @@ LRESULT WindowImplBase::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
         case WM_MOUSEMOVE: r = OnMouseMove(msg, wParam, lParam, handled); break;
         case WM_MOVE: r = OnMove(msg, wParam, lParam, handled); break;
         case WM_SHOWWINDOW: r = OnShowWindow(msg, wParam, lParam, handled); break;
+        case WM_DPICHANGED: r = OnDpiChanged(msg, wParam, lParam, handled); break;
         default: handled = false; break;
     }
     if (handled) return r;

@@ -4,7 +4,8 @@
 // and calls PrepareWindow. The layout's caption band drags the window, its
 // round-corner size gives the window region, Escape closes it with result 1,
 // and notifications are routed by type and sender name (OnClick handles the
-// standard close/minimise/maximise/restore buttons).
+// standard close/minimise/maximise/restore buttons). Everything the layout
+// gives in pixels is drawn at the window's display scale (PaintHost.h).
 //
 // Threads: the UI thread that created the window.
 // Ownership: the paint manager (a member) owns the control tree; the shadow
@@ -77,6 +78,10 @@ public:
     virtual LRESULT OnMove(UINT msg, WPARAM wParam, LPARAM lParam, bool& handled);
     virtual LRESULT OnShowWindow(UINT msg, WPARAM wParam, LPARAM lParam, bool& handled);
     virtual LONG WindowStyle() const;
+    // WM_DPICHANGED (the window went to a screen of another scale): the tree
+    // is laid out, its fonts and images made again at the new dpi, and the
+    // window takes the rectangle the system suggests.
+    virtual LRESULT OnDpiChanged(UINT msg, WPARAM wParam, LPARAM lParam, bool& handled);
 
     void Notify(TNotifyRecord& msg) override;
     LRESULT MessageFilter(UINT msg, WPARAM wParam, LPARAM lParam, bool& handled) override;

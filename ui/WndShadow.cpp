@@ -4,6 +4,7 @@
 #include <map>
 
 #include "Runtime/Logger.h"
+#include "ui/DisplayScale.h"
 
 namespace {
 
@@ -147,6 +148,16 @@ void CALLBACK CWndShadow::TimerProc(HWND hwnd, UINT, UINT_PTR id, DWORD) {
     self->Update(owner);
 }
 
+int CWndShadow::GetSize() const { return dpi::Scale(size_, dpi_); }
+
+void CWndShadow::SetDpi(int dpi) {
+    if (dpi < 48 || dpi > 960 || dpi == dpi_) return;
+    dpi_ = dpi;
+    // Drawn at once when shown; otherwise with the next show.
+    HWND owner = wnd_ ? GetWindow(wnd_, GW_OWNER) : nullptr;
+    if (owner && (status_ & kShown)) Update(owner);
+}
+
 void CWndShadow::Show(HWND owner) {
     status_ &= kEnabled;
     if ((status_ & kEnabled) && (GetWindowLongW(owner, GWL_STYLE) & WS_VISIBLE)) {
@@ -165,7 +176,7 @@ void CWndShadow::Update(HWND owner) {
     ShadowGlobals& g = Globals();
     RECT r;
     if (!g.updateLayered || !wnd_ || !GetWindowRect(owner, &r)) return;
-    const int n = size_;
+    const int n = GetSize();
     const int w = r.right - r.left + 2 * n;
     const int h = r.bottom - r.top + 2 * n;
     if (w <= 0 || h <= 0) return;
@@ -187,7 +198,7 @@ void CWndShadow::Update(HWND owner) {
     // Drawn straight into the section, which the system hands out zeroed.
     DrawShadow(static_cast<uint32_t*>(bits), w, h, n, color_);
 
-    POINT pos = {r.left + xOffset_ - n, r.top + yOffset_ - n};
+    POINT pos = {r.left + dpi::Scale(xOffset_, dpi_) - n, r.top + dpi::Scale(yOffset_, dpi_) - n};
     MoveWindow(wnd_, pos.x, pos.y, w, h, FALSE);
     HDC mem = CreateCompatibleDC(nullptr);
     if (mem) {
@@ -225,8 +236,8 @@ LRESULT CWndShadow::HandleOwnerMessage(HWND owner, UINT msg, WPARAM wParam, LPAR
                 const LRESULT r = CallWindowProcW(prev, owner, msg, wParam, lParam);
                 RECT rc;
                 if (GetWindowRect(owner, &rc))
-                    SetWindowPos(wnd_, HWND_TOP, rc.left + xOffset_ - size_, rc.top + yOffset_ - size_, 0, 0,
-                                 SWP_NOSIZE | SWP_NOACTIVATE);
+                    SetWindowPos(wnd_, HWND_TOP, rc.left + dpi::Scale(xOffset_, dpi_) - GetSize(),
+                                 rc.top + dpi::Scale(yOffset_, dpi_) - GetSize(), 0, 0, SWP_NOSIZE | SWP_NOACTIVATE);
                 return r;
             }
             break;

@@ -32,7 +32,10 @@ public:
     // it; null when layered windows are unavailable or creation failed.
     HWND Create(HWND owner);
     HWND GetHWND() const { return wnd_; }
-    int GetSize() const { return size_; }
+    // The extent in window pixels (the design extent at the owner's scale).
+    int GetSize() const;
+    // The owner's display scale; the next update draws the shadow for it.
+    void SetDpi(int dpi);
 
     // Base alpha of each ring from the outermost inwards.
     static std::vector<int> RingAlphas(int n);
@@ -52,8 +55,10 @@ private:
     void Update(HWND owner);
 
     HWND wnd_ = nullptr;
+    // Design pixels, drawn at dpi_.
     signed char size_ = 14;
     signed char xOffset_ = 0, yOffset_ = 0;
+    int dpi_ = 96;
     WORD lastWidth_ = 0, lastHeight_ = 0;
     DWORD color_ = 0x505050;
     bool updatePending_ = false;

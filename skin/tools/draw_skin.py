@@ -7,6 +7,12 @@ run it again only after changing a look here:
     /usr/bin/python3 skin/tools/draw_skin.py            # writes into skin/
     /usr/bin/python3 skin/tools/draw_skin.py OUT_DIR    # writes elsewhere
 
+Every image is drawn twice: at its layout size ("name.png") and at twice
+that size ("name@2x.png"), which the program uses on screens of 200 % (and,
+reduced, between 100 % and 200 %). The drawings are written in the layout's
+pixels; K, the scale of the pass, multiplies them inside the helpers, so the
+2x image is drawn anew (shapes, text, gradients), never enlarged.
+
 Needs Debian's python3-pil and fonts-wqy-zenhei. The output depends only on
 this file, Pillow and the font, so two runs give byte-identical files.
 
@@ -25,6 +31,7 @@ FONT_PATH = "/usr/share/fonts/truetype/wqy/wqy-zenhei.ttc"
 FONT_INDEX = 0  # "WenQuanYi Zen Hei", the face the test prefix maps 宋体 to
 
 SS = 4  # supersampling factor for shapes
+K = 1   # the pass being drawn: 1 for "name.png", 2 for "name@2x.png"
 
 # ---------------------------------------------------------------- palette --
 TITLE_BAR = (0x00, 0x39, 0x6A)        # the product's dark blue
@@ -65,7 +72,12 @@ NORMAL, HOT, PUSHED = 0, 1, 2
 
 # ---------------------------------------------------------------- helpers --
 def new_image(w, h, color=(0, 0, 0, 0)):
-    return Image.new("RGBA", (w, h), color)
+    """An image of w x h layout pixels (K times as many real ones)."""
+    return Image.new("RGBA", (w * K, h * K), color)
+
+
+def layout_size(img):
+    return img.size[0] // K, img.size[1] // K
 
 
 def font(px):
@@ -74,9 +86,9 @@ def font(px):
 
 def coverage(w, h, draw_fn):
     """Anti-aliased L mask: draw_fn(draw, s) paints 255 at scale s."""
-    big = Image.new("L", (w * SS, h * SS), 0)
-    draw_fn(ImageDraw.Draw(big), SS)
-    return big.resize((w, h), Image.BOX)
+    big = Image.new("L", (w * K * SS, h * K * SS), 0)
+    draw_fn(ImageDraw.Draw(big), SS * K)
+    return big.resize((w * K, h * K), Image.BOX)
 
 
 def rrect_mask(w, h, box, radius):
@@ -131,6 +143,7 @@ def vgradient(w, h, top, bottom, y0=0, y1=None):
     y1 = h if y1 is None else y1
     img = new_image(w, h)
     px = img.load()
+    w, h, y0, y1 = w * K, h * K, y0 * K, y1 * K
     span = max(1, y1 - y0 - 1)
     for y in range(h):
         t = min(1.0, max(0.0, (y - y0) / span))
@@ -146,7 +159,7 @@ def solid(w, h, color):
 
 def paint(dst, mask, fill, opacity=1.0):
     """Composite fill (an RGB colour or an RGBA image) through mask."""
-    w, h = dst.size
+    w, h = layout_size(dst)
     layer = solid(w, h, fill) if isinstance(fill, tuple) else fill.copy()
     alpha = ImageChops.multiply(layer.getchannel("A"), mask)
     if opacity < 1.0:
@@ -157,30 +170,32 @@ def paint(dst, mask, fill, opacity=1.0):
 
 def text_mask(w, h, pieces):
     """pieces: (x, y, text, px, spacing); x, y is the top-left of the em box."""
-    m = Image.new("L", (w, h), 0)
+    m = Image.new("L", (w * K, h * K), 0)
     d = ImageDraw.Draw(m)
     for x, y, text, px, spacing in pieces:
-        f = font(px)
-        cx = x
+        f = font(px * K)
+        cx = round(x * K)
         for ch in text:
-            d.text((cx, y), ch, font=f, fill=255)
-            cx += f.getlength(ch) + spacing
+            d.text((cx, round(y * K)), ch, font=f, fill=255)
+            cx += f.getlength(ch) + spacing * K
     return m
 
 
 def text_width(text, px, spacing=0):
-    f = font(px)
-    return sum(f.getlength(ch) for ch in text) + spacing * (len(text) - 1)
+    """In layout pixels, measured at the pass's size."""
+    f = font(px * K)
+    return (sum(f.getlength(ch) for ch in text) + spacing * K * (len(text) - 1)) / K
 
 
 def ink_rows(text, px):
-    """First and last row that carry real ink (ignores faint anti-alias rows)."""
-    f = font(px)
-    m = Image.new("L", (int(text_width(text, px)) + 4, px * 2), 0)
+    """First and last row that carry real ink (ignores faint anti-alias rows),
+    in layout pixels (fractions of one in the 2x pass)."""
+    f = font(px * K)
+    m = Image.new("L", (int(text_width(text, px) * K) + 4, px * K * 2), 0)
     ImageDraw.Draw(m).text((0, 0), text, font=f, fill=255)
     rows = [y for y in range(m.size[1])
             if max(m.crop((0, y, m.size[0], y + 1)).getdata()) >= 96]
-    return rows[0], rows[-1]
+    return rows[0] / K, (rows[-1] + 1) / K - 1
 
 
 def heavy_text_at(w, h, text, px, cx, cy, spacing=0, embolden=0.5):
@@ -206,7 +221,7 @@ def text_at(w, h, text, px, cx, cy, spacing=0):
     top, bottom = ink_rows(text, px)
     x = cx - text_width(text, px, spacing) / 2
     y = cy - (bottom - top + 1) / 2 - top
-    return text_mask(w, h, [(round(x), round(y), text, px, spacing)])
+    return text_mask(w, h, [(round(x * K) / K, round(y * K) / K, text, px, spacing)])
 
 
 def centred_text(w, h, text, px, spacing=0, dx=0, dy=0):
@@ -215,14 +230,14 @@ def centred_text(w, h, text, px, spacing=0, dx=0, dy=0):
 
 
 def blur_mask(m, radius):
-    return m.filter(ImageFilter.GaussianBlur(radius))
+    return m.filter(ImageFilter.GaussianBlur(radius * K))
 
 
 # ------------------------------------------------------------- the images --
 def emblem(dst, cx, cy, mark, ring_radius, ring_width, color=WHITE, ring_opacity=1.0):
     """The product mark: two peaks over a line of water, inside a thin ring.
     `mark` is the size the peaks are drawn for; the ring may lie wider."""
-    w, h = dst.size
+    w, h = layout_size(dst)
     r = mark / 2
     mountain = [(cx - r * 0.62, cy + r * 0.22), (cx - r * 0.18, cy - r * 0.40),
                 (cx + r * 0.06, cy - r * 0.10), (cx + r * 0.26, cy - r * 0.30),
@@ -264,8 +279,8 @@ def bg_progress():
     w, h, bar = 540, 313, 30
     img = vgradient(w, h, HERO_TOP, HERO_BOTTOM, bar, h)
     # Soft light behind the product mark.
-    glow = Image.new("L", (w, h), 0)
-    ImageDraw.Draw(glow).ellipse([270 - 150, 118 - 95, 270 + 150, 118 + 95], fill=255)
+    glow = Image.new("L", (w * K, h * K), 0)
+    ImageDraw.Draw(glow).ellipse([(270 - 150) * K, (118 - 95) * K, (270 + 150) * K, (118 + 95) * K], fill=255)
     paint(img, mask_scale(blur_mask(glow, 48), 0.32), HERO_GLOW)
     # Three mountain ridges: far ones light and faint, the near one dark.
     far = ridge(w, 232, 22, [(1.3, 0.9), (3.1, 0.35), (7.0, 0.12)], 0.7)
@@ -487,9 +502,9 @@ def shadow():
     pl, pt, pr, pb = SHADOW_PEAK
     img = new_image(w, h)
     px = img.load()
-    for y in range(h):
-        for x in range(w):
-            fx, fy = x + 0.5, y + 0.5
+    for y in range(h * K):
+        for x in range(w * K):
+            fx, fy = (x + 0.5) / K, (y + 0.5) / K
             # Normalised distance outward from the inner (window) rectangle.
             if fx < bl:
                 dx, ax = (bl - fx) / bl, pl
@@ -573,16 +588,24 @@ SIZES = {
 }
 
 
+def double_name(name):
+    stem, ext = os.path.splitext(name)
+    return stem + "@2x" + ext
+
+
 def main(argv):
+    global K
     out = argv[1] if len(argv) > 1 else os.path.normpath(
         os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
     os.makedirs(out, exist_ok=True)
-    for name, draw in IMAGES.items():
-        img = draw()
-        if img.mode != "RGBA" or img.size != SIZES[name]:
-            raise SystemExit("%s: drew %s %s, want RGBA %s" % (name, img.mode, img.size, SIZES[name]))
-        img.save(os.path.join(out, name), "PNG", optimize=True)
-    print("wrote %d images to %s" % (len(IMAGES), out))
+    for K in (1, 2):
+        for name, draw in IMAGES.items():
+            img = draw()
+            want = (SIZES[name][0] * K, SIZES[name][1] * K)
+            if img.mode != "RGBA" or img.size != want:
+                raise SystemExit("%s: drew %s %s, want RGBA %s" % (name, img.mode, img.size, want))
+            img.save(os.path.join(out, name if K == 1 else double_name(name)), "PNG", optimize=True)
+    print("wrote %d images at 1x and 2x to %s" % (len(IMAGES), out))
 
 
 if __name__ == "__main__":

@@ -207,6 +207,27 @@ def wait_gone(title, timeout):
     return False
 
 
+def set_display_dpi(dpi):
+    """The prefix's display scale (96 = 100 %), as the next Wine process sees
+    it: the value is read when the server starts, so the server is ended."""
+    subprocess.run(["wine", "reg", "add", "HKCU\\Control Panel\\Desktop", "/v", "LogPixels", "/t", "REG_DWORD",
+                    "/d", str(dpi), "/f"], env=WINE_ENV, check=True, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL, timeout=60)
+    subprocess.run(["wineserver", "-k"], env=WINE_ENV, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                   timeout=60)
+    subprocess.run(["wineserver", "-w"], env=WINE_ENV, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                   timeout=60)
+
+
+def scaled(pos, dpi):
+    return tuple(int(v * dpi / 96) for v in pos)
+
+
+def window_size(wid):
+    geo = dict(line.split("=") for line in xdo("getwindowgeometry", "--shell", wid).split())
+    return int(geo["WIDTH"]), int(geo["HEIGHT"])
+
+
 def window_origin(wid):
     geo = dict(line.split("=") for line in xdo("getwindowgeometry", "--shell", wid).split())
     return int(geo["X"]), int(geo["Y"])
@@ -336,6 +357,24 @@ class InstallerTest(unittest.TestCase):
         self.assertEqual(utf8_lines(os.path.join(INSTALL_DIR, "installer-cwd.txt")), [WIN_STAGING_DIR])
         self.assertEqual(sorted(os.listdir(INSTALL_DIR)), ["OrvelLauncher.exe", "installer-cwd.txt", "installer.txt",
                                                            "launched-token.txt", "launched.txt"])
+
+    def test_at_every_display_scale_the_window_scales_and_its_drawn_button_installs(self):
+        try:
+            for dpi in (120, 144, 192, 96):
+                with self.subTest(dpi=dpi):
+                    for run in self.runs:
+                        run.kill()
+                    self.setUp()
+                    set_display_dpi(dpi)
+                    run = self.start(launch_number=3)
+                    wid = self.main_window()
+                    w, h = window_size(wid)
+                    self.assertLessEqual(abs(w - 540 * dpi / 96), 1, (w, h))
+                    self.assertLessEqual(abs(h - 355 * dpi / 96), 1, (w, h))
+                    click(wid, scaled(INSTALL_BUTTON, dpi))
+                    self.assertEqual(run.wait(120), 0, "installed and handed over")
+        finally:
+            set_display_dpi(96)
 
     def test_a_click_the_moment_the_window_shows_installs(self):
         # The HTTP channels start after the first paint; a click can be

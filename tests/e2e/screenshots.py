@@ -4,9 +4,12 @@ each failure notice, every one from the local build under Wine against the
 fault server, set up as a user would meet it (nothing comes from the skin
 preview).
 
-Usage: screenshots.py BUILD_DIR OUT_DIR [NAME...]
+Usage: screenshots.py BUILD_DIR OUT_DIR [--scale=PERCENT] [NAME...]
 Needs DISPLAY, WINEPREFIX and xdotool like e2e_test.py; the full-disk notice
 needs root (a small tmpfs). Only NAMEs given are taken (all by default).
+With --scale (150, 200, ...) the prefix's display scale is set for the run
+(and put back to 100 % after), the files are named "NAME-PERCENT.png", and
+the display must be large enough for the scaled window (200 %: 1100 x 740).
 """
 
 import hashlib
@@ -19,22 +22,31 @@ import time
 import urllib.request
 
 OUT = os.path.abspath(sys.argv[2]) if len(sys.argv) > 2 else None
-WANTED = set(sys.argv[3:])
+SCALE = next((int(a.split("=", 1)[1]) for a in sys.argv[3:] if a.startswith("--scale=")), 100)
+DPI = 96 * SCALE // 100
+WANTED = set(a for a in sys.argv[3:] if not a.startswith("--scale="))
 del sys.argv[2:]
 
 import e2e_test as e2e  # noqa: E402  (reads BUILD from argv[1])
 from e2e_test import (BASE, BUILD, INSTALL_DIR, INSTALL_ROOT, INSTALL_BUTTON, CUSTOM_LINK, CLOSE_BUTTON,  # noqa: E402
-                      STAGING_DIR, post, click, find_window)
+                      STAGING_DIR, post, find_window, scaled)
 
 NOTICE = "澄岳提示"
+
+
+def click(wid, pos):
+    """A click where the control is drawn at the run's scale."""
+    e2e.click(wid, scaled(pos, DPI))
 
 
 def shoot(wid, name):
     """The window with a margin for its shadow (and a box centred over it)."""
     x, y = e2e.window_origin(wid)
-    path = os.path.join(OUT, name + ".png")
-    subprocess.run(["import", "-window", "root", "-crop", "560x380+%d+%d" % (x - 10, y - 10), "+repage", path],
-                   check=True, timeout=60)
+    margin = 10 * DPI // 96
+    w, h = scaled((560, 380), DPI)
+    path = os.path.join(OUT, name + ("" if SCALE == 100 else "-%d" % SCALE) + ".png")
+    subprocess.run(["import", "-window", "root", "-crop", "%dx%d+%d+%d" % (w, h, x - margin, y - margin), "+repage",
+                    path], check=True, timeout=60)
     print("screenshot", path, flush=True)
 
 
@@ -185,6 +197,8 @@ class Shots:
 
 def main():
     os.makedirs(OUT, exist_ok=True)
+    if DPI != 96:
+        e2e.set_display_dpi(DPI)
     shots = Shots()
     try:
         for name in ("stages", "directory_page", "exit_box", "notice_network", "notice_package_check",
@@ -194,6 +208,8 @@ def main():
                 getattr(shots, name)()
     finally:
         shots.close()
+        if DPI != 96:
+            e2e.set_display_dpi(96)
 
 
 if __name__ == "__main__":

@@ -5,7 +5,9 @@
 // current directory it was started in to "<dir>\installer-cwd.txt", and places
 // the launcher stand-in, carried as resource 1 of type RCDATA, there as
 // "OrvelLauncher.exe". OV_STANDIN_INSTALL_MS in the environment makes it take
-// that long first, like a real package would. Exit code 0 on success.
+// that long first, like a real package would; OV_STANDIN_STARTED names a file
+// that gets the command line too (a benchmark learns from it when the package
+// ran and which directory the installer gave it). Exit code 0 on success.
 
 #include <windows.h>
 #include <shlobj.h>
@@ -58,6 +60,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
 
     const std::string line = ToUtf8(cmd) + "\n";
     if (!WriteAll(dir + L"\\installer.txt", line.data(), static_cast<DWORD>(line.size())))
+        return 13;
+    wchar_t started[MAX_PATH] = {};
+    const DWORD n = GetEnvironmentVariableW(L"OV_STANDIN_STARTED", started, MAX_PATH);
+    if (n > 0 && n < MAX_PATH && !WriteAll(started, line.data(), static_cast<DWORD>(line.size())))
         return 13;
     wchar_t cwd[MAX_PATH] = {};
     GetCurrentDirectoryW(MAX_PATH, cwd);

@@ -49,6 +49,8 @@ protected:
             {"progress_bk.png", uitest::EncodePng(SolidImage(470, 30, 0x808080FF))},
             {"progress_fore.png", uitest::EncodePng(SolidImage(470, 30, 0x00FF00FF))},
             {"broken.png", "not a png at all"},
+            {"two.png", uitest::EncodePng(SolidImage(10, 6, 0xFF0000FF))},
+            {"two@2x.png", uitest::EncodePng(SolidImage(20, 12, 0x00FF00FF))},
         });
         CSkinResources::ReleaseSkinResources();
         CSkinResources::SetArchiveCopy(zip.data(), zip.size());
@@ -71,6 +73,29 @@ void ExpectNear(DWORD expected, DWORD actual, int tolerance, const char* where) 
 }
 
 }  // namespace
+
+// The bitmap for each scale: 1x at 96 dpi and below (only reduced), 2x at
+// 192 and resampled from it above 96; without a 2x version 1x, which a "@2x"
+// file in the current directory does not replace.
+TEST_F(SkinImages, EachScaleGetsItsBitmap) {
+    struct Case {
+        const wchar_t* name;
+        int dpi, width, height, madeFor;
+    } const cases[] = {
+        {L"two.png", 96, 10, 6, 96},   {L"two.png", 72, 8, 5, 72},    {L"two.png", 144, 15, 9, 144},
+        {L"two.png", 192, 20, 12, 192}, {L"two.png", 240, 25, 15, 240}, {L"red.png", 192, 4, 4, 96},
+    };
+    ASSERT_TRUE(uitest::WriteFileBytes(L"red@2x.png", uitest::EncodePng(uitest::SolidImage(8, 8, 0x0000FFFF))));
+    for (const Case& c : cases) {
+        TImageInfo* image = LoadSkinImage(c.name, nullptr, 0, c.dpi);
+        ASSERT_NE(nullptr, image);
+        EXPECT_EQ(c.width, image->width) << c.dpi;
+        EXPECT_EQ(c.height, image->height) << c.dpi;
+        EXPECT_EQ(c.madeFor, image->dpi) << c.dpi;
+        FreeImage(image);
+    }
+    DeleteFileW(L"red@2x.png");
+}
 
 TEST(ImageDecode, PremultipliesAlphaAndAppliesTheMask) {
     const unsigned char rgba[] = {
