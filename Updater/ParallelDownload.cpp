@@ -168,11 +168,46 @@ bool ParallelDownload::StartParts(const RangeSet& done)
            static_cast<long long>(Covered(done_)), static_cast<long long>(expected_),
            confirmed_ ? L"served" : L"to be probed", localPath_.c_str());
     // A server that has served closed ranges in this run gets every part at
-    // once; otherwise the first part probes it.
-    if (confirmed_ && !Prepare())
-        return false;
-    FillParts();
+    // once.
+    split_ = confirmed_;
+    if (confirmed_) {
+        if (!Prepare())
+            return false;
+        FillParts();
+        return true;
+    }
+    // Otherwise the first part probes it, asking for the whole first hole: a
+    // fast line finishes on that one connection, as it always has, and a
+    // slow one is split along the plan once the server has served the range
+    // (ConsiderSplit).
+    const ByteRange first = Missing(expected_, done_).front();
+    probeStart_ = GetTickCount();
+    Launch(parts_[0].get(), CRefPtr<RangePartState>(new RangePartState(first.begin, first.end)));
     return true;
+}
+
+void ParallelDownload::ConsiderSplit()
+{
+    RangePartState* state = parts_[0]->State();
+    const DWORD elapsed = GetTickCount() - probeStart_;
+    if (!state || elapsed < kProbeMs)
+        return;
+    const RangePartState::Snapshot s = state->Read();
+    const uint64_t rate = (s.pos - s.begin) * 1000 / elapsed;
+    if (s.end - s.pos <= rate * kOneConnectionMs / 1000)
+        return;
+    split_ = true;
+    OV_LOG(LOG_INFO, kSource, L"[PD] one connection brings %lld bytes/s, %lld bytes left: split", static_cast<long long>(rate),
+           static_cast<long long>(s.end - s.pos));
+    // The plan's pieces of the probe's range: it keeps the first while it is
+    // still inside it; past it, idle parts take halves of its rest instead.
+    if (!pending_.empty() && pending_.front().begin == s.begin && state->LowerEnd(pending_.front().end)) {
+        pending_.pop_front();
+    } else {
+        while (!pending_.empty() && pending_.front().begin < s.end)
+            pending_.pop_front();
+    }
+    FillParts();
 }
 
 ParallelDownload::Journal ParallelDownload::LoadJournal(RangeSet& done) const
@@ -260,15 +295,15 @@ void ParallelDownload::FillParts()
         if (part->State())
             continue;
         if (!pending_.empty()) {
-            // Until the server has served one closed range, one part probes.
-            if (!prepared_ && std::any_of(parts_.begin(), parts_.end(), [](const std::unique_ptr<CHttpRangePart>& p) {
+            // Until the probe is split, it runs alone.
+            if (!split_ && std::any_of(parts_.begin(), parts_.end(), [](const std::unique_ptr<CHttpRangePart>& p) {
                     return p->State() != nullptr;
                 }))
                 return;
             const ByteRange next = pending_.front();
             pending_.pop_front();
             Launch(part.get(), CRefPtr<RangePartState>(new RangePartState(next.begin, next.end)));
-        } else if (!prepared_ || !StealFor(part.get())) {
+        } else if (!split_ || !StealFor(part.get())) {
             return;
         }
     }
@@ -396,8 +431,7 @@ void ParallelDownload::OnPartAnswered(CHttpRangePart*)
     if (prepared_)
         return;
     confirmed_ = true;
-    if (Prepare())
-        FillParts();
+    Prepare();
 }
 
 bool ParallelDownload::Prepare()
@@ -432,6 +466,8 @@ void ParallelDownload::OnPartDone(CHttpRangePart* part, int errType, int code)
         const RangePartState::Snapshot s = state->Read();
         AddRange(done_, {s.begin, s.end});
         part->Unassign();
+        // The server serves closed ranges: other holes may go in parallel.
+        split_ = split_ || prepared_;
         WriteJournal();
         if (Missing(expected_, done_).empty()) {
             Report(true);
@@ -466,7 +502,9 @@ void ParallelDownload::OnPartTick()
     if (!active_)
         return;
     Report(false);
-    if (GetTickCount() - lastJournal_ >= kJournalEveryMs)
+    if (prepared_ && !split_)
+        ConsiderSplit();
+    if (active_ && GetTickCount() - lastJournal_ >= kJournalEveryMs)
         WriteJournal();
 }
 

@@ -4,9 +4,12 @@
 // With the size known and enough of the file missing, the missing bytes are
 // cut into parts (RangePlan.h), each fetched as a closed range on the
 // download channel and written at its own offset into the one temporary
-// file (HttpRangePart.h). The first part goes alone: only when the server
-// answers it with a 206 for exactly that range are the others started, the
-// file set to its full size and the journal written. A part that fails is
+// file (HttpRangePart.h). The first part goes alone, asking for the whole
+// first hole: only when the server answers it with a 206 for exactly that
+// range are the file set to its full size and the journal written, and
+// only when the rest would take that one connection more than a second is
+// it split along the plan and the other parts started (on a fast line one
+// connection is as fast, and more would only cost round trips). A part that fails is
 // retried on its own (its own transport retries, then another healthy
 // address of the MirrorSet); a part that finishes while others run takes
 // the second half of the slowest one. A server that answers a closed range
@@ -54,6 +57,11 @@ public:
     // parts run (and whenever a part ends).
     static const DWORD kProgressEveryMs = 100;
     static const DWORD kJournalEveryMs = 1000;
+    // The probe is judged after at least kProbeMs: split only when the rest
+    // would take one connection longer than kOneConnectionMs at its rate
+    // (more connections cost a round trip each, and gain nothing then).
+    static const DWORD kProbeMs = 100;
+    static const uint64_t kOneConnectionMs = 1000;
 
     ParallelDownload();
     ~ParallelDownload();
@@ -89,6 +97,9 @@ private:
     // The first closed range was served: full length, journal, first report.
     // False (the run reported as failed) when the file cannot be sized.
     bool Prepare();
+    // At a progress tick while the probe runs alone: splits it along the
+    // plan when the rest would take it long.
+    void ConsiderSplit();
     Journal LoadJournal(RangeSet& done) const;
     void WriteJournal();
     void DeleteJournal();
@@ -138,6 +149,9 @@ private:
     bool journalPrepared_ = false;
     // This start: the file has its full length and a journal.
     bool prepared_ = false;
+    // This start: parts beyond the probe may run.
+    bool split_ = false;
+    DWORD probeStart_ = 0;
     DWORD lastReport_ = 0;
     DWORD lastJournal_ = 0;
     struct Sample {

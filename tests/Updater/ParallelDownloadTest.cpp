@@ -17,6 +17,8 @@ namespace {
 const uint64_t kSize = 16ull << 20;  // four parts of 4 MiB
 const uint64_t kPart = 4ull << 20;
 const char kSizeQuery[] = "?size=16777216&seed=9";
+// Slow enough per connection that the first part is split.
+const char kPaced[] = "&rate=4000000";
 
 struct ParsedRange {
     uint64_t first, last;  // last == UINT64_MAX: open-ended; first == UINT64_MAX: no Range
@@ -70,15 +72,15 @@ TEST_F(ParallelDownloadTest, ServersAndTheirAnswers)
     } cases[] = {
         // Parts that finish first take halves of the others' rest, so there
         // may be more requests than parts.
-        {"fourParts", "", [](const std::vector<LoggedRequest>& log) {
+        {"fourParts", kPaced, [](const std::vector<LoggedRequest>& log) {
              ASSERT_GE(log.size(), 4u);
-             EXPECT_EQ("bytes=0-4194303", log[0].range) << "the first part probes alone";
+             EXPECT_EQ("bytes=0-16777215", log[0].range) << "the first part probes alone, for all of it";
              for (const LoggedRequest& r : log)
                  EXPECT_NE(UINT64_MAX, Parse(r.range).last) << "every part is a closed range: " << r.range;
          }},
         // Part 3 loses its connection after 500000 bytes: only it asks again,
         // from where it got to.
-        {"partDropped", "&mode=drop&after=500000&rfrom=8388608", [](const std::vector<LoggedRequest>& log) {
+        {"partDropped", "&rate=4000000&mode=drop&after=500000&rfrom=8388608", [](const std::vector<LoggedRequest>& log) {
              // A split of part 3 starts at least 2 MiB into it; bytes in flight
              // when the connection was reset may be lost, so a little earlier.
              int again = 0;
@@ -87,7 +89,7 @@ TEST_F(ParallelDownloadTest, ServersAndTheirAnswers)
              EXPECT_EQ(1, again);
          }},
         // Part 2 trickles: the parts that finish take halves of its rest.
-        {"slowPartSplit", "&mode=trickle&chunk=16384&delay=40&rfrom=4194304", [](const std::vector<LoggedRequest>& log) {
+        {"slowPartSplit", "&rate=4000000&mode=trickle&chunk=16384&delay=40&rfrom=4194304", [](const std::vector<LoggedRequest>& log) {
              int inside = 0;
              for (const LoggedRequest& r : log) {
                  const ParsedRange p = Parse(r.range);
@@ -99,7 +101,7 @@ TEST_F(ParallelDownloadTest, ServersAndTheirAnswers)
         // connection for the whole file, nothing of the refused answer kept.
         {"rangesIgnored", "&mode=norange", [](const std::vector<LoggedRequest>& log) {
              ASSERT_EQ(2u, log.size());
-             EXPECT_EQ("bytes=0-4194303", log[0].range);
+             EXPECT_EQ("bytes=0-16777215", log[0].range);
              EXPECT_EQ("-", log[1].range);
          }},
         {"wrongContentRange", "&mode=wrongrange&rstart=100", [](const std::vector<LoggedRequest>& log) {
@@ -200,7 +202,7 @@ TEST_F(ParallelDownloadTest, AKilledRunKeepsItsPartsUnlessTheJournalIsDamaged)
         const std::vector<LoggedRequest> log = server_->Requests(Path(damaged ? "bad" : "good"));
         ASSERT_FALSE(log.empty());
         if (damaged) {
-            EXPECT_EQ("bytes=0-4194303", log[0].range) << "nothing kept from a journal that does not hold";
+            EXPECT_EQ("bytes=0-16777215", log[0].range) << "nothing kept from a journal that does not hold";
         }
         ExpectNotAskedAgain(log, kept);
     }
@@ -211,8 +213,8 @@ TEST_F(ParallelDownloadTest, TwoAddressesServePartsAndAFailingOneGetsNoMore)
     ParallelDownload dl;
     MirrorSet mirrors;
     DownloadOutcome out;
-    const std::string good = Path(std::string("good") + kSizeQuery);
-    const std::string bad = Path(std::string("bad") + kSizeQuery + "&mode=drop&after=300000");
+    const std::string good = Path(std::string("good") + kSizeQuery + kPaced);
+    const std::string bad = Path(std::string("bad") + kSizeQuery + kPaced + "&mode=drop&after=300000");
     ASSERT_TRUE(Run(dl, {good, bad}, out, &mirrors));
     EXPECT_EQ(0, out.type);
     EXPECT_TRUE(Identical());

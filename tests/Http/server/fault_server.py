@@ -92,7 +92,9 @@ Control paths:
   /_timing        one line per answered request that sent body bytes:
                   PATH TAB BYTES TAB SECONDS, the seconds from the request's
                   arrival to its last body byte handed to the socket (the
-                  server's own view of a download's duration)
+                  server's own view of a download's duration), then the
+                  arrival and the last byte on the server's monotonic clock
+                  (the span of a download fetched over several requests)
   /_stats         "requests=N faults=F bytes=B": requests answered outside the
                   control paths, those answered with a fault (any mode but
                   normal, trickle and stored; norange only when a Range was
@@ -419,7 +421,8 @@ class Handler(BaseHTTPRequestHandler):
                     self.wfile.flush()
                 except OSError:
                     pass
-                line = "%s\t%d\t%.6f" % (self.path, self.sent, time.monotonic() - self.arrived)
+                now = time.monotonic()
+                line = "%s\t%d\t%.6f\t%.6f\t%.6f" % (self.path, self.sent, now - self.arrived, self.arrived, now)
                 with STATE.lock:
                     STATE.timing.append(line)
 
