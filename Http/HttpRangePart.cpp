@@ -92,21 +92,30 @@ bool RangeFile::Open(const std::wstring& path, DWORD* error)
 
 bool RangeFile::WriteAt(uint64_t offset, const void* data, uint32_t count, DWORD* error)
 {
+    // Every write moves the one file position under this lock, then writes
+    // there: a plain write is the path a download always took (a positioned
+    // one costs Wine a detour per call).
     CriticalSectionGuard guard(&lock_);
+    LARGE_INTEGER at;
+    at.QuadPart = static_cast<LONGLONG>(offset);
+    if (offset != position_ && !SetFilePointerEx(handle_, at, nullptr, FILE_BEGIN)) {
+        *error = GetLastError();
+        position_ = UINT64_MAX;
+        return false;
+    }
+    position_ = offset;
     const char* bytes = static_cast<const char*>(data);
     while (count != 0) {
-        OVERLAPPED at = {};
-        at.Offset = static_cast<DWORD>(offset);
-        at.OffsetHigh = static_cast<DWORD>(offset >> 32);
         DWORD written = 0;
-        if (!WriteFile(handle_, bytes, count, &written, &at) || written == 0) {
+        if (!WriteFile(handle_, bytes, count, &written, nullptr) || written == 0) {
             *error = GetLastError();
             if (*error == 0)
                 *error = ERROR_WRITE_FAULT;
+            position_ = UINT64_MAX;
             return false;
         }
         bytes += written;
-        offset += written;
+        position_ += written;
         count -= written;
     }
     return true;

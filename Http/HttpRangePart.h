@@ -42,6 +42,7 @@ public:
 
 private:
     HANDLE handle_ = INVALID_HANDLE_VALUE;
+    uint64_t position_ = 0;  // the handle's file position (UINT64_MAX: unknown)
     CRITICAL_SECTION lock_;
 };
 

@@ -129,6 +129,7 @@ bool ParallelDownload::Begin()
             done_cb_(userData_, 0, 0);
         return false;
     }
+    resumed_ = journal == Journal::kValid;
     return StartParts(done);
 }
 
@@ -195,6 +196,8 @@ void ParallelDownload::ConsiderSplit()
     const RangePartState::Snapshot s = state->Read();
     const uint64_t rate = (s.pos - s.begin) * 1000 / elapsed;
     if (s.end - s.pos <= rate * kOneConnectionMs / 1000)
+        return;
+    if (!prepared_ && !Prepare())
         return;
     split_ = true;
     OV_LOG(LOG_INFO, kSource, L"[PD] one connection brings %lld bytes/s, %lld bytes left: split", static_cast<long long>(rate),
@@ -431,7 +434,11 @@ void ParallelDownload::OnPartAnswered(CHttpRangePart*)
     if (prepared_)
         return;
     confirmed_ = true;
-    Prepare();
+    // A probe that continues a file written in order leaves it in order: it
+    // needs neither the full length nor a journal until it is split. One that
+    // fills a hole of a journalled file records its progress from now on.
+    if (resumed_)
+        Prepare();
 }
 
 bool ParallelDownload::Prepare()
@@ -502,7 +509,7 @@ void ParallelDownload::OnPartTick()
     if (!active_)
         return;
     Report(false);
-    if (prepared_ && !split_)
+    if (confirmed_ && !split_)
         ConsiderSplit();
     if (active_ && GetTickCount() - lastJournal_ >= kJournalEveryMs)
         WriteJournal();

@@ -5,11 +5,11 @@
 // cut into parts (RangePlan.h), each fetched as a closed range on the
 // download channel and written at its own offset into the one temporary
 // file (HttpRangePart.h). The first part goes alone, asking for the whole
-// first hole: only when the server answers it with a 206 for exactly that
-// range are the file set to its full size and the journal written, and
-// only when the rest would take that one connection more than a second is
-// it split along the plan and the other parts started (on a fast line one
-// connection is as fast, and more would only cost round trips). A part that fails is
+// first hole. Only when the server answers it with a 206 for exactly that
+// range, and the rest would take that one connection more than a second, is
+// it split along the plan: the file set to its full size, the journal
+// written, the other parts started. On a fast line one connection is as
+// fast, and its file stays written in order as before parts existed. A part that fails is
 // retried on its own (its own transport retries, then another healthy
 // address of the MirrorSet); a part that finishes while others run takes
 // the second half of the slowest one. A server that answers a closed range
@@ -149,6 +149,8 @@ private:
     bool journalPrepared_ = false;
     // This start: the file has its full length and a journal.
     bool prepared_ = false;
+    // This start continues a journalled file (holes, full length).
+    bool resumed_ = false;
     // This start: parts beyond the probe may run.
     bool split_ = false;
     DWORD probeStart_ = 0;

@@ -18,7 +18,8 @@
 #
 #   bench/run_parallel_bench.sh     (builds what it needs in build/out first)
 #
-# Settings: OV_BENCH_OUT, OV_BENCH_BUILD=0, OV_BENCH_PAR_RUNS,
+# Settings: OV_BENCH_OUT, OV_BENCH_BUILD=0, OV_BENCH_PAR_RUNS, OV_BENCH_PAR_SCENARIOS
+# ("paced plain"), OV_BENCH_PAR_MEMORY=0 (no memory figures),
 # OV_BENCH_PAR_SIZE (bytes, default 20000000), OV_BENCH_PAR_RATE, WINEPREFIX
 # (default build/wineprefix; the run resets the installer's ini, registry
 # value and install folder in it). Needs a display; without DISPLAY it runs
@@ -119,7 +120,7 @@ median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] 
 
 echo "== parallel download benchmark: $(wine --version), $PKG_SIZE bytes, load $(cut -d' ' -f1-3 /proc/loadavg)"
 declare -A RATIO
-for scenario in paced plain; do
+for scenario in ${OV_BENCH_PAR_SCENARIOS:-paced plain}; do
   if [ "$scenario" = paced ]; then serve "blob=package&rate=$RATE"; label="paced to $RATE bytes/s per connection"
   else serve "blob=package"; label="plain loopback"; fi
   echo
@@ -137,6 +138,7 @@ for scenario in paced plain; do
   echo "median: installer $a s, curl.exe $b s, ratio installer/curl.exe ${RATIO[$scenario]}"
 done
 
+if [ "${OV_BENCH_PAR_MEMORY:-1}" != 0 ]; then
 echo
 echo "-- peak working set over a whole install (paint_probe)"
 memory() {  # ROUTE -> peak working set at the package's start
@@ -153,10 +155,11 @@ MEM_PARTS=$(memory "blob=package")
 MEM_ONE=$(memory "blob=package&mode=norange")
 reset_machine
 echo "in parts: $MEM_PARTS bytes; one connection (ranges not served): $MEM_ONE bytes"
+fi
 
 echo
 echo "== summary"
-awk -v r="${RATIO[paced]}" -v rate="$RATE" 'BEGIN { printf "paced to %d B/s per connection: installer/curl.exe %.2f  (goal >= 3: %s)\n", rate, r, (r >= 3) ? "met" : "NOT met" }'
-awk -v r="${RATIO[plain]}" 'BEGIN { printf "plain loopback: installer/curl.exe %.2f  (goal >= 1.0: %s)\n", r, (r >= 1.0) ? "met" : "NOT met" }'
-awk -v a="$MEM_PARTS" -v b="$MEM_ONE" 'BEGIN { printf "peak working set in parts / one connection %.2f  (goal <= 1.0: %s)\n", a / b, (a <= b) ? "met" : "NOT met" }'
+[ -n "${RATIO[paced]:-}" ] && awk -v r="${RATIO[paced]}" -v rate="$RATE" 'BEGIN { printf "paced to %d B/s per connection: installer/curl.exe %.2f  (goal >= 3: %s)\n", rate, r, (r >= 3) ? "met" : "NOT met" }'
+[ -n "${RATIO[plain]:-}" ] && awk -v r="${RATIO[plain]}" 'BEGIN { printf "plain loopback: installer/curl.exe %.2f  (goal >= 1.0: %s)\n", r, (r >= 1.0) ? "met" : "NOT met" }'
+[ -n "${MEM_PARTS:-}" ] && awk -v a="$MEM_PARTS" -v b="$MEM_ONE" 'BEGIN { printf "peak working set in parts / one connection %.2f  (goal <= 1.0: %s)\n", a / b, (a <= b) ? "met" : "NOT met" }'
 echo "load at the end: $(cut -d' ' -f1-3 /proc/loadavg)"
