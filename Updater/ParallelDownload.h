@@ -60,7 +60,7 @@ public:
     // The probe is judged after at least kProbeMs: split only when the rest
     // would take one connection longer than kOneConnectionMs at its rate
     // (more connections cost a round trip each, and gain nothing then).
-    static const DWORD kProbeMs = 100;
+    static const DWORD kProbeMs = 20;
     static const uint64_t kOneConnectionMs = 1000;
 
     ParallelDownload();
