@@ -1,6 +1,7 @@
 #include "Updater/ParallelDownload.h"
 
 #include <algorithm>
+#include <map>
 
 #include "Http/HttpMgr.h"
 #include "Runtime/FileOps.h"
@@ -184,7 +185,40 @@ bool ParallelDownload::StartParts(const RangeSet& done)
     const ByteRange first = Missing(expected_, done_).front();
     probeStart_ = GetTickCount();
     Launch(parts_[0].get(), CRefPtr<RangePartState>(new RangePartState(first.begin, first.end)));
+    // Judged once at kProbeMs (the progress ticks come only every 500 ms),
+    // then again at every tick.
+    probeTimer_ = SetTimer(nullptr, 0, kProbeMs, &ParallelDownload::ProbeTimerProc);
+    if (probeTimer_)
+        ProbeTimers()[probeTimer_] = this;
     return true;
+}
+
+std::map<UINT_PTR, ParallelDownload*>& ParallelDownload::ProbeTimers()
+{
+    static std::map<UINT_PTR, ParallelDownload*> timers;
+    return timers;
+}
+
+void ParallelDownload::EndProbeTimer()
+{
+    if (!probeTimer_)
+        return;
+    KillTimer(nullptr, probeTimer_);
+    ProbeTimers().erase(probeTimer_);
+    probeTimer_ = 0;
+}
+
+void CALLBACK ParallelDownload::ProbeTimerProc(HWND, UINT, UINT_PTR id, DWORD)
+{
+    auto found = ProbeTimers().find(id);
+    if (found == ProbeTimers().end()) {
+        KillTimer(nullptr, id);
+        return;
+    }
+    ParallelDownload* self = found->second;
+    self->EndProbeTimer();
+    if (self->active_ && self->confirmed_ && !self->split_)
+        self->ConsiderSplit();
 }
 
 void ParallelDownload::ConsiderSplit()
@@ -375,6 +409,7 @@ void ParallelDownload::Launch(CHttpRangePart* part, const CRefPtr<RangePartState
 
 void ParallelDownload::StopParts()
 {
+    EndProbeTimer();
     for (auto& part : parts_)
         part->Unassign();
     pending_.clear();
@@ -439,16 +474,18 @@ void ParallelDownload::OnPartAnswered(CHttpRangePart*)
     // fills a hole of a journalled file records its progress from now on.
     if (resumed_)
         Prepare();
+    else
+        Report(true);
 }
 
 bool ParallelDownload::Prepare()
 {
     // Parts now land out of order: the file takes its full length (and keeps
     // it, which binds the journal to it), and the journal exists before the
-    // first byte of a second part.
-    // The journal first: killed before the length is set, the next run finds
-    // a journal that does not match the file and starts again, rather than
-    // a full-length file without one (which would look complete).
+    // first byte of a second part. The journal comes first: killed before the
+    // length is set, the next run finds a journal that does not match the
+    // file and starts again, rather than a full-length file without one
+    // (which would look complete).
     prepared_ = true;
     WriteJournal();
     if (!file_->SetLength(expected_)) {

@@ -35,6 +35,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -57,10 +58,11 @@ public:
     // parts run (and whenever a part ends).
     static const DWORD kProgressEveryMs = 100;
     static const DWORD kJournalEveryMs = 1000;
-    // The probe is judged after at least kProbeMs: split only when the rest
-    // would take one connection longer than kOneConnectionMs at its rate
-    // (more connections cost a round trip each, and gain nothing then).
-    static const DWORD kProbeMs = 20;
+    // The probe is judged at kProbeMs and then at every progress tick: split
+    // only when the rest would take one connection longer than
+    // kOneConnectionMs at its rate (more connections cost a round trip each,
+    // and gain nothing then).
+    static const DWORD kProbeMs = 150;
     static const uint64_t kOneConnectionMs = 1000;
 
     ParallelDownload();
@@ -100,6 +102,10 @@ private:
     // At a progress tick while the probe runs alone: splits it along the
     // plan when the rest would take it long.
     void ConsiderSplit();
+    // The one-shot thread timer that judges the probe at kProbeMs.
+    static std::map<UINT_PTR, ParallelDownload*>& ProbeTimers();
+    static void CALLBACK ProbeTimerProc(HWND hwnd, UINT message, UINT_PTR id, DWORD time);
+    void EndProbeTimer();
     Journal LoadJournal(RangeSet& done) const;
     void WriteJournal();
     void DeleteJournal();
@@ -154,6 +160,7 @@ private:
     // This start: parts beyond the probe may run.
     bool split_ = false;
     DWORD probeStart_ = 0;
+    UINT_PTR probeTimer_ = 0;
     DWORD lastReport_ = 0;
     DWORD lastJournal_ = 0;
     struct Sample {
