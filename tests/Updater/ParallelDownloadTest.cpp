@@ -181,8 +181,13 @@ TEST_F(ParallelDownloadTest, AKilledRunKeepsItsPartsUnlessTheJournalIsDamaged)
             ASSERT_EQ(0, out.calls);
         }
         ASSERT_TRUE(testsupport::WriteBytes(file_, file));
-        if (damaged)
-            journal[journal.size() / 2] ^= 1;
+        if (damaged) {
+            // Well-formed but wrong: the second range said to begin a MiB
+            // early, over bytes no part wrote (4194304 -> 3194304).
+            const size_t second = journal.find("\ndone ", journal.find("\ndone ") + 1) + 6;
+            ASSERT_EQ('4', journal[second]);
+            journal[second] = '3';
+        }
         ASSERT_TRUE(testsupport::WriteBytes(Journal(), journal));
         RangeSet kept;
         RangeJournalHeader header;
