@@ -14,6 +14,7 @@
 #include "app/UserStart.h"
 #include "ui/Control.h"
 #include "ui/Option.h"
+#include "ui/Progress.h"
 #include "ui/SkinResources.h"
 #include "ui/TabLayout.h"
 
@@ -109,10 +110,7 @@ void CMainDlg::Notify(TNotifyRecord& msg)
     CControlUI* sender = msg.sender;
     if (msg.type == L"click") {
         if (sender == closeButton_ && sender) {
-            if (installing_)
-                ShowNotice(NoticeKind::kInstalling, true);
-            else
-                OnExitClick();
+            OnCloseButton();
             return;
         }
         if (sender == installButton_ && sender) {
@@ -167,6 +165,14 @@ void CMainDlg::Notify(TNotifyRecord& msg)
         UpdateFreeSpace();
     }
     WindowImplBase::Notify(msg);
+}
+
+void CMainDlg::OnCloseButton()
+{
+    if (installing_)
+        ShowNotice(NoticeKind::kInstalling, true);
+    else
+        OnExitClick();
 }
 
 void CMainDlg::OnExitClick()
@@ -360,6 +366,10 @@ void CMainDlg::SetBarFill(int fill)
         L"file='progress_bk.png' dest='0,0,%d,30' file='progress_fore.png' corner='0,15,5,15' dest='0,0,%d,30' ",
         BarWidth(), fill);
     progress_->SetProperty(L"bkimage", image.c_str());
+    // The bar's value is what a screen reader reads out ("42%").
+    const int width = BarWidth();
+    if (CProgressUI* bar = dynamic_cast<CProgressUI*>(progress_))
+        bar->SetValue(width > 0 ? (fill * 100 + width / 2) / width : 0);
 }
 
 void CMainDlg::SelectPage(int index)
@@ -513,9 +523,21 @@ LRESULT CMainDlg::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam)
             updater_ = nullptr;
         }
         break;
+    case WM_KEYDOWN:
+        // Escape is the close button's key (it asks first, as the button does).
+        if (wParam == VK_ESCAPE) {
+            OnCloseButton();
+            return 0;
+        }
+        break;
     case WM_SYSCOMMAND:
-        // Every system command goes to the default procedure (the Close item
+        // Alt+F4 and the taskbar's close ask as the close button does; every
+        // other system command goes to the default procedure (the Close item
         // of the system menu is disabled).
+        if ((wParam & 0xFFF0) == SC_CLOSE) {
+            OnCloseButton();
+            return 0;
+        }
         return DefWindowProcW(hwnd_, msg, wParam, lParam);
     default:
         break;

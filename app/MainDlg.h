@@ -126,6 +126,8 @@ private:
     void SelectPage(int index);
     // One 100 ms step of the installation phase (ticks 1 to 100).
     void OnInstallTick();
+    // The close button, Escape, Alt+F4: a notice while installing, else the exit box.
+    void OnCloseButton();
     void OnExitClick();
 
     CControlUI* progress_ = nullptr;

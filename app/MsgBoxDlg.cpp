@@ -1,5 +1,7 @@
 #include "app/MsgBoxDlg.h"
 
+#include <oleacc.h>
+
 #include "ui/Control.h"
 
 CMsgBoxDlg::CMsgBoxDlg(const std::wstring& message, const std::wstring& title) : message_(message), title_(title) {}
@@ -16,6 +18,24 @@ void CMsgBoxDlg::PrepareWindow()
     // An empty title keeps the skin's own ("退出安装").
     if (titleLabel_ && !title_.empty())
         titleLabel_->SetText(title_);
+    paintHost_.SetAccessibleRole(ROLE_SYSTEM_DIALOG);
+}
+
+LRESULT CMsgBoxDlg::OnSysCommand(UINT msg, WPARAM wParam, LPARAM lParam, bool& handled)
+{
+    // Alt+F4 answers as the box's close button does.
+    if ((wParam & 0xFFF0) == SC_CLOSE) {
+        Close(kCancelled);
+        return 0;
+    }
+    return WindowImplBase::OnSysCommand(msg, wParam, lParam, handled);
+}
+
+void CMsgBoxDlg::Announce()
+{
+    // Screen readers read a notice out when it appears or its text changes.
+    if (hwnd_)
+        NotifyWinEvent(EVENT_SYSTEM_ALERT, hwnd_, OBJID_CLIENT, CHILDID_SELF);
 }
 
 void CMsgBoxDlg::Notify(TNotifyRecord& msg)
@@ -32,9 +52,12 @@ void CMsgBoxDlg::Notify(TNotifyRecord& msg)
 
 void CMsgBoxDlg::SetMessage(const std::wstring& message)
 {
+    const bool changed = message_ != message;
     message_ = message;
     if (textLabel_)
         textLabel_->SetText(message_);
+    if (changed)
+        Announce();
 }
 
 void CMsgBoxDlg::OnWindowDestroyed(HWND hwnd)
@@ -63,6 +86,7 @@ CMsgBoxDlg* CMsgBoxDlg::Open(HWND parent, const std::wstring& message, const std
     box->deleted_ = nullptr;
     box->CenterOnOwner();
     box->ShowWindow(true, true);
+    box->Announce();
     return box;
 }
 

@@ -4,7 +4,9 @@
 // and the agreement warning, and modelessly for the failure notice.
 //
 // Results: 1 confirmed (btn_ok, or Escape while modal), 2 cancelled
-// (btn_cancel, btn_close), 0 when the window went away without a close request.
+// (btn_cancel, btn_close, Alt+F4), 0 when the window went away without a
+// close request. Tab moves between its two buttons; Space and Enter press
+// the focused one.
 //
 // Ownership: always created with new; the object deletes itself when its
 // window is destroyed, so a caller must not touch it after RunModal returns
@@ -28,6 +30,7 @@ public:
     void PrepareWindow() override;
     void Notify(TNotifyRecord& msg) override;
     void OnWindowDestroyed(HWND hwnd) override;
+    LRESULT OnSysCommand(UINT msg, WPARAM wParam, LPARAM lParam, bool& handled) override;
 
     // Creates the box over `parent` (caption `caption`, style WS_POPUP, size
     // from the skin), centres and shows it with focus. Null when the window
@@ -47,6 +50,8 @@ public:
 
 private:
     ~CMsgBoxDlg() override = default;  // only through OnWindowDestroyed
+    // Tells screen readers that the box (its text) appeared.
+    void Announce();
 
     CControlUI* cancelButton_ = nullptr;
     CControlUI* okButton_ = nullptr;

@@ -61,7 +61,10 @@ void CButtonUI::HandleEvent(TEventUI& event) {
             return;
         case UIEVENT_KEYDOWN:
             if (IsKeyboardEnabled() && (event.key == VK_SPACE || event.key == VK_RETURN)) {
-                Activate();
+                // A held key acts once; its repeats would click again and again.
+                // An option is toggled by Space only, as a check box is.
+                const bool repeat = (event.lParam & 0x40000000) != 0;
+                if (!repeat && (event.key == VK_SPACE || !AsInterface(L"Option"))) Activate();
                 return;
             }
             break;

@@ -2,7 +2,8 @@
 // CButtonUI: a label that reacts to the mouse with state images (normal, hot,
 // pushed, focused, disabled) and raises "click" when it is released over
 // itself. Keyboard handling is off by default (no tab stop, keys ignored);
-// with "keyboard" on, space and Enter activate it too. With "fadeeffect" the
+// with "keyboard" on it is a tab stop and Space and Enter activate it too
+// (an option: Space only). With "fadeeffect" the
 // hot image fades in over the normal one in 20 ms steps.
 //
 // Threads: UI thread of the owning window only.

@@ -32,6 +32,7 @@ void CControlUI::SetText(const std::wstring& text) {
     if (text_ == text) return;
     text_ = text;
     Redraw();
+    if (manager_) manager_->NotifyAccessible(this, EVENT_OBJECT_NAMECHANGE);
 }
 
 void CControlUI::SetPosition(const RECT& rcIn) {
@@ -157,6 +158,7 @@ void CControlUI::SetEnabled(bool enabled) {
     if (enabled_ == enabled) return;
     enabled_ = enabled;
     Redraw();
+    if (manager_) manager_->NotifyAccessible(this, EVENT_OBJECT_STATECHANGE);
 }
 
 void CControlUI::SetFocus() {

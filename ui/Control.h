@@ -92,6 +92,10 @@ public:
     virtual void SetUserData(const std::wstring& text) { userData_ = text; }
     virtual UINT_PTR GetTag() const { return tag_; }
     virtual void SetTag(UINT_PTR tag) { tag_ = tag; }
+    // What a screen reader calls the control and what it is, when the markup
+    // says so ("accname", "accrole"): image-only buttons have no text to read.
+    const std::wstring& GetAccessibleName() const { return accName_; }
+    const std::wstring& GetAccessibleRole() const { return accRole_; }
 
     // Visible and not hidden by an ancestor.
     virtual bool IsVisible() const { return visible_ && parentVisible_; }
@@ -182,6 +186,7 @@ protected:
     CPaintHostUI* manager_ = nullptr;
     CControlUI* parent_ = nullptr;
     std::wstring name_, text_, tooltip_, userData_, virtualWnd_;
+    std::wstring accName_, accRole_;
     wchar_t shortcut_ = 0;
     UINT_PTR tag_ = 0;
     int tooltipWidth_ = 300;

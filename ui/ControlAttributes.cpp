@@ -95,6 +95,10 @@ void CControlUI::SetProperty(const wchar_t* name, const wchar_t* value) {
         SetShortcut(value[0]);
     } else if (n == L"virtualwnd") {
         SetVirtualWnd(value);
+    } else if (n == L"accname") {
+        accName_ = value;
+    } else if (n == L"accrole") {
+        accRole_ = value;
     }
 }
 

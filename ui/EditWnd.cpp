@@ -5,6 +5,8 @@
 #include <vector>
 
 #include "Runtime/Logger.h"
+#include "ui/AccessibleEdit.h"
+#include "ui/AccessibleModel.h"
 #include "ui/CommonControls.h"
 #include "ui/Edit.h"
 #include "ui/PaintHost.h"
@@ -87,9 +89,23 @@ LRESULT CEditWnd::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
                 owner_->OnNativeReturn();
                 return 0;
             }
+            // Tab leaves the field and Escape is the window's: both go to the
+            // skinned window, as if it had the focus. Posted: what they start
+            // (a modal box, the end of this window) must not run inside it.
+            if (wParam == VK_TAB || wParam == VK_ESCAPE) {
+                PostMessageW(GetParent(hwnd_), WM_KEYDOWN, wParam, lParam);
+                return 0;
+            }
             break;
+        case WM_GETOBJECT: {
+            // Named as the field is (the label beside it is painted, not a window).
+            LRESULT r = 0;
+            if (owner_ && AnswerEditObject(hwnd_, DescribeControl(*owner_, true).name, wParam, lParam, &r)) return r;
+            break;
+        }
         case WM_CHAR:
-            if (wParam == VK_RETURN) return 0;  // reported on key down; no beep
+            // Reported on key down; no beep.
+            if (wParam == VK_RETURN || wParam == VK_TAB || wParam == VK_ESCAPE) return 0;
             break;
         case WM_COMMAND + kReflectBase: {
             const UINT code = HIWORD(wParam);

@@ -49,6 +49,7 @@ void COptionUI::Selected(bool selected) {
             }
             manager_->RaiseNotification(this, L"selectchanged");
         }
+        manager_->NotifyAccessible(this, EVENT_OBJECT_STATECHANGE);
     }
     Redraw();
 }

@@ -19,6 +19,7 @@ std::vector<CPaintHostUI*>& painthost::Managers() {
 CPaintHostUI::CPaintHostUI() { InitDefaultFont(); }
 
 CPaintHostUI::~CPaintHostUI() {
+    DisconnectAccessible();
     RemoveAllTimers();
     RemoveItem(painthost::Managers(), this);
     CControlUI* root = root_;
@@ -41,6 +42,9 @@ void CPaintHostUI::Init(HWND window) {
     window_ = window;
     windowDC_ = window ? GetDC(window) : nullptr;
     AddUnique(painthost::Managers(), this);
+    // Users who asked the system for keyboard cues always see the focus.
+    BOOL cues = FALSE;
+    if (SystemParametersInfoW(SPI_GETKEYBOARDCUES, 0, &cues, 0) && cues) focusCue_ = true;
 }
 
 SIZE CPaintHostUI::GetClientSize() const {
@@ -98,6 +102,7 @@ void CPaintHostUI::ReapObjects(CControlUI* control) {
     if (hot_ == control) hot_ = nullptr;
     if (pushed_ == control) pushed_ = nullptr;
     if (keyPressed_ == control) keyPressed_ = nullptr;
+    if (pendingValue_ == control) pendingValue_ = nullptr;
     if (tooltipOwner_ == control) HideToolTip();
     KillTimer(control);
     for (auto it = names_.begin(); it != names_.end();) {

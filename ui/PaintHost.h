@@ -177,6 +177,26 @@ public:
     // Pre-translation of a queued message for the modal loop.
     static bool TranslateMessage(const MSG* msg);
 
+    // Screen readers (PaintHostAccess.cpp). The window's client area answers
+    // WM_GETOBJECT with an accessible object (AccessibleWindow.h) whose
+    // children are the exposed controls (AccessibleModel.h); these raise the
+    // system's accessibility events for a control a screen reader can see.
+    void NotifyAccessible(CControlUI* control, DWORD event);
+    void NotifyAccessibleSubtree(CControlUI* subtree, DWORD event);
+    // A changed value, reported at most once a second: one held back is
+    // reported when its second is up (as it is then), while the window lives.
+    void NotifyAccessibleValue(CControlUI* control);
+    // The role of the client object itself (ROLE_SYSTEM_CLIENT unless set).
+    void SetAccessibleRole(long role) { accessibleRole_ = role; }
+    long GetAccessibleRole() const { return accessibleRole_; }
+    // The accessible object lets go of this manager and its controls: a
+    // screen reader still holding it gets "disconnected" from then on.
+    void DisconnectAccessible();
+    // The keyboard focus cue: hidden until the keyboard is used (or the
+    // system asks for cues always), then drawn around the focused control.
+    bool IsFocusCueShown() const { return focusCue_; }
+    void ShowFocusCue();
+
     // Process-wide.
     static void AddPlugin(CreateControlProc proc);
     static const std::vector<CreateControlProc>& GetPlugins();
@@ -223,6 +243,12 @@ private:
     bool OnSetCursor(WPARAM wParam, LPARAM lParam, LRESULT& result);
     void OnKey(UINT msg, WPARAM wParam, LPARAM lParam);
     bool ReflectToChild(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result);
+    bool OnGetObject(WPARAM wParam, LPARAM lParam, LRESULT& result);
+    void OnAccessibleAction(WPARAM childId);
+    void OnAccessibleValueTimer();
+    void OnUpdateUIState(WPARAM wParam);
+    void InvalidateFocusCue(CControlUI* control);
+    void PaintFocusCue(HDC dc);
 
     HWND window_ = nullptr;
     HDC windowDC_ = nullptr;
@@ -282,6 +308,12 @@ private:
     bool tooltipAdded_ = false;
     HBITMAP offscreenBitmap_ = nullptr;
     SIZE offscreenSize_ = {0, 0};
+
+    class CAccessibleWindow* accessible_ = nullptr;  // one reference held
+    long accessibleRole_ = 0x0A;                      // ROLE_SYSTEM_CLIENT
+    CControlUI* pendingValue_ = nullptr;              // a value event waiting for its second
+    DWORD lastValueEvent_ = 0;
+    bool focusCue_ = false;
 
     CPaintHostUI(const CPaintHostUI&) = delete;
     CPaintHostUI& operator=(const CPaintHostUI&) = delete;

@@ -8,6 +8,7 @@
 
 #include "ui/CommonControls.h"
 #include "ui/Control.h"
+#include "ui/FocusChain.h"
 #include "ui/SkinResources.h"
 
 // ---- focus, capture ---------------------------------------------------------
@@ -18,13 +19,17 @@ void CPaintHostUI::SetFocus(CControlUI* control) {
     if (focus_) {
         CControlUI* old = focus_;
         focus_ = nullptr;
+        InvalidateFocusCue(old);
         SendEvent(old, UIEVENT_KILLFOCUS);
         RaiseNotification(old, L"killfocus");
     }
     if (!control || control->GetManager() != this || !control->IsVisible() || !control->IsEnabled()) return;
     focus_ = control;
+    InvalidateFocusCue(control);
     SendEvent(control, UIEVENT_SETFOCUS);
-    if (focus_ == control) RaiseNotification(control, L"setfocus");
+    if (focus_ != control) return;
+    RaiseNotification(control, L"setfocus");
+    NotifyAccessible(control, EVENT_OBJECT_FOCUS);
 }
 
 void CPaintHostUI::SetFocusNeeded(CControlUI* control) {
@@ -51,16 +56,13 @@ bool CPaintHostUI::SetNextTabControl(bool forward) {
     TabSearch search;
     root_->Lookup(FindControlFromTab, &search, UIFIND_VISIBLE | UIFIND_ENABLED | UIFIND_ME_FIRST);
     if (search.found.empty()) return false;
-    auto& f = search.found;
-    auto it = std::find(f.begin(), f.end(), focus_);
-    CControlUI* next;
-    if (it == f.end())
-        next = forward ? f.front() : f.back();
-    else if (forward)
-        next = (it + 1 == f.end()) ? f.front() : *(it + 1);
-    else
-        next = (it == f.begin()) ? f.back() : *(it - 1);
-    SetFocus(next);
+    // The chain runs in reading order, whatever order the markup has.
+    std::vector<RECT> rects;
+    for (CControlUI* c : search.found) rects.push_back(c->GetPosition());
+    std::vector<CControlUI*> chain;
+    for (size_t i : ReadingOrder(rects)) chain.push_back(search.found[i]);
+    const size_t at = static_cast<size_t>(std::find(chain.begin(), chain.end(), focus_) - chain.begin());
+    SetFocus(chain[NextInChain(chain.size(), at, forward)]);
     return true;
 }
 

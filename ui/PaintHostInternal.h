@@ -14,6 +14,8 @@ namespace painthost {
 
 // Posted to drain the delayed cleanup queue and the delayed notifications.
 constexpr UINT kMsgDelayed = WM_APP + 1;
+// The window timer that delivers a value change held back by the once-a-second rule.
+constexpr UINT_PTR kAccessibleValueTimer = 0x0ACC;
 
 // Every manager bound to a window, for pre-translation in modal loops.
 // UI thread only, like the managers themselves.

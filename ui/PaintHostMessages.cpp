@@ -6,6 +6,7 @@
 
 #include <commctrl.h>
 
+#include "ui/AccessibleWindow.h"
 #include "ui/Control.h"
 #include "ui/PaintHostInternal.h"
 
@@ -113,6 +114,11 @@ bool CPaintHostUI::Dispatch(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& res
             OnClose();
             return false;
         case WM_TIMER:
+            if (wParam == painthost::kAccessibleValueTimer) {
+                OnAccessibleValueTimer();
+                result = 0;
+                return true;
+            }
             return OnTimer(wParam);
 
         // The mouse.
@@ -146,6 +152,17 @@ bool CPaintHostUI::Dispatch(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& res
         case WM_KEYUP:
         case WM_CHAR:
             OnKey(msg, wParam, lParam);
+            return false;
+
+        // Screen readers and the keyboard cues.
+        case WM_GETOBJECT:
+            return OnGetObject(wParam, lParam, result);
+        case kMsgAccessibleAction:
+            OnAccessibleAction(wParam);
+            result = 0;
+            return true;
+        case WM_UPDATEUISTATE:
+            OnUpdateUIState(wParam);
             return false;
 
         // Native child windows (the edit box) handle their own notifications.
@@ -302,6 +319,16 @@ void CPaintHostUI::OnKey(UINT msg, WPARAM wParam, LPARAM lParam) {
         SendEvent(c, UIEVENT_KEYUP, wParam, lParam, 0, key);
         return;
     }
+    // Tab moves the focus through the page in reading order (FocusChain.h);
+    // its character is not typed anywhere.
+    if (key == VK_TAB) {
+        if (msg == WM_KEYDOWN) {
+            ShowFocusCue();
+            SetNextTabControl((GetKeyState(VK_SHIFT) & 0x8000) == 0);
+        }
+        return;
+    }
+    if (msg == WM_KEYDOWN && (key == VK_SPACE || key == VK_RETURN)) ShowFocusCue();
     // Key-down and characters go to the focused control.
     if (!focus_) return;
     if (msg == WM_KEYDOWN) keyPressed_ = focus_;

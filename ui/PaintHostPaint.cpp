@@ -51,14 +51,14 @@ void CPaintHostUI::UpdateLayout() {
 void CPaintHostUI::PaintTree(HDC dc, const RECT& rc) {
     UpdateLayout();
     if (root_) root_->Paint(dc, rc);
+    PaintFocusCue(dc);
 }
 
 void CPaintHostUI::DoPaint() {
     UpdateLayout();
-    if (needFocus_) {
-        needFocus_ = false;
-        SetNextTabControl();
-    }
+    // No control takes the focus by itself: with nothing focused, Enter and
+    // Space do nothing until the user picks a control (Tab or the mouse).
+    needFocus_ = false;
     PAINTSTRUCT ps;
     HDC dc = BeginPaint(window_, &ps);
     if (!dc) return;
@@ -78,6 +78,7 @@ void CPaintHostUI::DoPaint() {
         if (mem) {
             HGDIOBJ old = SelectObject(mem, offscreenBitmap_);
             root_->Paint(mem, ps.rcPaint);
+            PaintFocusCue(mem);
             BitBlt(dc, ps.rcPaint.left, ps.rcPaint.top, ps.rcPaint.right - ps.rcPaint.left,
                    ps.rcPaint.bottom - ps.rcPaint.top, mem, ps.rcPaint.left, ps.rcPaint.top, SRCCOPY);
             SelectObject(mem, old);
@@ -85,7 +86,10 @@ void CPaintHostUI::DoPaint() {
             painted = true;
         }
     }
-    if (!painted) root_->Paint(dc, ps.rcPaint);
+    if (!painted) {
+        root_->Paint(dc, ps.rcPaint);
+        PaintFocusCue(dc);
+    }
     EndPaint(window_, &ps);
 }
 

@@ -3,6 +3,7 @@
 #include <cwchar>
 
 #include "Runtime/TextUtil.h"
+#include "ui/PaintHost.h"
 #include "ui/UIAttr.h"
 
 RECT ProgressFillRect(int width, int height, int minimum, int maximum, int value, bool horizontal) {
@@ -48,8 +49,10 @@ void CProgressUI::SetMaxValue(int value) {
 }
 
 void CProgressUI::SetValue(int value) {
+    if (value_ == value) return;
     value_ = value;
     Redraw();
+    if (manager_) manager_->NotifyAccessibleValue(this);
 }
 
 void CProgressUI::SetProgressForeImage(const std::wstring& image) {

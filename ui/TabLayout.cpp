@@ -67,6 +67,9 @@ bool CTabLayoutUI::Select(int index) {
     }
     RequestParentLayout();
     if (manager_) {
+        // A screen reader hears the old page's controls go and the new one's come.
+        if (old >= 0) manager_->NotifyAccessibleSubtree(GetItemAt(old), EVENT_OBJECT_HIDE);
+        manager_->NotifyAccessibleSubtree(GetItemAt(index), EVENT_OBJECT_SHOW);
         manager_->Invalidate(RECT{0, 0, 0x7FFF, 0x7FFF});
         manager_->RaiseNotification(this, L"tabselect", static_cast<WPARAM>(curSel_), static_cast<LPARAM>(old));
     }

@@ -154,6 +154,8 @@ void WindowImplBase::CreateShadow() {
 
 void WindowImplBase::OnWindowDestroyed(HWND) {
     shadow_ = nullptr;  // it deleted itself with the window
+    // A screen reader may hold the window's accessible object for longer.
+    paintHost_.DisconnectAccessible();
     paintHost_.RemovePreMessageFilter(this);
     paintHost_.RemoveNotifier(this);
     paintHost_.ReapObjects(paintHost_.GetRoot());

@@ -152,7 +152,7 @@ TEST_F(MainWindow, FailureNoticesOpenOneAtATimeAndShowTheLatestFailure)
     EXPECT_EQ(CountNotices(), 1);
 }
 
-TEST_F(MainWindow, KeysDoNothingOnTheWindowAndOnlyEscapeActsInTheBox)
+TEST_F(MainWindow, KeysActOnTheFocusedControlOnlyAndEnterNeverOnTheAgreement)
 {
     CTabLayoutUI* pages = dynamic_cast<CTabLayoutUI*>(dlg_.PaintHost().FindByName(L"tb_main"));
     pages->Select(0);
@@ -165,10 +165,13 @@ TEST_F(MainWindow, KeysDoNothingOnTheWindowAndOnlyEscapeActsInTheBox)
     SendMessageW(dlg_.GetHWND(), WM_LBUTTONDOWN, MK_LBUTTON, at);
     SendMessageW(dlg_.GetHWND(), WM_LBUTTONUP, 0, at);
     ASSERT_FALSE(agree->IsSelected());
-    // The click left the option focused; its keys must not toggle it back.
-    SendMessageW(dlg_.GetHWND(), WM_KEYDOWN, VK_SPACE, 0);
+    // The click left the option focused: Enter does not toggle it, Space does
+    // (as a check box), and a held Space toggles once.
     SendMessageW(dlg_.GetHWND(), WM_KEYDOWN, VK_RETURN, 0);
     EXPECT_FALSE(agree->IsSelected());
+    SendMessageW(dlg_.GetHWND(), WM_KEYDOWN, VK_SPACE, 0);
+    SendMessageW(dlg_.GetHWND(), WM_KEYDOWN, VK_SPACE, 0x40000000);
+    EXPECT_TRUE(agree->IsSelected());
     EXPECT_EQ(0, pages->GetCurSel());
 
     // In the box, after its first paint: Enter does nothing (the box then
