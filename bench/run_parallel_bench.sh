@@ -12,9 +12,9 @@
 # The figure is the server's own view: from the arrival of the first package
 # request to the last body byte of any of them (/_timing), so several
 # requests of one download count as one span. Peak working set of the
-# installer over a whole install of the package, once fetching in parts
-# and once from a server that serves no ranges (one connection, as before
-# parts existed), from bench/paint_probe.cpp.
+# installer over a whole install of the paced package, once fetching in
+# parts and once from a server that serves no ranges (one connection, as
+# before parts existed), from bench/paint_probe.cpp.
 #
 #   bench/run_parallel_bench.sh     (builds what it needs in build/out first)
 #
@@ -151,8 +151,9 @@ memory() {  # ROUTE -> peak working set at the package's start
   wait "$PROBE_PID" || true; PROBE_PID=
   tr -d '\r' < "$WORK/mem.txt" | sed -n 's/^peak_life //p'
 }
-MEM_PARTS=$(memory "blob=package")
-MEM_ONE=$(memory "blob=package&mode=norange")
+# Paced, so that the download is really split (a fast line never is).
+MEM_PARTS=$(memory "blob=package&rate=$RATE")
+MEM_ONE=$(memory "blob=package&rate=$RATE&mode=norange")
 reset_machine
 echo "in parts: $MEM_PARTS bytes; one connection (ranges not served): $MEM_ONE bytes"
 fi
