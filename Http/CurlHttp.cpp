@@ -11,6 +11,7 @@
 #include "Http/HttpLog.h"
 #include "Http/ProxyOptions.h"
 #include "Http/ProxyResolver.h"
+#include "Http/RangePlan.h"
 #include "Http/TlsPeerCheck.h"
 #include "Runtime/CriticalSectionGuard.h"
 #include "Runtime/MainThreadDispatch.h"
@@ -442,6 +443,11 @@ bool CCurlHttp::Prepare(const std::wstring& url, int method, uint64_t resumeOffs
         set(CURLOPT_POSTFIELDSIZE, "POSTFIELDSIZE", curl_easy_setopt(easy_, CURLOPT_POSTFIELDSIZE, static_cast<long>(size)));
         uploadSize_ = size;
         uploadPosition_ = 0;
+    } else if (closedRange_) {
+        char range[128];
+        snprintf(range, sizeof range, "%llu-%llu", static_cast<unsigned long long>(resumeOffset),
+                 static_cast<unsigned long long>(rangeLast_));
+        set(CURLOPT_RANGE, "RANGE", curl_easy_setopt(easy_, CURLOPT_RANGE, range));
     } else if (resumeOffset != 0) {
         char range[128];
         snprintf(range, sizeof range, "%llu-", static_cast<unsigned long long>(resumeOffset));
@@ -473,11 +479,17 @@ void CCurlHttp::DecideRange()
         return;
     if (httpStatus_ == 206) {
         int64_t first = -1;
+        bool exact = true;
         {
             CriticalSectionGuard guard(&headerLock_);
-            first = RangeStart(headers_.Find(L"Content-Range").string());
+            const std::wstring value = headers_.Find(L"Content-Range").string();
+            first = RangeStart(value);
+            if (closedRange_) {
+                ContentRange range;
+                exact = ParseContentRange(value, range) && range.last == rangeLast_ && range.total == rangeTotal_;
+            }
         }
-        if (first >= 0 && static_cast<uint64_t>(first) == rangeFrom_) {
+        if (exact && first >= 0 && static_cast<uint64_t>(first) == rangeFrom_) {
             rangeAnswer_ = kRangeKept;
             return;
         }

@@ -181,6 +181,17 @@ public:
     int HttpStatus() const { return httpStatus_; }
     bool ResumeRequested() const { return resumeRequested_; }
     void SetResumeRequested(bool on) { resumeRequested_ = on; }
+    // UI thread, before Prepare: ask for the closed range from the resume
+    // offset to `last` (inclusive), of a resource of `total` bytes, even from
+    // offset 0. Only a 206 naming exactly that range, of that total, is kept;
+    // any other answer is refused (its bytes never reach the stream) or, a
+    // 200, ignored (the stream's Discard decides what that means).
+    void SetClosedRange(uint64_t last, uint64_t total)
+    {
+        closedRange_ = true;
+        rangeLast_ = last;
+        rangeTotal_ = total;
+    }
     // UI thread, once OnHttpCode of a final 2xx answer arrived.
     RangeAnswer RangeOutcome() const { return rangeAnswer_.load(); }
     // UI thread, after OnDone: the exchange ended on a redirect that libcurl
@@ -217,6 +228,9 @@ private:
     uint64_t uploadSize_ = 0;
     uint64_t uploadPosition_ = 0;
     bool resumeRequested_ = false;
+    bool closedRange_ = false;
+    uint64_t rangeLast_ = 0;
+    uint64_t rangeTotal_ = 0;
     long timeLimitMs_ = 0;
     OBaseStream* writeStream_ = nullptr;
     IBaseStream* readStream_ = nullptr;

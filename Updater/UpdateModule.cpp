@@ -202,7 +202,7 @@ void UpdateModule::ResumeInstallerDownload()
     if (!PrepareTemporaryFile())
         return;
     downloading_ = true;
-    SubmitDownload(&download_);
+    download_.Resubmit();
 }
 
 // --- helper window -------------------------------------------------------------
@@ -434,8 +434,8 @@ bool UpdateModule::StartInstallerDownload()
     downloading_ = true;
     const int64_t expected = ParseManifestSize(sizeText_);
     // Refused while the download runs: the running one reports.
-    download_.Download(packageUrl_, packagePath_ + kTemporarySuffix, static_cast<uint64_t>(expected),
-                       reinterpret_cast<uintptr_t>(helper_), &UpdateModule::DownloadDoneCallback,
+    download_.Download(packageUrl_, packagePath_ + kTemporarySuffix, static_cast<uint64_t>(expected), md5_,
+                       &mirrors_, reinterpret_cast<uintptr_t>(helper_), &UpdateModule::DownloadDoneCallback,
                        &UpdateModule::DownloadProgressCallback);
     return true;
 }
@@ -634,6 +634,6 @@ bool UpdateModule::TryNextMirror(int errType, int code)
     if (!PrepareTemporaryFile())
         return true;  // reported through its own message
     downloading_ = true;
-    SubmitDownload(&download_);
+    download_.Resubmit();
     return true;
 }

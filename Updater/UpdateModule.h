@@ -50,6 +50,7 @@
 #include "Runtime/ProtoValue.h"
 #include "Updater/LockedPackage.h"
 #include "Updater/MirrorSet.h"
+#include "Updater/ParallelDownload.h"
 #include "Updater/PublisherSignature.h"
 #include "Updater/ReleasePolicy.h"
 
@@ -253,7 +254,7 @@ private:
     std::wstring md5_;
     std::wstring version_;  // the manifest's "Version": the package's signature must name it
     std::wstring packagePath_;
-    CHttpDownloadFile download_;
+    ParallelDownload download_;
     bool downloading_ = false;
     // "process" -> {"total", "complete", "speed"}: the latest figures of the
     // download, consumed by the next progress message.

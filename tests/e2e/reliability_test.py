@@ -457,6 +457,37 @@ class ReliabilityTest(unittest.TestCase):
         self.record("mirrors: all fail, then Url heals", runs=1)
 
 
+    # -- 12. a package fetched in parts, killed and restarted ---------------------------
+    def test_12_a_package_fetched_in_parts_keeps_its_parts_across_a_kill(self):
+        # 20 MiB, each connection paced: the installer splits it into parts.
+        big = self.package + bytes((i * 13 + i // 7919) & 0xFF for i in range(12 * MB))
+        self.package, self.md5 = big, hashlib.md5(big).hexdigest()
+        e2e.post("/_put?name=bigpackage", big)
+        self.serve_manifest()
+        self.serve_package("blob=bigpackage&rate=2000000")
+        journal = PARTIAL_PATH + ".parts"
+        run, _ = self.start_and_install()
+        end = time.time() + 60
+        while file_size(journal) <= 0 and time.time() < end:
+            time.sleep(0.05)
+        time.sleep(2.5)  # the parts write, the journal records them
+        run.kill()
+        with open(journal) as f:
+            kept = [tuple(map(int, line.split()[1:])) for line in f if line.startswith("done ")]
+        self.assertGreater(len(kept), 1, "no parts on disk out of order")
+        before = len(self.package_requests())
+        run, _ = self.start_and_install()
+        self.finish_and_check(run, timeout=60)
+        after = [r[2] for r in self.package_requests()[before:]]
+        self.assertTrue(after)
+        for rng in after:
+            first, _, last = rng[len("bytes="):].partition("-")
+            self.assertTrue(rng.startswith("bytes=") and last, "not a closed range: %s" % rng)
+            self.assertFalse(any(a <= int(first) < b for a, b in kept), "bytes on disk asked again: %s" % rng)
+        self.assertFalse(os.path.exists(journal), "the journal outlived the download")
+        self.record("parts: killed mid-way, restarted, %d ranges kept" % len(kept), runs=2,
+                    note="requests after the kill=%d" % len(after))
+
 def print_table():
     if not FIGURES:
         return

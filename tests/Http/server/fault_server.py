@@ -61,6 +61,9 @@ Query parameters:
              stall    reads the request and never answers (until hold=S seconds)
              stallhdr sends the headers of a normal answer and then nothing
              trickle  sends chunk=N bytes every delay=MS milliseconds
+             overrange  answers a Range with the 206 and Content-Range asked for,
+                      without a Content-Length, and sends extra=N bytes "X"
+                      (default 1000) past the range, even past the end
              stored   200 with the body last stored under name=NAME (see /_put),
                       404 when nothing is stored under that name; no ranges
   blob=NAME  the body is the bytes stored under NAME (see /_put) instead of the
@@ -69,6 +72,9 @@ Query parameters:
   rate=B     the body goes out at B bytes per second (16 KiB pieces, paced from
              the first body byte), like a real line; with any mode that sends
              a body
+  rfrom=N    the mode applies only to a request whose Range starts at byte N
+             (one part of a download fetched in ranges); others are answered
+             as mode=normal
   times=N    the mode applies to the first N requests of this path only; later
              ones are answered as mode=normal (a fault that heals by itself)
   after_max=M  with mode=drop: each request drops after a random number of
@@ -86,7 +92,9 @@ Control paths:
   /_timing        one line per answered request that sent body bytes:
                   PATH TAB BYTES TAB SECONDS, the seconds from the request's
                   arrival to its last body byte handed to the socket (the
-                  server's own view of a download's duration)
+                  server's own view of a download's duration), then the
+                  arrival and the last byte on the server's monotonic clock
+                  (the span of a download fetched over several requests)
   /_stats         "requests=N faults=F bytes=B": requests answered outside the
                   control paths, those answered with a fault (any mode but
                   normal, trickle and stored; norange only when a Range was
@@ -413,7 +421,8 @@ class Handler(BaseHTTPRequestHandler):
                     self.wfile.flush()
                 except OSError:
                     pass
-                line = "%s\t%d\t%.6f" % (self.path, self.sent, time.monotonic() - self.arrived)
+                now = time.monotonic()
+                line = "%s\t%d\t%.6f\t%.6f\t%.6f" % (self.path, self.sent, now - self.arrived, self.arrived, now)
                 with STATE.lock:
                     STATE.timing.append(line)
 
@@ -493,6 +502,8 @@ class Handler(BaseHTTPRequestHandler):
             number = STATE.path_requests.get(url.path, 0)
             STATE.path_requests[url.path] = number + 1
         if "times" in q and number >= int(q["times"]):
+            mode = "normal"
+        if "rfrom" in q and not (self.headers.get("Range") or "").startswith("bytes=%s-" % q["rfrom"]):
             mode = "normal"
         if mode not in ("normal", "trickle", "stored", "norange", "redirect", "chunked"):
             self.count_fault()
@@ -595,6 +606,13 @@ class Handler(BaseHTTPRequestHandler):
             self.close_connection = True
             self.end_headers()
             self.send_body(seed, start, min(end, start + announced))
+            return
+        if mode == "overrange" and partial:
+            self.send_header("Connection", "close")
+            self.close_connection = True
+            self.end_headers()
+            self.send_body(seed, start, end)
+            self.wfile.write(b"X" * int(q.get("extra", 1000)))
             return
         if mode == "nolen":
             self.send_header("Connection", "close")
