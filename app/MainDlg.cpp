@@ -36,10 +36,6 @@ CMainDlg::~CMainDlg()
     if (failureBox_)
         failureBox_->TrackIn(nullptr);
     delete updater_;
-    if (installer_.hProcess)
-        CloseHandle(installer_.hProcess);
-    if (installer_.hThread)
-        CloseHandle(installer_.hThread);
 }
 
 void CMainDlg::SetWindowIcons()
