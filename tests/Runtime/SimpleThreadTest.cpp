@@ -96,7 +96,7 @@ TEST(SimpleThread, TimedOutStopLogsTerminatesAndReportsSuccess)
     std::wstring path = dir / L"log.txt";
     FILE* f = _wfopen(path.c_str(), L"wb");
     ASSERT_NE(f, nullptr);
-    file.SetConfig(new LoggerConfig);
+    file.SetConfig(std::make_unique<LoggerConfig>());
     file.SetStream(f);
 
     Worker w(Worker::kIgnoreStop);
