@@ -21,7 +21,7 @@ CAppState& CAppState::Instance()
     return state;
 }
 
-bool CAppState::Start(CMainDlg* mainWindow)
+void CAppState::Start(CMainDlg* mainWindow)
 {
     mainWindow_ = mainWindow;
     // Window-less thread timers: the requested ids are ignored by the system.
@@ -30,7 +30,6 @@ bool CAppState::Start(CMainDlg* mainWindow)
         InitMainThreadDispatch();
         dispatcherReady_ = true;
     }
-    return true;
 }
 
 void CAppState::StartAfterFirstPaint()
@@ -54,7 +53,7 @@ bool CAppState::StartHttp()
     return CommandWorkshop() && DownloadWorkshop();
 }
 
-bool CAppState::Stop()
+void CAppState::Stop()
 {
     mainWindow_ = nullptr;
     if (heartbeatTimer_) {
@@ -72,7 +71,6 @@ bool CAppState::Stop()
         pumpTimer_ = 0;
         httpStarted_ = false;
     }
-    return true;
 }
 
 uint16_t ParseLaunchNumber(const std::wstring& commandLine)

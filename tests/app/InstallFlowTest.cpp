@@ -84,7 +84,7 @@ protected:
     bool PrepareStaging(std::wstring* dir) override { return !(*dir = stagingDir).empty(); }
     UpdateModule* CreateUpdater(const std::wstring& packageDir) override
     {
-        return new UpdateModule(packageDir, this, endpoints);
+        return new UpdateModule(CAppState::Instance(), this, UpdateConfig{packageDir, endpoints});
     }
     bool QueryFreeBytes(const std::wstring& path, uint64_t* bytes) override
     {
