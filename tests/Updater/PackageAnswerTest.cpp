@@ -7,7 +7,6 @@
 namespace updatertest {
 namespace {
 
-
 TEST_F(UpdaterTest, AnErrorBehindAnInterimAnswerOrARedirectIsNoPackage)
 {
     struct Case {
@@ -26,20 +25,20 @@ TEST_F(UpdaterTest, AnErrorBehindAnInterimAnswerOrARedirectIsNoPackage)
         ASSERT_TRUE(Run(run, {ManifestEndpoint(c.name, ManifestBody(url, "2000", "", ""))}));
         EXPECT_EQ(c.type, run.Download().type);
         EXPECT_EQ(c.code, run.Download().code);
-        EXPECT_FALSE(testsupport::PathExists(run.pkg.Package()));
-        EXPECT_FALSE(testsupport::PathExists(run.pkg.Temporary()));
+        EXPECT_FALSE(PathExists(run.pkg.Package()));
+        EXPECT_FALSE(PathExists(run.pkg.Temporary()));
     }
 }
 
 TEST_F(UpdaterTest, AChunkedPackageBehindARedirectIsInstalledWhole)
 {
-    const std::string content = httptest::ExpectedContent(50000, 8);
+    const std::string content = ExpectedContent(50000, 8);
     const std::string url = PackageUrl("pkg", 50000, 8, "&mode=redirect&hops=1&rbody=900&then=chunked&chunk=7000");
     ModuleRun run;
     ASSERT_TRUE(Run(run, {ManifestEndpoint("m", ManifestBody(url, "50000", Narrow(Md5Of(content)), ""))}));
     EXPECT_EQ(0, run.Download().type);
     EXPECT_EQ(0, run.Download().code);
-    EXPECT_TRUE(testsupport::ReadBytes(run.pkg.Package()) == content);
+    EXPECT_TRUE(ReadBytes(run.pkg.Package()) == content);
 }
 
 }  // namespace

@@ -11,14 +11,6 @@
 namespace updatertest {
 namespace {
 
-using httptest::ExpectedContent;
-typedef ListenerEvent E;
-
-std::wstring Widen(const std::string& ascii)
-{
-    return std::wstring(ascii.begin(), ascii.end());
-}
-
 TEST(ReleaseRules, VersionsTimesAndTrustedComments)
 {
     EXPECT_GT(CompareVersions("2.10", "2.9"), 0);
@@ -52,15 +44,15 @@ TEST(ShippedPackage, RunsOnlyWhenSignedAsAReleaseAtTheFloorOrAbove)
         {"data.bin.v1.9.minisig", false, true},  // an unsigned build checks nothing
     };
     const std::string dir = OV_SIGNATURES_DIR;
-    const std::string data = testsupport::ReadBytes(httptest::WinePath(dir + "/data.bin"));
+    const std::string data = ReadBytes(httptest::WinePath(dir + "/data.bin"));
     ReleasePolicy policy;
     policy.floor = "2.0";
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.signature) + (c.signedBuild ? "" : " unsigned"));
         PackageDir pkg;
-        ASSERT_TRUE(testsupport::WriteBytes(pkg.Package(), data));
-        ASSERT_TRUE(testsupport::WriteBytes(
-            pkg.Package() + L".minisig", testsupport::ReadBytes(httptest::WinePath(dir + "/" + c.signature))));
+        ASSERT_TRUE(WriteBytes(pkg.Package(), data));
+        ASSERT_TRUE(WriteBytes(
+            pkg.Package() + L".minisig", ReadBytes(httptest::WinePath(dir + "/" + c.signature))));
         const PublisherKeys keys(c.signedBuild ? std::vector<std::string>{httptest::TestPublicKey("test")}
                                                : std::vector<std::string>{});
         testsupport::TempDir staging;
@@ -144,7 +136,7 @@ TEST_F(UpdaterTest, ASignedManifestOfAReleaseThisBuildRefusesIsNotUsed)
         if (c.code == 0) {
             EXPECT_EQ(0, run.Manifest().type);
             EXPECT_EQ(0, run.Download().type);
-            EXPECT_TRUE(testsupport::ReadBytes(run.pkg.Package()) == ExpectedContent(size, 40));
+            EXPECT_TRUE(ReadBytes(run.pkg.Package()) == ExpectedContent(size, 40));
             continue;
         }
         // Refused like a manifest whose signature fails: the next endpoint is
@@ -155,7 +147,7 @@ TEST_F(UpdaterTest, ASignedManifestOfAReleaseThisBuildRefusesIsNotUsed)
         EXPECT_EQ(2, run.module->AttemptsMade());
         EXPECT_EQ(0u, run.listener.Count(E::kDownload));
         EXPECT_TRUE(server_->Requests(Path(std::string(c.name) + "-pkg?")).empty());
-        EXPECT_FALSE(testsupport::PathExists(run.pkg.dir / L"ovinstall.ini"));
+        EXPECT_FALSE(PathExists(run.pkg.dir / L"ovinstall.ini"));
     }
 }
 

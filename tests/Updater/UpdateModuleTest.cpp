@@ -14,12 +14,6 @@
 namespace updatertest {
 namespace {
 
-using httptest::ExpectedContent;
-using testsupport::PathExists;
-using testsupport::ReadBytes;
-using testsupport::WriteBytes;
-typedef ListenerEvent E;
-
 class ModuleTest : public UpdaterTest {
 protected:
     // A package that trickles in (200000 bytes, 10000 every 100 ms), started
@@ -362,7 +356,7 @@ TEST_F(ModuleTest, ValuesComeFromTheReceivedManifestNeverFromTheCopy)
     // be written: the values are still the received manifest's.
     ModuleRun run;
     const std::string planted = ManifestBody(PackageUrl("old", 1200, 14), "1200", "", "old");
-    ASSERT_TRUE(SaveManifestCopy(run.pkg.Path(), std::wstring(planted.begin(), planted.end())));
+    ASSERT_TRUE(SaveManifestCopy(run.pkg.Path(), Widen(planted)));
     UniqueHandle lock(CreateFileW((run.pkg.dir / L"ovinstall.ini").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                   OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(lock);

@@ -15,6 +15,16 @@
 
 namespace updatertest {
 
+using httptest::ExpectedContent;
+using testsupport::PathExists;
+using testsupport::ReadBytes;
+using testsupport::WriteBytes;
+
+inline std::wstring Widen(const std::string& ascii)
+{
+    return std::wstring(ascii.begin(), ascii.end());
+}
+
 // The failure text of a download result.
 const wchar_t kFailure[] = L"安装失败";
 
@@ -25,6 +35,9 @@ struct PackageDir {
     std::wstring Package() const { return dir / L"ovinstaller.exe"; }
     std::wstring Temporary() const { return dir / L"ovinstaller.exe.yw"; }
 };
+
+struct ListenerEvent;
+typedef ListenerEvent E;
 
 struct ListenerEvent {
     enum Kind { kProgress, kDownload, kManifest, kUnused };
