@@ -3,6 +3,7 @@
 #include <cwchar>
 
 #include "Http/HttpMgr.h"
+#include "Runtime/Logger.h"
 #include "Runtime/MainThreadDispatch.h"
 
 namespace {
@@ -45,6 +46,10 @@ bool CAppState::StartHttp()
     if (!httpStarted_) {
         httpStarted_ = true;
         pumpTimer_ = SetTimer(nullptr, 100, kPumpMs, &HttpTimerProc);
+        // Without the pump, retries would wait for ever: worth a line.
+        if (!pumpTimer_)
+            OV_LOG(LOG_ERROR, L".\\app\\AppState", L"HTTP pump timer not set:%u",
+                   static_cast<unsigned>(GetLastError()));
         // Both are tried even if the first fails.
         const bool command = StartCommandChannel();
         const bool download = StartDownloadChannel();
