@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "Updater/PackageCheck.h"
+#include "Updater/ReleasePolicy.h"
 #include "Updater/UpdaterTestSupport.h"
 
 namespace updatertest {
@@ -61,37 +62,45 @@ TEST_F(UpdaterTest, ASignedReleaseIsCheckedAndHeldUntilTheWindowLetsItGo)
     EXPECT_TRUE(MoveFileExW(evil.c_str(), pkg.Package().c_str(), MOVEFILE_REPLACE_EXISTING));
 }
 
-TEST_F(UpdaterTest, AManifestIsUsedOnlyWhenItsSignatureVerifiesAtThatEndpoint)
+TEST_F(UpdaterTest, AManifestIsUsedOnlyWhenItsSignatureVerifiesAndItsReleaseIsTaken)
 {
     const std::string pkgUrl = PackageUrl("pkg", 2000, 22);
     const std::string md5 = Narrow(Md5Of(ExpectedContent(2000, 22)));
     const std::string good = ManifestBody(pkgUrl, "2000", md5, "2.0");
+    const std::string signedBad = ManifestBody(pkgUrl, "2000", md5, "6.6");
     // The published manifest changed after it was signed.
     ManifestEndpoint("signed-original", ManifestBody(pkgUrl, "2000", md5, "1.5"));
     struct Case {
         const char* name;
-        std::string extra;  // the endpoint's signature fault
+        std::string body;   // the bad endpoint's manifest
+        std::string extra;  // its signature fault
         int type, code;     // the manifest result when every endpoint has it
     } cases[] = {
         // Every signature that does not verify takes one path (the kinds of
         // bad signature are the verifier's own tests): another key's stands
         // for them all.
-        {"other", "&sig=other", ERR_USER, UM_ERR_MANIFEST_SIGNATURE},
-        {"missing", "&sig=none", ERR_HTTP, 404},
-        {"huge", "&sig=huge", ERR_USER, COMMAND_ERR_BODY_TOO_LARGE},
-        {"tampered", "", ERR_USER, UM_ERR_MANIFEST_SIGNATURE},
+        {"other", signedBad, "&sig=other", ERR_USER, UM_ERR_MANIFEST_SIGNATURE},
+        {"missing", signedBad, "&sig=none", ERR_HTTP, 404},
+        {"huge", signedBad, "&sig=huge", ERR_USER, COMMAND_ERR_BODY_TOO_LARGE},
+        {"tampered", signedBad, "", ERR_USER, UM_ERR_MANIFEST_SIGNATURE},
+        // Signed, but of a release this build refuses (one of each refusal).
+        {"below", ManifestBody(pkgUrl, "2000", md5, "1.9.9"), "", ERR_USER, UM_ERR_RELEASE_VERSION},
+        {"expired", ManifestBody(pkgUrl, "2000", md5, "2.0", ExpiresIn(-60)), "", ERR_USER, UM_ERR_RELEASE_EXPIRED},
+        {"nosize", ManifestBody(pkgUrl, "", md5, "2.0"), "", ERR_USER, UM_ERR_RELEASE_INCOMPLETE},
     };
+    ReleasePolicy policy;
+    policy.floor = "2.0";  // the good manifest's release
     // Each fault twice: before a good secondary endpoint, and on both.
     std::vector<std::unique_ptr<ModuleRun>> runs;
     for (const Case& c : cases) {
         const std::string bad = std::string(c.name) + "-bad";
-        const std::wstring badEndpoint = ManifestEndpoint(bad, ManifestBody(pkgUrl, "2000", md5, "6.6"), c.extra);
+        const std::wstring badEndpoint = ManifestEndpoint(bad, c.body, c.extra);
         if (std::string(c.name) == "tampered") {
             ASSERT_TRUE(Route(Path(bad + "/ovinstall.txt.minisig"), "mode=stored&name=" + Key("signed-original")));
         }
         const std::wstring goodEndpoint = ManifestEndpoint(std::string(c.name) + "-good", good);
         for (bool secondaryGood : {true, false})
-            StartNew(runs, {badEndpoint, secondaryGood ? goodEndpoint : badEndpoint}, TestKeys());
+            StartNew(runs, {badEndpoint, secondaryGood ? goodEndpoint : badEndpoint}, TestKeys(), policy);
     }
     ASSERT_TRUE(WaitFor(
         [&] {
@@ -108,24 +117,20 @@ TEST_F(UpdaterTest, AManifestIsUsedOnlyWhenItsSignatureVerifiesAtThatEndpoint)
         const Case& c = cases[i / 2];
         const bool secondaryGood = i % 2 == 0;
         SCOPED_TRACE(std::string(c.name) + (secondaryGood ? " then good" : " twice"));
-        const RecordingListener& listener = runs[i]->listener;
-        ASSERT_EQ(1u, listener.Count(E::kManifest));
-        const E manifest = listener.First(E::kManifest);
+        const ModuleRun& run = *runs[i];
+        ASSERT_EQ(1u, run.listener.Count(E::kManifest));
         if (secondaryGood) {
-            EXPECT_EQ(0, manifest.type);
-            EXPECT_EQ(L"2.0", manifest.text);
-            EXPECT_EQ(0, listener.First(E::kDownload).type);
-            EXPECT_TRUE(ReadBytes(runs[i]->pkg.Package()) == ExpectedContent(2000, 22));
+            EXPECT_EQ(Outcome(0, 0, L"2.0"), run.Manifest().Result());
+            EXPECT_EQ(0, run.Download().type);
+            EXPECT_TRUE(ReadBytes(run.pkg.Package()) == ExpectedContent(2000, 22));
         } else {
-            EXPECT_EQ(c.type, manifest.type);
-            EXPECT_EQ(c.code, manifest.code);
-            EXPECT_EQ(L"", manifest.text);
-            EXPECT_EQ(0u, listener.Count(E::kDownload));
-            EXPECT_FALSE(PathExists(runs[i]->pkg.dir / L"ovinstall.ini")) << "an unverified manifest was kept";
+            EXPECT_EQ(Outcome(c.type, c.code, L""), run.Manifest().Result());
+            EXPECT_EQ(0u, run.listener.Count(E::kDownload));
+            EXPECT_FALSE(PathExists(run.pkg.dir / L"ovinstall.ini")) << "an unverified manifest was kept";
         }
-        EXPECT_EQ(2, runs[i]->module->AttemptsMade());
+        EXPECT_EQ(2, run.module->AttemptsMade());
     }
-    // Nothing named by an unverified manifest was fetched: only the good one's
+    // Nothing named by a refused manifest was fetched: only the good one's
     // package, once per run that reached it.
     EXPECT_EQ(sizeof cases / sizeof cases[0], server_->Requests(Path("pkg?")).size());
 }
