@@ -51,15 +51,9 @@ protected:
     }
 };
 
-bool WaitFor(const std::function<bool()>& cond, DWORD ms = 5000)
+bool WaitFor(const std::function<bool()>& cond)
 {
-    const ULONGLONG end = GetTickCount64() + ms;
-    while (!cond()) {
-        if (GetTickCount64() > end)
-            return false;
-        Sleep(1);
-    }
-    return true;
+    return testsupport::PumpMessagesUntil(cond, 5000);
 }
 
 }  // namespace

@@ -53,7 +53,8 @@ TEST(ShippedPackage, RunsOnlyWhenSignedAsAReleaseAtTheFloorOrAboveAndNobodyWrite
     ReleasePolicy policy;
     policy.floor = "2.0";
     for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(c.signature) + (c.signedBuild ? "" : " unsigned") + (c.someoneWrites ? " written" : ""));
+        SCOPED_TRACE(std::string(c.signature) + (c.signedBuild ? "" : " unsigned") +
+                     (c.someoneWrites ? " written" : ""));
         testsupport::TempDir downloads, staging;
         const std::wstring shipped = downloads / L"ovinstaller.exe", staged = staging / L"ovinstaller.exe";
         ASSERT_TRUE(WriteBytes(shipped, data));

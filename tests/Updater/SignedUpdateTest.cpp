@@ -27,16 +27,13 @@ TEST_F(UpdaterTest, ASignedReleaseIsCheckedAndHeldUntilTheWindowLetsItGo)
     const PackageDir& pkg = run.pkg;
     ASSERT_TRUE(WriteBytes(pkg.Package(), "old package"));
     const std::string content = ExpectedContent(300000, 21);
-    const std::string body = ManifestBody(PackageUrl("pkg", 300000, 21), "300000", Narrow(Md5Of(content)), "9.1");
-    ASSERT_TRUE(Run(run, {ManifestEndpoint("m", body)}, E::kDownload, TestKeys()));
+    ASSERT_TRUE(Run(run, {ManifestEndpoint("m", PackageManifest("pkg", 300000, 21, "9.1"))}, E::kDownload, TestKeys()));
     UpdateModule* module = run.module.get();
     Settle();
 
     ASSERT_EQ(1u, run.listener.Count(E::kManifest));
-    EXPECT_EQ(0, run.Manifest().type);
-    EXPECT_EQ(L"9.1", run.Manifest().text);
-    EXPECT_EQ(0, run.Download().type);
-    EXPECT_EQ(0, run.Download().code);
+    EXPECT_EQ(Outcome(0, 0, L"9.1"), run.Manifest().Result());
+    EXPECT_EQ(Outcome(0, 0, L""), run.Download().Result());
     // Each signature right after what it signs.
     const std::vector<std::string> expected = {Path("m/ovinstall.txt"), Path("m/ovinstall.txt.minisig"), Path("pkg"),
                                                Path("pkg.minisig")};
@@ -160,15 +157,13 @@ TEST_F(UpdaterTest, APackageIsInstalledOnlyWhenItsSignatureVerifies)
         const Case& c = cases[i];
         const int seed = 30 + static_cast<int>(i);
         const std::string name = std::string(c.name) + "-pkg";
-        const std::string url = PackageUrl(name, size, seed, c.extra);
         if (c.substituted) {
             ASSERT_TRUE(Route(Path(name + ".minisig"), "size=" + std::to_string(size) + "&seed=99"));
         }
         runs.emplace_back(new ModuleRun);
         ModuleRun& run = *runs.back();
         ASSERT_TRUE(WriteBytes(run.pkg.Package(), "old package"));
-        const std::string md5 = Narrow(Md5Of(ExpectedContent(size, seed)));
-        Start(run, {ManifestEndpoint(c.name, ManifestBody(url, std::to_string(size), md5, "1.0"))}, TestKeys());
+        Start(run, {ManifestEndpoint(c.name, PackageManifest(name, size, seed, "1.0", c.extra))}, TestKeys());
     }
     ASSERT_TRUE(WaitForEveryDownloadResult(runs));
     Settle();
@@ -178,10 +173,7 @@ TEST_F(UpdaterTest, APackageIsInstalledOnlyWhenItsSignatureVerifies)
         SCOPED_TRACE(c.name);
         ModuleRun& run = *runs[i];
         ASSERT_EQ(1u, run.listener.Count(E::kDownload));
-        const E done = run.listener.First(E::kDownload);
-        EXPECT_EQ(c.type, done.type);
-        EXPECT_EQ(c.code, done.code);
-        EXPECT_EQ(kFailure, done.text);
+        EXPECT_EQ(Outcome(c.type, c.code, kFailure), run.Download().Result());
         EXPECT_EQ("old package", ReadBytes(run.pkg.Package()));
         EXPECT_FALSE(run.module->PackageLocked());
         if (c.keepsDownload) {
@@ -205,8 +197,7 @@ TEST_F(UpdaterTest, APackageIsInstalledOnlyWhenItsSignatureVerifies)
 
 TEST_F(UpdaterTest, AManifestMayBe64KiBAndNoMore)
 {
-    const std::string head =
-        ManifestBody(PackageUrl("pkg", 1000, 23), "1000", Narrow(Md5Of(ExpectedContent(1000, 23))), "3.0");
+    const std::string head = PackageManifest("pkg", 1000, 23, "3.0");
     std::vector<std::unique_ptr<ModuleRun>> runs;
     for (size_t size : {size_t(64 * 1024), size_t(64 * 1024 + 1)}) {
         std::string body = head;
@@ -219,21 +210,16 @@ TEST_F(UpdaterTest, AManifestMayBe64KiBAndNoMore)
     ASSERT_TRUE(WaitFor([&] {
         return runs[0]->listener.Count(E::kDownload) == 1 && runs[1]->listener.Count(E::kManifest) == 1;
     }));
-    EXPECT_EQ(0, runs[0]->listener.First(E::kManifest).type);
-    EXPECT_EQ(L"3.0", runs[0]->listener.First(E::kManifest).text);
-    EXPECT_EQ(0, runs[0]->listener.First(E::kDownload).type);
-    const E over = runs[1]->listener.First(E::kManifest);
-    EXPECT_EQ(ERR_USER, over.type);
-    EXPECT_EQ(COMMAND_ERR_BODY_TOO_LARGE, over.code);
+    EXPECT_EQ(Outcome(0, 0, L"3.0"), runs[0]->Manifest().Result());
+    EXPECT_EQ(0, runs[0]->Download().type);
+    EXPECT_EQ(Outcome(ERR_USER, COMMAND_ERR_BODY_TOO_LARGE, L""), runs[1]->Manifest().Result());
 }
 
 TEST_F(UpdaterTest, AnEndpointThatTricklesIsLeftAtItsDeadline)
 {
     // Two bytes a second pass the transfer's stall rule: only the deadline
     // ends the manifest (padded to take minutes) or its signature.
-    const std::string content = ExpectedContent(1500, 26);
-    const std::string good = ManifestBody(PackageUrl("pkg", 1500, 26), "1500", Narrow(Md5Of(content)), "2.0") +
-                             std::string(800, ';') + "\r\n";
+    const std::string good = PackageManifest("pkg", 1500, 26, "2.0") + std::string(800, ';') + "\r\n";
     const std::wstring goodEndpoint = ManifestEndpoint("good", good);
     const std::string slow[] = {"slow-manifest", "slow-signature"};
     const std::wstring slowEndpoints[] = {
@@ -248,7 +234,7 @@ TEST_F(UpdaterTest, AnEndpointThatTricklesIsLeftAtItsDeadline)
     EXPECT_LT(GetTickCount() - begin, 90000u) << "the trickle would have taken minutes";
     for (int i = 0; i < 2; ++i) {
         SCOPED_TRACE(slow[i]);
-        EXPECT_EQ(0, runs[i]->listener.First(E::kDownload).type);
+        EXPECT_EQ(0, runs[i]->Download().type);
         EXPECT_EQ(2, runs[i]->module->AttemptsMade());
         // Given up, not retried: the deadline covers the retries.
         EXPECT_EQ(1u, server_->Requests(Path(slow[i] + (i == 0 ? "/ovinstall.txt?" : "/ovinstall.txt.minisig"))).size());

@@ -34,7 +34,8 @@ protected:
 TEST_F(ModuleTest, SecondaryEndpointAnswersWhenThePrimaryFails)
 {
     // The package comes chunked behind a redirect: installed whole all the same.
-    const std::string body = PackageManifest("pkg", 1000, 3, "2.5.1", "&mode=redirect&hops=1&rbody=900&then=chunked&chunk=300");
+    const std::string body =
+        PackageManifest("pkg", 1000, 3, "2.5.1", "&mode=redirect&hops=1&rbody=900&then=chunked&chunk=300");
     ModuleRun run;
     ASSERT_TRUE(Run(run, {StatusEndpoint("primary", 404), ManifestEndpoint("secondary", body)}));
     Settle();
