@@ -1,7 +1,7 @@
 // The update module through the real engine and the fault-injecting server:
-// manifest fallback, download with progress, resume, failed downloads, the
-// package checksum, Stop, helper window names, and manifests that are not
-// what they should be. Every listener call is recorded with its thread. The
+// manifest fallback, download with progress, resume, failed downloads, held
+// files, the package checksum, Stop, helper window names, and manifests that
+// are not what they should be. Every listener call is recorded with its thread. The
 // rules of the layers below (answers, checksums, paths, manifest text) are
 // tested where they live; here only what the module makes of them.
 
@@ -44,6 +44,7 @@ TEST_F(ModuleTest, SecondaryEndpointAnswersWhenThePrimaryFails)
     EXPECT_EQ(Outcome(0, 0, L"2.5.1"), run.Manifest().Result());
     EXPECT_EQ(E::kManifest, run.listener.events.front().kind);
     EXPECT_EQ(2, run.module->AttemptsMade());
+    // One request each (an unsigned build asks for no signature).
     EXPECT_EQ(1u, server_->Requests(Path("primary/")).size());
     EXPECT_EQ(1u, server_->Requests(Path("secondary/")).size());
     // The copy is what was received: read back, it names the same release.
@@ -100,6 +101,7 @@ TEST_F(ModuleTest, DownloadReportsProgressOnTheUiThreadAndInstallsThePackage)
 
     EXPECT_TRUE(ReadBytes(run.pkg.Package()) == content);
     EXPECT_FALSE(PathExists(run.pkg.Temporary()));
+    // One request, from the start (an unsigned build asks for no signature).
     std::vector<httptest::LoggedRequest> log = server_->Requests(Path("pkg"));
     ASSERT_EQ(1u, log.size());
     EXPECT_EQ("-", log[0].range);
@@ -164,22 +166,32 @@ TEST_F(ModuleTest, FailedDownloadDeletesAnEmptyTemporaryFileAndKeepsAPartialOne)
     }
 }
 
-TEST_F(ModuleTest, OldPackageThatCannotBeDeletedKeepsTheDownload)
+TEST_F(ModuleTest, HeldFilesNeitherLendTheirValuesNorLoseTheDownload)
 {
-    const std::string content = ExpectedContent(3000, 9);
+    // Another program planted a manifest copy and holds it open, so the new
+    // one cannot be written, and has the old package open without delete
+    // sharing: the values are the received manifest's, and the download is
+    // kept for a later replacement.
     ModuleRun run;
     ASSERT_TRUE(WriteBytes(run.pkg.Package(), "old package"));
-    // Another process still has the old package open (without delete sharing).
-    UniqueHandle lock(CreateFileW(run.pkg.Package().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
-                                  nullptr));
-    ASSERT_TRUE(lock);
-    const bool finished = Run(run, {ManifestEndpoint("m", PackageManifest("pkg", 3000, 9, ""))});
-    lock.Reset();
+    ASSERT_TRUE(SaveManifestCopy(run.pkg.Path(), Widen(ManifestBody(PackageUrl("old", 1200, 14), "1200", "", "old"))));
+    UniqueHandle package(CreateFileW(run.pkg.Package().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                     OPEN_EXISTING, 0, nullptr));
+    UniqueHandle copy(CreateFileW((run.pkg.dir / L"ovinstall.ini").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(package && copy);
+    const bool finished = Run(run, {ManifestEndpoint("m", PackageManifest("new", 1300, 15, "new"))});
+    package.Reset();
+    copy.Reset();
     ASSERT_TRUE(finished);
 
+    EXPECT_EQ(L"new", run.Manifest().text);
     EXPECT_EQ(Outcome(ERR_USER, UM_ERR_REPLACE, L""), run.Download().Result());
     EXPECT_EQ("old package", ReadBytes(run.pkg.Package()));
-    EXPECT_TRUE(ReadBytes(run.pkg.Temporary()) == content);
+    EXPECT_TRUE(ReadBytes(run.pkg.Temporary()) == ExpectedContent(1300, 15));
+    EXPECT_TRUE(server_->Requests(Path("old")).empty());
+    EXPECT_EQ(1u, server_->Requests(Path("new")).size());
+    EXPECT_EQ(L"old", ReadManifestValues(run.pkg.Path()).version) << "the planted copy stays as it was";
 }
 
 TEST_F(ModuleTest, PackageChecksumDecidesWhetherThePackageIsInstalled)
@@ -339,28 +351,6 @@ TEST_F(ModuleTest, BadManifestsEachEndInOneClearResult)
     }
     EXPECT_FALSE(runs[2]->Manifest().text.empty());
     EXPECT_EQ(L"", runs[3]->Manifest().text);
-}
-
-TEST_F(ModuleTest, ValuesComeFromTheReceivedManifestNeverFromTheCopy)
-{
-    // Another program planted a copy and holds it open, so the new one cannot
-    // be written: the values are still the received manifest's.
-    ModuleRun run;
-    const std::string planted = ManifestBody(PackageUrl("old", 1200, 14), "1200", "", "old");
-    ASSERT_TRUE(SaveManifestCopy(run.pkg.Path(), Widen(planted)));
-    UniqueHandle lock(CreateFileW((run.pkg.dir / L"ovinstall.ini").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                  OPEN_EXISTING, 0, nullptr));
-    ASSERT_TRUE(lock);
-    const bool finished = Run(run, {ManifestEndpoint("m", ManifestBody(PackageUrl("new", 1300, 15), "1300", "", "new"))});
-    lock.Reset();
-    ASSERT_TRUE(finished);
-
-    EXPECT_EQ(L"new", run.Manifest().text);
-    EXPECT_EQ(0, run.Download().type);
-    EXPECT_TRUE(ReadBytes(run.pkg.Package()) == ExpectedContent(1300, 15));
-    EXPECT_TRUE(server_->Requests(Path("old")).empty());
-    EXPECT_EQ(1u, server_->Requests(Path("new")).size());
-    EXPECT_EQ(L"old", ReadManifestValues(run.pkg.Path()).version) << "the planted copy stays as it was";
 }
 
 TEST_F(ModuleTest, ARefusedPackageDirectoryIsToldWhyAndNothingIsFetchedOrWritten)

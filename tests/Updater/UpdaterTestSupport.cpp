@@ -22,13 +22,7 @@ size_t DiscardBody(char*, size_t size, size_t count, void*)
 
 void RecordingListener::OnDownloadProgress(uint64_t total, uint64_t completed, int speed, int reserved)
 {
-    ListenerEvent e;
-    e.kind = ListenerEvent::kProgress;
-    e.total = total;
-    e.completed = completed;
-    e.speed = speed;
-    e.reserved = reserved;
-    Record(e);
+    Record({ListenerEvent::kProgress, total, completed, speed, reserved});
 }
 
 void RecordingListener::OnDownloadResult(int errType, int code, const std::wstring& message)
@@ -54,10 +48,8 @@ size_t RecordingListener::Count(ListenerEvent::Kind kind) const
 
 ListenerEvent RecordingListener::First(ListenerEvent::Kind kind) const
 {
-    for (const ListenerEvent& e : events)
-        if (e.kind == kind)
-            return e;
-    return ListenerEvent();
+    const std::vector<ListenerEvent> all = Of(kind);
+    return all.empty() ? ListenerEvent() : all.front();
 }
 
 std::vector<ListenerEvent> RecordingListener::Of(ListenerEvent::Kind kind) const

@@ -37,8 +37,6 @@ struct PackageDir {
     std::wstring Temporary() const { return dir / L"ovinstaller.exe.yw"; }
 };
 
-struct ListenerEvent;
-typedef ListenerEvent E;
 // A result's kind, code and text, compared as one.
 typedef std::tuple<int, int, std::wstring> Outcome;
 
@@ -56,6 +54,7 @@ struct ListenerEvent {
 
     Outcome Result() const { return Outcome(type, code, text); }
 };
+typedef ListenerEvent E;
 
 class RecordingListener : public IGameEventListener {
 public:
