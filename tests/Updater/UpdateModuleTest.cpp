@@ -285,28 +285,6 @@ TEST_F(ModuleTest, ProgressQueuedBehindTheEndOfTheDownloadIsDropped)
     EXPECT_GT(ReadBytes(run.pkg.Temporary()).size(), 0u);
 }
 
-TEST_F(ModuleTest, EachModuleRegistersTheNextHelperClassName)
-{
-    const std::wstring prefix = L"_UPDATE_MODULE_HELPER_WINDOW_ORVEL";
-    const std::wstring stalled = server_->Url(Path("stall/ovinstall.txt?mode=stall&hold=3"));
-    ModuleRun one, two;
-    Start(one, {stalled});
-    const std::wstring name = one.module->HelperClassName();
-    ASSERT_EQ(0u, name.find(prefix));
-    const int first = std::stoi(name.substr(prefix.size()));
-    EXPECT_GE(first, 1);
-    EXPECT_EQ(prefix + std::to_wstring(first), name);
-    EXPECT_EQ(one.module->HelperWindow(), FindWindowExW(HWND_MESSAGE, nullptr, name.c_str(), nullptr));
-    one.module.reset();
-    Start(two, {stalled});
-    EXPECT_EQ(prefix + std::to_wstring(first + 1), two.module->HelperClassName());
-    EXPECT_EQ(two.module->HelperWindow(),
-              FindWindowExW(HWND_MESSAGE, nullptr, two.module->HelperClassName().c_str(), nullptr));
-    two.module->Stop();
-    EXPECT_TRUE(one.listener.events.empty());
-    EXPECT_TRUE(two.listener.events.empty());
-}
-
 TEST_F(ModuleTest, BadManifestsEachEndInOneClearResult)
 {
     const std::string pkgUrl = PackageUrl("pkg", 1500, 13);
@@ -421,6 +399,7 @@ TEST_F(ModuleTest, NoChannelsOrNoHelperWindowIsReportedAtOnceAndRetriedLater)
     EXPECT_EQ(UM_ERR_CHANNELS, run.Manifest().code);
     channels_.up = true;
 
+    // Each module asks for the next helper class name: taken, its window fails.
     ModuleRun blocked;
     ASSERT_TRUE(BlockNextHelperClass());
     Start(blocked, {endpoint});
@@ -432,10 +411,13 @@ TEST_F(ModuleTest, NoChannelsOrNoHelperWindowIsReportedAtOnceAndRetriedLater)
     EXPECT_EQ(nullptr, blocked.module->HelperWindow());
     EXPECT_TRUE(server_->Requests(Path("m/")).empty());
 
-    // The window's retry brings up what was missing, and the run goes on.
+    // The window's retry brings up what was missing (a message-only window
+    // of its class), and the run goes on.
     for (ModuleRun* r : {&run, &blocked})
         r->module->RetryManifest();
     EXPECT_NE(nullptr, blocked.module->HelperWindow());
+    EXPECT_EQ(blocked.module->HelperWindow(),
+              FindWindowExW(HWND_MESSAGE, nullptr, blocked.module->HelperClassName().c_str(), nullptr));
     ASSERT_TRUE(WaitFor([&] { return run.listener.Count(E::kDownload) && blocked.listener.Count(E::kDownload); }));
     for (ModuleRun* r : {&run, &blocked}) {
         EXPECT_EQ(0, r->Download().type);
