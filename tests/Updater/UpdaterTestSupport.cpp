@@ -107,7 +107,10 @@ bool UpdaterTest::BlockNextHelperClass()
         // Only to learn the process-wide count of helper classes.
         ModuleRun probe;
         Start(probe, {StatusEndpoint("helper-probe", 404)});
-        last = std::stoi(probe.module->HelperClassName().substr(prefix.size()));
+        const std::wstring name = probe.module->HelperClassName();
+        if (name.compare(0, prefix.size(), prefix) != 0)
+            return false;
+        last = std::stoi(name.substr(prefix.size()));
     }
     blockedClass_ = prefix + std::to_wstring(last + 1);
     WNDCLASSW wc = {};
