@@ -13,7 +13,6 @@
 
 namespace {
 
-const int kPageStart = 0;
 const int kPageDirectory = 1;
 const int kPageProgress = 2;
 const int kLastInstallTick = 100;
