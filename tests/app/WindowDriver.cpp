@@ -68,11 +68,6 @@ void WindowDriver::CloseWindow()
     win_.reset();
 }
 
-CControlUI* WindowDriver::Find(const wchar_t* name)
-{
-    return win_->PaintHost().FindByName(name);
-}
-
 int WindowDriver::Page()
 {
     return dynamic_cast<CTabLayoutUI*>(Find(L"tb_main"))->GetCurSel();

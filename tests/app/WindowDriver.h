@@ -57,9 +57,10 @@ protected:
     void CloseWindow();
 
     HWND Hwnd() const { return win_->GetHWND(); }
-    CControlUI* Find(const wchar_t* name);
+    CControlUI* Find(const wchar_t* name) { return win_->PaintHost().FindByName(name); }
     int Page();
     std::wstring Percent();
+    // The failure notices shown.
     int CountNotices();
     // A mouse click in the middle of the control, as the user would make it.
     void Click(const wchar_t* name);
