@@ -1,613 +1,329 @@
-// The install window driven through its real click handlers (mouse messages
-// to its controls), with the real update module, engine and fault server:
-// which page a click leads to, the free-space gate, what a failure notice
-// says and how many are open, the retry waits, the manifest retry, and the
-// end of the run when the package or the launcher cannot start. The window's
-// seams only point the module at the test server, say how much space is
-// free, and run the retry waits a hundred times faster (after recording them).
+// The install flow's decisions event by event, with no window: each answer is
+// read as short lines, one per action ("page 2", "notice+ <text>").
 
+#include <gtest/gtest.h>
 #include <winsock2.h>
 #include <windows.h>
 
-#include <memory>
-#include <set>
+#include <functional>
 #include <string>
 #include <vector>
 
-#include "Runtime/TextUtil.h"
-#include "Updater/UpdaterTestSupport.h"
-#include "app/AppState.h"
-#include "app/CommonUtils.h"
-#include "app/FailureNotice.h"
-#include "app/MainDlg.h"
-#include "app/MsgBoxDlg.h"
-#include "ui/Control.h"
-#include "ui/Option.h"
-#include "ui/SkinResources.h"
-#include "ui/TabLayout.h"
+#include "Updater/UpdateModule.h"
+#include "app/InstallFlow.h"
 
 namespace {
 
-using testsupport::PathExists;
-using testsupport::ReadBytes;
+using Lines = std::vector<std::wstring>;
+const uint64_t kNeed = InstallFlow::kRequiredFreeBytes;
+const wchar_t kStaging[] = L"C:\\staging";
 
-const wchar_t kNoticeCaption[] = L"澄岳提示";
-const uint64_t kNeed = CMainDlg::kRequiredFreeBytes;
-
-int CountNotices()
-{
-    int n = 0;
-    for (HWND w = FindWindowW(nullptr, kNoticeCaption); w; w = FindWindowExW(nullptr, w, nullptr, kNoticeCaption))
-        n += IsWindowVisible(w) ? 1 : 0;
-    return n;
-}
-
-std::string StandinBytes(const wchar_t* name)
-{
-    wchar_t self[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring dir(self);
-    dir = dir.substr(0, dir.find_last_of(L'\\'));  // ...\tests
-    return ReadBytes(dir.substr(0, dir.find_last_of(L'\\')) + L"\\standins\\" + name);
-}
-
-class FlowWindow : public CMainDlg {
-public:
-    std::vector<std::wstring> endpoints;
-    updatertest::FixtureChannels channels;  // the engine fixture's
+struct Machine : InstallFlow::Queries {
     bool freeKnown = true;
     uint64_t freeBytes = 1ull << 40;
-    std::vector<std::wstring> freeAsked;
-    std::vector<UINT> delays;
-    // After each failed stage: the notices open and the open notice's text.
-    std::vector<int> noticesOpen;
-    std::vector<std::wstring> noticeTexts;
-    int downloadsDone = 0;
-
-    std::wstring stagingDir;  // the staging folder the window gets
-    void UsePackageDir(const std::wstring& dir) { stagingDir = dir; }
-
-    void OnDownloadResult(int errType, int code, const std::wstring& message) override
+    std::vector<std::wstring> asked;
+    bool FreeBytes(const std::wstring& path, uint64_t* bytes) override
     {
-        ++downloadsDone;
-        CMainDlg::OnDownloadResult(errType, code, message);
-        if (errType != 0)
-            Record();
-    }
-    void OnManifestResult(int errType, int code, const std::wstring& text) override
-    {
-        CMainDlg::OnManifestResult(errType, code, text);
-        if (errType != 0)
-            Record();
-    }
-
-protected:
-    bool PrepareStaging(std::wstring* dir) override { return !(*dir = stagingDir).empty(); }
-    UpdateModule* CreateUpdater(const std::wstring& packageDir) override
-    {
-        return new UpdateModule(channels, this, UpdateConfig{packageDir, endpoints});
-    }
-    bool QueryFreeBytes(const std::wstring& path, uint64_t* bytes) override
-    {
-        freeAsked.push_back(path);
+        asked.push_back(path);
         *bytes = freeBytes;
         return freeKnown;
     }
-    void ArmRetryTimer(UINT delayMs) override
-    {
-        delays.push_back(delayMs);
-        CMainDlg::ArmRetryTimer(delayMs / 100);
-    }
-
-private:
-    void Record()
-    {
-        noticesOpen.push_back(CountNotices());
-        noticeTexts.push_back(FailureNotice() ? FailureNotice()->Message() : std::wstring());
-    }
+    std::wstring DefaultInstallDir() override { return L"D:\\default"; }
 };
 
-// A modal box seen by the answerer.
-struct ModalSeen {
-    std::wstring caption;
-    std::wstring message;
-    std::wstring percentLabel;  // the main window's label meanwhile
-};
+Lines Read(const FlowActions& actions)
+{
+    static const wchar_t* const kNames[] = {
+        L"page", L"dir", L"free", L"percent", L"bar", L"notice", L"close-notice", L"message", L"ask-exit",
+        L"confirm-exit", L"keep-open", L"browse", L"licence", L"launcher", L"staging", L"stage-shipped", L"updater",
+        L"stop-updater", L"retry-manifest", L"resume", L"retry", L"stop-retry", L"install-timer",
+        L"stop-install-timer", L"run-package", L"release", L"hand-off", L"end"};
+    static_assert(sizeof(kNames) / sizeof(kNames[0]) == FlowAction::kEndRun + 1, "a name for every action");
+    Lines out;
+    for (const FlowAction& a : actions) {
+        std::wstring line = kNames[a.type];
+        if (a.flag)
+            line += L"+";
+        if (a.number != 0 || a.type == FlowAction::kSetBar || a.type == FlowAction::kEndRun)
+            line += L" " + std::to_wstring(a.number);
+        for (const std::wstring* t : {&a.text, &a.text2})
+            if (!t->empty())
+                line += L" " + *t;
+        out.push_back(line);
+    }
+    return out;
+}
 
-class InstallFlow : public updatertest::UpdaterTest {
+std::wstring Notice(NoticeKind kind, bool mayOpen = true)
+{
+    return std::wstring(mayOpen ? L"notice+ " : L"notice ") + NoticeText(kind);
+}
+
+// The run's end after a failed hand-over.
+Lines Failed(NoticeKind kind, int exitCode)
+{
+    return {L"stop-install-timer", L"percent 安装失败", L"bar 900", L"close-notice",
+            std::wstring(L"message+ ") + NoticeText(kind), L"end " + std::to_wstring(exitCode)};
+}
+
+class Flow : public ::testing::Test {
 protected:
-    void SetUp() override
+    // The install click up to a running update module.
+    void Download()
     {
-        UpdaterTest::SetUp();
-        CSkinResources::SetInstance(GetModuleHandleW(nullptr));
-        current_ = this;
-        answerer_ = SetTimer(nullptr, 0, 50, &InstallFlow::AnswerModalBoxes);
-        NewWindow();
+        flow_.OnInstallClick(true);
+        ASSERT_EQ(Lines{L"updater C:\\staging"}, Read(flow_.OnStaged(kStaging)));
+    }
+    // A failed stage's retry wait.
+    unsigned FailedWait(int errType, int code, bool manifest = false)
+    {
+        const FlowActions a = manifest ? flow_.OnManifestResult(errType, code) : flow_.OnDownloadResult(errType, code, L"");
+        EXPECT_EQ(FlowAction::kArmRetry, a.at(0).type);
+        return static_cast<unsigned>(a.at(0).number);
     }
 
-    void TearDown() override
-    {
-        CloseWindow();
-        // A window's first paint began the application's deferred start-up
-        // (its HTTP channels among it); later cases expect a process where
-        // that has not happened.
-        CAppState::Instance().Stop();
-        KillTimer(nullptr, answerer_);
-        current_ = nullptr;
-        UpdaterTest::TearDown();
-    }
-
-    void NewWindow(FlowWindow* window = nullptr)
-    {
-        CloseWindow();
-        win_.reset(window ? window : new FlowWindow);
-        ASSERT_NE(nullptr, win_->Create(nullptr, L"安装澄岳", WS_POPUP | WS_SYSMENU | WS_MINIMIZEBOX, 0, 0, 0, 0, 0));
-        win_->UsePackageDir(pkg_.Path());
-        win_->ShowWindow(true, false);
-        testsupport::PumpMessagesFor(100);
-    }
-
-    void CloseWindow()
-    {
-        if (!win_)
-            return;
-        if (IsWindow(win_->GetHWND()))
-            DestroyWindow(win_->GetHWND());
-        TakeQuit();
-        for (HWND box; (box = FindWindowW(nullptr, kNoticeCaption)) != nullptr;)
-            DestroyWindow(box);
-        win_.reset();
-    }
-
-    // Drops the quit message a closed window posted.
-    void TakeQuit()
-    {
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
-        }
-    }
-
-    // Runs the message loop until the window ends the run; the exit code it
-    // posted with the quit message, or -1 when none came within `ms`.
-    int RunUntilQuit(DWORD ms)
-    {
-        const ULONGLONG deadline = GetTickCount64() + ms;
-        while (GetTickCount64() < deadline) {
-            MSG msg;
-            while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-                if (msg.message == WM_QUIT)
-                    return static_cast<int>(msg.wParam);
-                TranslateMessage(&msg);
-                DispatchMessageW(&msg);
-            }
-            MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-        }
-        return -1;
-    }
-
-    HWND Hwnd() const { return win_->GetHWND(); }
-    CControlUI* Find(const wchar_t* name) { return win_->PaintHost().FindByName(name); }
-    int Page() { return dynamic_cast<CTabLayoutUI*>(Find(L"tb_main"))->GetCurSel(); }
-    std::wstring Percent() { return Find(L"lb_InstallPercent")->GetText(); }
-
-    // A mouse click in the middle of the control, as the user would make it.
-    void Click(const wchar_t* name)
-    {
-        CControlUI* c = Find(name);
-        ASSERT_NE(nullptr, c) << ToNarrow(name);
-        const RECT& r = c->GetPosition();
-        const LPARAM at = MAKELPARAM((r.left + r.right) / 2, (r.top + r.bottom) / 2);
-        SendMessageW(Hwnd(), WM_MOUSEMOVE, 0, at);
-        SendMessageW(Hwnd(), WM_LBUTTONDOWN, MK_LBUTTON, at);
-        SendMessageW(Hwnd(), WM_LBUTTONUP, 0, at);
-    }
-
-    // Types `text` into the directory field's native edit window.
-    void TypeDirectory(const std::wstring& text)
-    {
-        Click(L"edit_input");
-        HWND edit = FindWindowExW(Hwnd(), nullptr, L"EditWnd", nullptr);
-        ASSERT_NE(nullptr, edit) << "the edit field has no native window";
-        SetWindowTextW(edit, text.c_str());
-    }
-
-    // Manifest naming a package at `packageUrl` with `bytes`' size and MD5.
-    std::wstring Manifest(const std::string& name, const std::string& packageUrl, const std::string& bytes)
-    {
-        return ManifestEndpoint(name, ManifestBody(packageUrl, std::to_string(bytes.size()), Narrow(Md5Of(bytes)), "1"));
-    }
-
-    bool Until(const std::function<bool()>& done, DWORD ms = 15000) { return WaitFor(done, ms); }
-    bool Installing() { return Percent() == L"安装中\n90%"; }
-
-    // Closes every modal message box with Escape, as a user would, and
-    // remembers what it said. Modeless notices are left alone (Escape would
-    // not act on them anyway): a box is modal while its owner is disabled.
-    static void CALLBACK AnswerModalBoxes(HWND, UINT, UINT_PTR, DWORD)
-    {
-        InstallFlow* self = current_;
-        if (!self || !self->win_ || !IsWindow(self->win_->GetHWND()) || IsWindowEnabled(self->win_->GetHWND()))
-            return;
-        EnumThreadWindows(GetCurrentThreadId(), &InstallFlow::AnswerOne, reinterpret_cast<LPARAM>(self));
-    }
-    static BOOL CALLBACK AnswerOne(HWND hwnd, LPARAM param)
-    {
-        InstallFlow* self = reinterpret_cast<InstallFlow*>(param);
-        wchar_t cls[32] = {};
-        GetClassNameW(hwnd, cls, 32);
-        if (wcscmp(cls, L"orvelim") != 0 || !IsWindowVisible(hwnd) || !IsWindowEnabled(hwnd) ||
-            self->answered_.count(hwnd))
-            return TRUE;
-        CMsgBoxDlg* box = dynamic_cast<CMsgBoxDlg*>(reinterpret_cast<CWindowWnd*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA)));
-        if (!box)
-            return TRUE;
-        wchar_t caption[64] = {};
-        GetWindowTextW(hwnd, caption, 64);
-        self->modals_.push_back({caption, box->Message(), self->Percent()});
-        self->answered_.insert(hwnd);
-        PostMessageW(hwnd, WM_KEYDOWN, VK_ESCAPE, 0);
-        return TRUE;
-    }
-
-    static InstallFlow* current_;
-    UINT_PTR answerer_ = 0;
-    std::set<HWND> answered_;
-    std::vector<ModalSeen> modals_;
-    testsupport::TempDir pkg_;
-    std::unique_ptr<FlowWindow> win_;
+    Machine machine_;
+    InstallFlow flow_{machine_, 7};
 };
 
-InstallFlow* InstallFlow::current_ = nullptr;
-
-// --- pages and the free-space gate ---------------------------------------------------
-
-TEST_F(InstallFlow, WithoutTheAgreementNeitherClickLeavesTheStartPage)
+TEST_F(Flow, EachClickLeadsToItsPage)
 {
-    win_->endpoints = {StatusEndpoint("m", 404)};
-    Click(L"opt_agree");  // clears what the skin selected
-    ASSERT_FALSE(dynamic_cast<COptionUI*>(Find(L"opt_agree"))->IsSelected());
-    Click(L"btn_free");
-    Click(L"btn_install");
-    ASSERT_EQ(2u, modals_.size());
-    for (const ModalSeen& m : modals_) {
-        EXPECT_EQ(L"提示", m.caption);
-        EXPECT_EQ(L"未勾选“同意软件许可协议”", m.message);
-    }
-    EXPECT_EQ(0, Page());
-    testsupport::PumpMessagesFor(300);
-    EXPECT_TRUE(server_->Requests(Path()).empty()) << "nothing is fetched";
-}
-
-TEST_F(InstallFlow, InstallNowReachesTheProgressPageAndAsksForTheManifest)
-{
-    win_->endpoints = {StatusEndpoint("m", 404)};
-    Click(L"btn_install");
-    EXPECT_TRUE(modals_.empty());
-    EXPECT_EQ(2, Page());
-    EXPECT_FALSE(win_->InstallDir().empty()) << "the default directory is proposed";
-    EXPECT_TRUE(Until([&] { return !server_->Requests(Path("m/")).empty(); }));
-}
-
-TEST_F(InstallFlow, TheDirectoryPageGatesOnTheFreeSpaceOfTheTypedDrive)
-{
-    win_->endpoints = {StatusEndpoint("m", 404)};
-    Click(L"btn_free");
-    ASSERT_EQ(1, Page());
-    EXPECT_EQ(win_->InstallDir(), Find(L"edit_input")->GetText());
-
+    const std::wstring warning = L"message 未勾选“同意软件许可协议”";
     struct Case {
-        uint64_t free;
-        const wchar_t* label;
-        bool enabled;
-    } cases[] = {{kNeed - 1, L"119MB", false}, {kNeed, L"120MB", true}, {kNeed + 1, L"120MB", true}};
-    for (const Case& c : cases) {
-        win_->freeBytes = c.free;
-        TypeDirectory(L"X:\\games\\澄岳");
-        ASSERT_FALSE(win_->freeAsked.empty());
-        EXPECT_EQ(L"X:", win_->freeAsked.back());
-        EXPECT_EQ(c.label, Find(L"lb_leftspace")->GetText()) << c.free;
-        EXPECT_EQ(c.enabled, Find(L"btn_install2")->IsEnabled()) << c.free;
-        EXPECT_EQ(c.enabled, Find(L"lb_leftspace")->IsEnabled()) << c.free;
-    }
-
-    win_->freeBytes = kNeed - 1;
-    TypeDirectory(L"X:\\small");
-    Click(L"btn_install2");
-    testsupport::PumpMessagesFor(300);
-    EXPECT_EQ(1, Page()) << "a disabled button does not install";
-    EXPECT_TRUE(server_->Requests(Path()).empty());
-
-    win_->freeBytes = kNeed;
-    TypeDirectory(L"X:\\games\\澄岳");
-    Click(L"btn_install2");
-    EXPECT_EQ(2, Page());
-    EXPECT_EQ(L"X:\\games\\澄岳", win_->InstallDir());
-    EXPECT_TRUE(Until([&] { return !server_->Requests(Path("m/")).empty(); }));
-}
-
-// --- failures: one notice, its text, the waits, the retries ------------------------------
-
-TEST_F(InstallFlow, DroppedConnectionsLeaveOneNoticeAndEachDropRetriesAfterFiveSeconds)
-{
-    const std::string bytes = httptest::ExpectedContent(300000, 31);
-    // The engine retries a dropped transfer itself; the window sees a failure
-    // when its retries are used up too.
-    const std::string url = PackageUrl("pkg", bytes.size(), 31, "&mode=drop&after=20000&after_max=80000&times=9");
-    win_->endpoints = {Manifest("m", url, bytes)};
-    Click(L"btn_install");
-    ASSERT_TRUE(Until([&] { return Installing(); }, 30000));
-
-    ASSERT_GE(win_->noticesOpen.size(), 2u);
-    for (int open : win_->noticesOpen)
-        EXPECT_EQ(1, open) << "one notice at a time";
-    for (const std::wstring& text : win_->noticeTexts)
-        EXPECT_EQ(NoticeText(NoticeKind::kNetwork), text);
-    // Every attempt brought new bytes, so no wait grew.
-    for (UINT d : win_->delays)
-        EXPECT_EQ(5000u, d);
-}
-
-TEST_F(InstallFlow, WaitsGrowWhileTheServerStaysDownAndTheNoticeIsNotRepeated)
-{
-    const std::string bytes = httptest::ExpectedContent(5000, 32);
-    const std::string url = PackageUrl("pkg", bytes.size(), 32, "&mode=status&code=500&times=6");
-    win_->endpoints = {Manifest("m", url, bytes)};
-    Click(L"btn_install");
-    ASSERT_TRUE(Until([&] { return Installing(); }, 30000));
-
-    const UINT expected[] = {5000, 5000, 5000, 10000, 20000, 40000};
-    ASSERT_EQ(6u, win_->delays.size());
-    for (size_t i = 0; i < 6; ++i) {
-        EXPECT_LE(win_->delays[i], expected[i]) << i;
-        EXPECT_GE(win_->delays[i], expected[i] - (expected[i] > 5000 ? expected[i] / 10 : 0)) << i;
-    }
-    for (int open : win_->noticesOpen)
-        EXPECT_EQ(1, open);
-}
-
-TEST_F(InstallFlow, EachFailureSaysWhatFailed)
-{
-    const std::string bytes = httptest::ExpectedContent(4000, 33);
-    std::string wrong = bytes;
-    wrong[100] ^= 0x5A;
-    struct Case {
-        const char* name;
-        std::string packageUrl;
-        bool blockFile;  // a directory stands where the download file must go
-        uint64_t freeBytes;
-        NoticeKind kind;
+        const char* what;
+        std::function<FlowActions(InstallFlow&)> click;
+        Lines lines;
+        std::wstring dir;
     } cases[] = {
-        {"server-error", PackageUrl("p1", bytes.size(), 33, "&mode=status&code=404"), false, 1ull << 40,
-         NoticeKind::kNetwork},
-        {"check", StoredUrl("p2", wrong), false, 1ull << 40, NoticeKind::kPackageCheck},
-        {"unwritable", PackageUrl("p3", bytes.size(), 33), true, 1ull << 40, NoticeKind::kDiskUnwritable},
-        {"full", PackageUrl("p4", bytes.size(), 33), true, 1000, NoticeKind::kDiskFull},
+        {"install, not agreed", [](InstallFlow& f) { return f.OnInstallClick(false); }, {warning}, L""},
+        {"custom, not agreed", [](InstallFlow& f) { return f.OnCustomClick(false); }, {warning}, L""},
+        {"install", [](InstallFlow& f) { return f.OnInstallClick(true); }, {L"page 2", L"staging"}, L"D:\\default"},
+        {"custom", [](InstallFlow& f) { return f.OnCustomClick(true); }, {L"page 1", L"dir D:\\default"},
+         L"D:\\default"},
+        {"install now", [](InstallFlow& f) { return f.OnInstallNowClick(L"X:\\游戏"); }, {L"page 2", L"staging"},
+         L"X:\\游戏"},
+        // The directory goes unquoted into the package's command line.
+        {"install now, a directory with options",
+         [](InstallFlow& f) { return f.OnInstallNowClick(L"X:\\games /launch=on /S"); },
+         {L"message 安装目录无效，请重新选择！"}, L"X:\\games /launch=on /S"},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        testsupport::TempDir dir;
-        if (c.blockFile) {
-            ASSERT_TRUE(CreateDirectoryW((dir / L"ovinstaller.exe.yw").c_str(), nullptr));
+        Machine machine;
+        InstallFlow flow(machine, 1);
+        EXPECT_EQ(c.lines, Read(c.click(flow))) << c.what;
+        EXPECT_EQ(c.dir, flow.InstallDir()) << c.what;
+    }
+    // An earlier installation's directory is proposed instead of the default.
+    InstallFlow::Start start;
+    start.earlierInstallDir = L"E:\\old";
+    flow_.OnOpened(start);
+    EXPECT_EQ((Lines{L"page 1", L"dir E:\\old"}), Read(flow_.OnCustomClick(true)));
+}
+
+TEST_F(Flow, TheInstallButtonFollowsTheFreeSpaceOfTheChosenDrive)
+{
+    struct Case {
+        bool known;
+        uint64_t free;
+        const wchar_t* line;
+    } cases[] = {{true, kNeed - 1, L"free 119MB"}, {true, kNeed, L"free+ 120MB"}, {true, kNeed + 1, L"free+ 120MB"},
+                 {false, kNeed, L"free 0B"}};
+    for (const Case& c : cases) {
+        machine_.freeKnown = c.known;
+        machine_.freeBytes = c.free;
+        EXPECT_EQ(Lines{c.line}, Read(flow_.OnDirectoryTyped(L"X:\\games\\澄岳"))) << c.free;
+        EXPECT_EQ(L"X:", machine_.asked.back());
+    }
+    // A chosen folder loses its trailing backslash; a cancelled choice changes nothing.
+    machine_.freeKnown = true;
+    EXPECT_EQ((Lines{L"dir Q:", L"free+ 120MB"}), Read(flow_.OnBrowsed(L"Q:\\")));
+    EXPECT_EQ(Lines{L"browse Q:"}, Read(flow_.OnBrowseClick()));
+    EXPECT_TRUE(flow_.OnBrowsed(L"").empty());
+    EXPECT_EQ(L"Q:", flow_.InstallDir());
+}
+
+TEST_F(Flow, ProgressShowsTheRemainingSizeAndFillsTheBarUpToNinetyPercent)
+{
+    struct Case {
+        uint64_t total, completed;
+        const wchar_t* percent;
+        const wchar_t* bar;
+    } cases[] = {{kNeed, 0, L"percent 下载中\n剩120MB", L"bar 0"},
+                 {kNeed, kNeed / 2, L"percent 下载中\n剩60MB", L"bar 450"},
+                 {1000, 1000, L"percent 下载中\n剩0B", L"bar 900"},
+                 {0, 500, L"percent 下载中\n剩0B", L"bar 0"}};  // an unknown total fills nothing
+    for (const Case& c : cases)
+        EXPECT_EQ((Lines{c.percent, c.bar}), Read(flow_.OnDownloadProgress(c.total, c.completed))) << c.completed;
+}
+
+TEST_F(Flow, AFailureOpensANoticeOnlyWhenItIsTheFirstSinceProgress)
+{
+    Download();
+    EXPECT_EQ((Lines{L"retry 5000", Notice(NoticeKind::kNetwork)}), Read(flow_.OnDownloadResult(ERR_HTTP, 500, L"")));
+    // Without progress a later failure only updates an open notice.
+    EXPECT_EQ(Notice(NoticeKind::kNetwork, false), Read(flow_.OnManifestResult(ERR_HTTP, 404)).at(1));
+    flow_.OnDownloadProgress(1000, 0);  // a report re-arms, even without new bytes
+    EXPECT_EQ(Notice(NoticeKind::kNetwork), Read(flow_.OnDownloadResult(ERR_HTTP, 500, L"")).at(1));
+    flow_.OnManifestResult(0, 0);  // so does a manifest
+    EXPECT_EQ(Notice(NoticeKind::kNetwork), Read(flow_.OnManifestResult(ERR_HTTP, 500)).at(1));
+    // A refused directory says why (always) and is not tried again.
+    EXPECT_EQ((Lines{L"stop-retry", L"notice+ why"}), Read(flow_.OnDownloadResult(ERR_USER, UM_ERR_DIR_LINK, L"why")));
+    // Nor is a missing staging folder, and there is no module to retry with.
+    InstallFlow other(machine_, 1);
+    other.OnInstallClick(true);
+    EXPECT_EQ((Lines{L"stop-retry", std::wstring(L"notice+ ") + PackageDirRefusalText(UM_ERR_STAGING)}),
+              Read(other.OnStaged(L"")));
+    EXPECT_EQ(Lines{L"stop-retry"}, Read(other.OnRetryTimer()));
+}
+
+TEST_F(Flow, WaitsGrowUntilNewBytesComeAndAPackageFailingItsCheckCountsApart)
+{
+    Download();
+    for (unsigned want : {5000u, 5000u, 5000u, 10000u, 20000u, 40000u}) {
+        const unsigned got = FailedWait(ERR_HTTP, 500);
+        EXPECT_LE(got, want);
+        EXPECT_GE(got, want - (want > 5000 ? want / 10 : 0));
+    }
+    flow_.OnDownloadProgress(1000, 100);
+    EXPECT_EQ(5000u, FailedWait(ERR_CURL, 28)) << "new bytes reset the count";
+    flow_.OnDownloadProgress(1000, 100);  // bytes seen before are no progress
+    FailedWait(ERR_CURL, 28);
+    EXPECT_EQ(2, flow_.ConsecutiveFailures());
+
+    // The same wrong bytes come again in full, with reports on the way: the
+    // check's own count goes on.
+    for (unsigned want : {10000u, 20000u, 40000u}) {
+        flow_.OnDownloadProgress(1000, 200 + want / 1000);
+        const unsigned got = FailedWait(ERR_USER, UM_ERR_PACKAGE_CHECK);
+        EXPECT_LE(got, want);
+        EXPECT_GE(got, want - want / 10);
+    }
+    // The retry timer tries the stage that failed last.
+    FailedWait(ERR_HTTP, 404, true);
+    EXPECT_EQ((Lines{L"stop-retry", L"retry-manifest"}), Read(flow_.OnRetryTimer()));
+    FailedWait(ERR_HTTP, 404);
+    EXPECT_EQ((Lines{L"stop-retry", L"resume"}), Read(flow_.OnRetryTimer()));
+    // A package in place ends both counts (a later check failure starts over).
+    flow_.OnDownloadResult(0, 0, L"");
+    EXPECT_EQ(0, flow_.ConsecutiveFailures());
+    EXPECT_GE(FailedWait(ERR_USER, UM_ERR_PACKAGE_CHECK), 9000u);
+}
+
+TEST_F(Flow, ALocalFailureIsFullOrUnwritableByTheFreeSpaceOfThePackageFolder)
+{
+    Download();
+    struct Case {
+        uint64_t remaining;  // by the last report; 0: none came, the 120 MB count
+        uint64_t free;
+        NoticeKind kind;
+    } cases[] = {{0, kNeed - 1, NoticeKind::kDiskFull}, {0, kNeed, NoticeKind::kDiskUnwritable},
+                 {1000, 999, NoticeKind::kDiskFull}, {1000, 1000, NoticeKind::kDiskUnwritable}};
+    for (const Case& c : cases) {
+        flow_.OnManifestResult(0, 0);  // each one the first failure since progress
+        if (c.remaining)
+            flow_.OnDownloadProgress(c.remaining, 0);
+        machine_.freeBytes = c.free;
+        EXPECT_EQ(Notice(c.kind), Read(flow_.OnDownloadResult(ERR_CURL, 23, L"")).at(1)) << c.free;
+        EXPECT_EQ(kStaging, machine_.asked.back());
+    }
+}
+
+TEST_F(Flow, TheInstallationPhaseRunsThePackageAndHandsOverAfterTenSeconds)
+{
+    EXPECT_TRUE(flow_.OnInstallTick().empty()) << "a tick outside the phase does nothing";
+    InstallFlow::Start start;
+    start.launchNumber = 5;
+    flow_.OnOpened(start);
+    Download();
+    EXPECT_EQ((Lines{L"stop-retry", L"percent 安装中\n90%", L"bar 900", L"install-timer 100"}),
+              Read(flow_.OnDownloadResult(0, 0, L"")));
+    // The package runs at the first tick and is let go once its process exists.
+    EXPECT_EQ(Lines{L"run-package D:\\default"}, Read(flow_.OnInstallTick()));
+    EXPECT_EQ((Lines{L"release", L"percent 安装中\n90%", L"bar 900"}),
+              Read(flow_.OnPackageStarted(InstallFlow::PackageStart::kStarted)));
+    Lines last;
+    for (int tick = 2; tick <= 100; ++tick) {
+        last = Read(flow_.OnInstallTick());
+        if (tick == 10) {
+            EXPECT_EQ((Lines{L"percent 安装中\n91%", L"bar 910"}), last);
         }
-        NewWindow();
-        win_->UsePackageDir(dir.Path());
-        win_->freeBytes = c.freeBytes;
-        win_->endpoints = {Manifest(c.name, c.packageUrl, bytes)};
-        Click(L"btn_install");
-        ASSERT_TRUE(Until([&] { return !win_->noticeTexts.empty(); }));
-        EXPECT_EQ(NoticeText(c.kind), win_->noticeTexts[0]);
-        EXPECT_EQ(1, win_->noticesOpen[0]);
-        if (c.kind == NoticeKind::kPackageCheck) {
-            EXPECT_GE(win_->delays[0], 9000u) << "the same bytes would come again: wait longer at once";
-        } else {
-            EXPECT_EQ(5000u, win_->delays[0]);
-        }
-        CloseWindow();
+    }
+    EXPECT_EQ((Lines{L"percent 安装中\n100%", L"bar 1000"}), last);
+    EXPECT_EQ((Lines{L"stop-install-timer", L"hand-off 5 D:\\default"}), Read(flow_.OnInstallTick()));
+    // While the hand-off waits for the package, closing is not leaving.
+    EXPECT_EQ(Lines{Notice(NoticeKind::kInstalling)}, Read(flow_.OnCloseButton()));
+    EXPECT_EQ((Lines{Notice(NoticeKind::kInstalling), L"keep-open"}), Read(flow_.OnCloseMessage()));
+    EXPECT_EQ(Lines{L"end 0"}, Read(flow_.OnHandedOver(true)));
+    EXPECT_FALSE(flow_.Installing());
+}
+
+TEST_F(Flow, APackageOrLauncherThatCannotStartEndsTheRunSayingWhich)
+{
+    struct Case {
+        const char* what;
+        std::function<FlowActions(InstallFlow&)> step;
+        Lines lines;
+    } cases[] = {
+        {"no package held", [](InstallFlow& f) { return f.OnPackageStarted(InstallFlow::PackageStart::kNoneHeld); },
+         Failed(NoticeKind::kPackageStart, InstallFlow::kExitPackageNotStarted)},
+        {"package not started", [](InstallFlow& f) { return f.OnPackageStarted(InstallFlow::PackageStart::kFailed); },
+         Failed(NoticeKind::kPackageStart, InstallFlow::kExitPackageNotStarted)},
+        {"launcher not started", [](InstallFlow& f) { return f.OnHandedOver(false); },
+         Failed(NoticeKind::kLauncherStart, InstallFlow::kExitLauncherNotStarted)},
+    };
+    cases[1].lines.insert(cases[1].lines.begin(), L"release");  // it was held until the attempt
+    for (const Case& c : cases) {
+        Machine machine;
+        InstallFlow flow(machine, 1);
+        flow.OnInstallClick(true);
+        flow.OnStaged(kStaging);
+        flow.OnDownloadResult(0, 0, L"");
+        flow.OnInstallTick();
+        EXPECT_EQ(c.lines, Read(c.step(flow))) << c.what;
+        EXPECT_EQ(Lines{L"ask-exit"}, Read(flow.OnCloseButton())) << "no longer installing";
     }
 }
 
-TEST_F(InstallFlow, APackageThatKeepsFailingItsCheckWaitsLongerEachTimeHoweverItCame)
+TEST_F(Flow, CloseAsksOnceAndTheSystemsCloseAnswersTheOpenBox)
 {
-    // The same wrong bytes every time: first at once (no progress report on
-    // the way), then slowly (reports on the way). Neither is progress.
-    const std::string bytes = httptest::ExpectedContent(60000, 36);
-    std::string wrong = bytes;
-    wrong[10] ^= 0x01;
-    const std::string key = Key("wrong");
-    ASSERT_TRUE(Post("/_put?name=" + key, wrong));
-    const std::string path = Path("pkg");
-    ASSERT_TRUE(Route(path, "blob=" + key));
-    win_->endpoints = {Manifest("m", server_->NarrowUrl(path), bytes)};
-    Click(L"btn_install");
-    ASSERT_TRUE(Until([&] { return !win_->delays.empty(); }));
-    ASSERT_TRUE(Route(path, "blob=" + key + "&mode=trickle&chunk=6000&delay=100"));
-    ASSERT_TRUE(Until([&] { return win_->delays.size() >= 3; }, 30000));
-
-    const UINT expected[] = {10000, 20000, 40000};
-    for (size_t i = 0; i < 3; ++i) {
-        EXPECT_LE(win_->delays[i], expected[i]) << i;
-        EXPECT_GE(win_->delays[i], expected[i] - expected[i] / 10) << i;
-        EXPECT_EQ(NoticeText(NoticeKind::kPackageCheck), win_->noticeTexts[i]);
-    }
+    EXPECT_EQ(Lines{L"ask-exit"}, Read(flow_.OnCloseButton()));
+    EXPECT_TRUE(flow_.OnCloseButton().empty()) << "one exit box at a time";
+    EXPECT_EQ((Lines{L"confirm-exit", L"keep-open"}), Read(flow_.OnCloseMessage()));
+    EXPECT_EQ(Lines{L"end 0"}, Read(flow_.OnExitAnswered(true)));
+    EXPECT_EQ(Lines{L"ask-exit"}, Read(flow_.OnCloseButton()));
+    EXPECT_TRUE(flow_.OnExitAnswered(false).empty());
+    EXPECT_TRUE(flow_.OnCloseMessage().empty());
+    Download();
+    EXPECT_EQ(Lines{L"stop-updater"}, Read(flow_.OnCloseMessage()));
 }
 
-TEST_F(InstallFlow, AManifestThatFailsIsFetchedAgainUntilItComes)
+TEST_F(Flow, AtStartAnInstalledLauncherRunsAndAShippedPackageNeedsNoNetwork)
 {
-    const std::string bytes = httptest::ExpectedContent(3000, 34);
-    const std::string body = ManifestBody(PackageUrl("pkg", bytes.size(), 34), std::to_string(bytes.size()),
-                                          Narrow(Md5Of(bytes)), "1");
-    win_->endpoints = {HealingEndpoint("m", 503, 4, body)};
-    Click(L"btn_install");
-    ASSERT_TRUE(Until([&] { return Installing(); }, 30000));
-    EXPECT_EQ(5u, server_->Requests(Path("m/")).size());
-    ASSERT_EQ(4u, win_->delays.size());
-    EXPECT_LE(win_->delays[3], 10000u);
-    EXPECT_GE(win_->delays[3], 9000u);
-    ASSERT_EQ(4u, win_->noticesOpen.size());
-    for (int open : win_->noticesOpen)
-        EXPECT_EQ(1, open);
-}
+    InstallFlow::Start start;
+    start.launchNumber = 3;
+    start.launcherPath = L"D:\\c\\OrvelLauncher.exe";
+    start.shippedPackage = L"E:\\ovinstaller.exe";
+    EXPECT_EQ((Lines{L"launcher D:\\c\\OrvelLauncher.exe D:\\c\\OrvelLauncher.exe -i \"3\" -d"}),
+              Read(flow_.OnOpened(start)));
+    InstallFlow started(machine_, 1);
+    EXPECT_EQ(Lines{L"end 0"}, Read(started.OnLauncherStarted(true)));
+    // Not started: the notice follows the first paint, once; the window offers installing again.
+    EXPECT_TRUE(flow_.OnLauncherStarted(false).empty());
+    EXPECT_EQ(Lines{Notice(NoticeKind::kLauncherStart)}, Read(flow_.OnAfterFirstPaint()));
+    EXPECT_TRUE(flow_.OnAfterFirstPaint().empty());
 
-TEST_F(InstallFlow, AHelperWindowThatCannotBeMadeIsToldAndTriedAgain)
-{
-    const std::string bytes = httptest::ExpectedContent(3000, 35);
-    const std::wstring endpoint = Manifest("m", PackageUrl("pkg", bytes.size(), 35), bytes);
-    ASSERT_TRUE(BlockNextHelperClass());
-    win_->endpoints = {endpoint};
-    Click(L"btn_install");
-    ReleaseNextHelperClass();
-    ASSERT_FALSE(win_->noticeTexts.empty());
-    EXPECT_EQ(NoticeText(NoticeKind::kSystem), win_->noticeTexts[0]);
-    EXPECT_TRUE(Until([&] { return Installing(); }));
-}
-
-// --- what may run, and with which directory ------------------------------------------
-
-TEST_F(InstallFlow, ADirectoryThatWouldChangeThePackagesCommandLineIsRefusedOnItsPage)
-{
-    win_->endpoints = {StatusEndpoint("m", 404)};
-    Click(L"btn_free");
-    TypeDirectory(L"X:\\games /launch=on /S");
-    Click(L"btn_install2");
-    ASSERT_EQ(1u, modals_.size());
-    EXPECT_EQ(L"安装目录无效，请重新选择！", modals_[0].message);
-    EXPECT_EQ(1, Page()) << "the user chooses again";
-    testsupport::PumpMessagesFor(300);
-    EXPECT_TRUE(server_->Requests(Path()).empty());
-}
-
-TEST_F(InstallFlow, NoPackageRunsWithoutOneCheckedAndHeld)
-{
-    // A program under the package's name that nothing checked: neither a
-    // timer message posted to the window nor the install phase starts it.
-    testsupport::TempDir target;
-    ASSERT_TRUE(testsupport::WriteBytes(pkg_ / L"ovinstaller.exe", StandinBytes(L"ovinstaller.exe")));
-    Click(L"btn_free");
-    TypeDirectory(target / L"澄岳");
-    PostMessageW(Hwnd(), WM_TIMER, CMainDlg::kInstallTimer, 0);
-    testsupport::PumpMessagesFor(300);
-    EXPECT_EQ(0, win_->InstallTicks());
-    win_->OnDownloadResult(0, 0, L"");
-    EXPECT_EQ(CMainDlg::kExitPackageNotStarted, RunUntilQuit(15000));
-    EXPECT_FALSE(PathExists(target / L"澄岳\\installer.txt")) << "an unchecked package ran";
-}
-
-// --- the end of the run ------------------------------------------------------------
-
-TEST_F(InstallFlow, APackageThatCannotStartIsNamedAndEndsTheRunWithExitCodeTwo)
-{
-    // The right bytes by the manifest, but no program.
-    const std::string bytes(5000, 'x');
-    win_->endpoints = {Manifest("m", StoredUrl("pkg", bytes), bytes)};
-    Click(L"btn_install");
-    EXPECT_EQ(CMainDlg::kExitPackageNotStarted, RunUntilQuit(15000));
-    EXPECT_FALSE(IsWindow(Hwnd()));
-    ASSERT_EQ(1u, modals_.size());
-    EXPECT_EQ(kNoticeCaption, modals_[0].caption);
-    EXPECT_EQ(NoticeText(NoticeKind::kPackageStart), modals_[0].message);
-    EXPECT_EQ(L"安装失败", modals_[0].percentLabel) << "no pretended progress";
-}
-
-TEST_F(InstallFlow, ALauncherThatCannotStartIsNamedAndEndsTheRunWithExitCodeThree)
-{
-    // A package that runs and ends well, but leaves no launcher behind.
-    const std::string bytes = StandinBytes(L"OrvelLauncher.exe");
-    ASSERT_FALSE(bytes.empty());
-    testsupport::TempDir target;
-    win_->endpoints = {Manifest("m", StoredUrl("pkg", bytes), bytes)};
-    Click(L"btn_free");
-    TypeDirectory(target / L"澄岳");
-    Click(L"btn_install2");
-    EXPECT_EQ(CMainDlg::kExitLauncherNotStarted, RunUntilQuit(30000));
-    ASSERT_EQ(1u, modals_.size());
-    EXPECT_EQ(NoticeText(NoticeKind::kLauncherStart), modals_[0].message);
-    EXPECT_EQ(L"安装失败", modals_[0].percentLabel) << "not 100 %: the client cannot run";
-}
-
-// While the package runs (after the ten-second phase), the window keeps
-// painting and answering: repaints asked for are made, and a close request
-// gets a notice instead of a half-installed exit.
-class WaitProbe : public FlowWindow {
-public:
-    std::wstring installDir;
-    int paintsWhileWaiting = 0;
-    bool Waiting() const
-    {
-        return InstallTicks() > 100 && !installDir.empty() && !PathExists(installDir + L"\\installer.txt");
-    }
-    LRESULT HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) override
-    {
-        if (msg == WM_PAINT && Waiting())
-            ++paintsWhileWaiting;
-        return FlowWindow::HandleMessage(msg, wParam, lParam);
-    }
-};
-
-struct WaitObservations {
-    WaitProbe* window = nullptr;
-    int ticksWhileWaiting = 0;
-    bool closeAsked = false;
-    bool aliveAfterClose = false;
-    std::wstring noticeAfterClose;
-};
-WaitObservations* g_wait = nullptr;
-
-void CALLBACK PokeWhileWaiting(HWND, UINT, UINT_PTR, DWORD)
-{
-    WaitObservations& o = *g_wait;
-    if (!o.window || !IsWindow(o.window->GetHWND()) || !o.window->Waiting())
-        return;
-    const HWND hwnd = o.window->GetHWND();
-    ++o.ticksWhileWaiting;
-    InvalidateRect(hwnd, nullptr, FALSE);
-    if (o.ticksWhileWaiting == 3) {
-        o.closeAsked = true;
-        SendMessageW(hwnd, WM_CLOSE, 0, 0);
-        CControlUI* close = o.window->PaintHost().FindByName(L"btn_close");
-        const RECT& r = close->GetPosition();
-        const LPARAM at = MAKELPARAM((r.left + r.right) / 2, (r.top + r.bottom) / 2);
-        SendMessageW(hwnd, WM_LBUTTONDOWN, MK_LBUTTON, at);
-        SendMessageW(hwnd, WM_LBUTTONUP, 0, at);
-    } else if (o.ticksWhileWaiting == 4) {
-        o.aliveAfterClose = IsWindow(hwnd) != FALSE;
-        o.noticeAfterClose = o.window->FailureNotice() ? o.window->FailureNotice()->Message() : L"";
-    }
-}
-
-TEST_F(InstallFlow, WhileThePackageRunsTheWindowPaintsAndCloseRequestsGetANotice)
-{
-    const std::string bytes = StandinBytes(L"ovinstaller.exe");
-    ASSERT_FALSE(bytes.empty());
-    testsupport::TempDir target;
-    WaitProbe* probe = new WaitProbe;
-    NewWindow(probe);
-    win_->endpoints = {Manifest("m", StoredUrl("pkg", bytes), bytes)};
-    probe->installDir = target / L"澄岳";
-
-    // The package takes two seconds past the ten-second phase.
-    ASSERT_TRUE(SetEnvironmentVariableW(L"OV_STANDIN_INSTALL_MS", L"12000"));
-    WaitObservations seen;
-    seen.window = probe;
-    g_wait = &seen;
-    const UINT_PTR poke = SetTimer(nullptr, 0, 100, &PokeWhileWaiting);
-    Click(L"btn_free");
-    TypeDirectory(probe->installDir);
-    Click(L"btn_install2");
-    const int exitCode = RunUntilQuit(40000);
-    KillTimer(nullptr, poke);
-    g_wait = nullptr;
-    SetEnvironmentVariableW(L"OV_STANDIN_INSTALL_MS", nullptr);
-    EXPECT_EQ(CMainDlg::kExitOk, exitCode);
-
-    EXPECT_GE(seen.ticksWhileWaiting, 5) << "timers ran during the wait";
-    EXPECT_GE(probe->paintsWhileWaiting, 3) << "the window painted during the wait";
-    ASSERT_TRUE(seen.closeAsked);
-    EXPECT_TRUE(seen.aliveAfterClose) << "a close request did not end the run";
-    EXPECT_EQ(NoticeText(NoticeKind::kInstalling), seen.noticeAfterClose);
-    EXPECT_TRUE(modals_.empty());
-    EXPECT_TRUE(PathExists(probe->installDir + L"\\installer.txt"));
-    EXPECT_TRUE(Until([&] { return PathExists(probe->installDir + L"\\launched.txt"); }, 10000))
-        << "handed over to the launcher";
+    flow_.OnInstallClick(true);
+    EXPECT_EQ(Lines{L"stage-shipped E:\\ovinstaller.exe C:\\staging\\ovinstaller.exe"},
+              Read(flow_.OnStaged(kStaging)));
+    EXPECT_EQ(L"install-timer 100", Read(flow_.OnShippedStaged(true)).back());
+    // One that fails its check is fetched as if nothing were shipped.
+    InstallFlow refused(machine_, 1);
+    refused.OnOpened(start);
+    refused.OnInstallClick(true);
+    refused.OnStaged(kStaging);
+    EXPECT_EQ(Lines{L"updater C:\\staging"}, Read(refused.OnShippedStaged(false)));
+    EXPECT_EQ(Lines{L"licence"}, Read(refused.OnLicenceClick()));
+    EXPECT_EQ(Lines{Notice(NoticeKind::kLicencePage)}, Read(refused.OnLicenceOpened(false)));
 }
 
 }  // namespace

@@ -1,178 +1,165 @@
+// The install window's wiring, through the one window driver: real clicks
+// reach the flow, pages, texts and the bar's value are shown, a notice box
+// opens once, a failed stage is tried again through the real update module,
+// a package or launcher that cannot start ends the run; and the skin's keys
+// and labels. What the flow decides is tested without a window
+// (InstallFlowTest).
+
 #include <gtest/gtest.h>
 #include <winsock2.h>  // before windows.h, as the HTTP headers need
 #include <windows.h>
 
-#include <string>
-#include <vector>
-
-#include "Runtime/MainThreadDispatch.h"
 #include "Runtime/TextUtil.h"
-#include "Updater/UpdateModule.h"
-#include "app/AppState.h"
 #include "app/CommonUtils.h"
 #include "app/FailureNotice.h"
-#include "app/MainDlg.h"
 #include "app/MsgBoxDlg.h"
-#include "support/TestSupport.h"
+#include "app/WindowDriver.h"
 #include "ui/Control.h"
 #include "ui/HtmlText.h"
 #include "ui/Label.h"
 #include "ui/Option.h"
-#include "ui/SkinResources.h"
+#include "ui/Progress.h"
 #include "ui/TabLayout.h"
 
 namespace {
 
-// The install window built from the skin embedded in this test program, with
-// no installed launcher around (nothing to hand over to at start).
-class MainWindow : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        CSkinResources::SetInstance(GetModuleHandleW(nullptr));
-        ASSERT_NE(dlg_.Create(nullptr, L"安装澄岳", WS_POPUP | WS_SYSMENU | WS_MINIMIZEBOX, 0, 0, 0, 0, 0), nullptr);
-        // The progress page, as the install click shows it before any report.
-        CTabLayoutUI* pages = dynamic_cast<CTabLayoutUI*>(dlg_.PaintHost().FindByName(L"tb_main"));
-        ASSERT_NE(pages, nullptr);
-        pages->Select(2);
-        testsupport::PumpMessagesFor(100);
-        label_ = dlg_.PaintHost().FindByName(L"lb_InstallPercent");
-        bar_ = dlg_.PaintHost().FindByName(L"pro_InstallProgress");
-        ASSERT_NE(label_, nullptr);
-        ASSERT_NE(bar_, nullptr);
-        width_ = bar_->GetPosition().right - bar_->GetPosition().left;
-    }
-
-    void TearDown() override
-    {
-        if (IsWindow(dlg_.GetHWND()))
-            DestroyWindow(dlg_.GetHWND());
-        // The window's end posts WM_QUIT for the process loop; it is not ours.
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
-        }
-        for (HWND box; (box = FindWindowW(nullptr, L"澄岳提示")) != nullptr;)
-            DestroyWindow(box);
-        // A shown window's first paint began the application's deferred
-        // start-up; later cases expect a process where that has not happened.
-        CAppState::Instance().Stop();
-        InitMainThreadDispatch();
-    }
-
-    std::wstring BarString(int fill) const
-    {
-        return Format(L"file='progress_bk.png' dest='0,0,%d,30' file='progress_fore.png' corner='0,15,5,15' "
-                      L"dest='0,0,%d,30' ",
-                      width_, fill);
-    }
-
-    static int CountNotices()
-    {
-        int n = 0;
-        for (HWND w = FindWindowW(nullptr, L"澄岳提示"); w; w = FindWindowExW(nullptr, w, nullptr, L"澄岳提示"))
-            n += IsWindowVisible(w) ? 1 : 0;
-        return n;
-    }
-
-    // The checked package is the test's to give.
-    struct Dlg : CMainDlg {
-        using CMainDlg::ShippedPackage;
-    };
-    Dlg dlg_;
-    CControlUI* label_ = nullptr;
-    CControlUI* bar_ = nullptr;
-    int width_ = 0;
-};
+using MainWindow = WindowDriver;
+const uint64_t kNeed = InstallFlow::kRequiredFreeBytes;
 
 }  // namespace
 
-TEST_F(MainWindow, DownloadProgressShowsTheRemainingSizeAndFillsUpToNinetyPercent)
+TEST_F(MainWindow, ClicksReachTheFlowAndItsPagesTextsAndBarAreShown)
 {
-    ASSERT_EQ(width_, 466);
-    struct Case { uint64_t total, completed; const wchar_t* text; int fill; };
-    const Case cases[] = {
-        {125829120, 0, L"下载中\n剩120MB", 0},
-        {125829120, 62914560, L"下载中\n剩60MB", 209},      // 466 * 0.9 / 2 = 209.7
-        {1000, 1000, L"下载中\n剩0B", 419},                 // 466 * 0.9 = 419.4
-        {0, 0, L"下载中\n剩0B", 0},                         // unknown total: no fill
-        {0, 500, L"下载中\n剩0B", 0},
+    win_->endpoints = {StatusEndpoint("m", 404)};
+    Click(L"opt_agree");  // clears what the skin selected
+    Click(L"btn_free");
+    ASSERT_EQ(1u, modals_.size());
+    EXPECT_EQ(L"提示", modals_[0].caption);
+    EXPECT_EQ(L"未勾选“同意软件许可协议”", modals_[0].message);
+    EXPECT_EQ(0, Page());
+    Click(L"opt_agree");
+    Click(L"btn_free");
+    ASSERT_EQ(1, Page());
+    EXPECT_EQ(win_->InstallDir(), Find(L"edit_input")->GetText());
+    win_->freeBytes = kNeed - 1;
+    TypeDirectory(L"X:\\small");
+    EXPECT_EQ(L"119MB", Find(L"lb_leftspace")->GetText());
+    EXPECT_FALSE(Find(L"btn_install2")->IsEnabled());
+    win_->freeBytes = kNeed;
+    TypeDirectory(L"X:\\games\\澄岳");
+    EXPECT_TRUE(Find(L"lb_leftspace")->IsEnabled());
+    Click(L"btn_install2");
+    EXPECT_EQ(2, Page());
+    EXPECT_EQ(L"X:\\games\\澄岳", win_->InstallDir());
+    EXPECT_TRUE(WaitFor([&] { return !server_->Requests(Path("m/")).empty(); }));
+
+    CProgressUI* bar = dynamic_cast<CProgressUI*>(Find(L"pro_InstallProgress"));
+    ASSERT_NE(nullptr, bar);
+    win_->OnDownloadProgress(1000, 500, 0, 0);
+    EXPECT_EQ(L"下载中\n剩500B", Percent());
+    EXPECT_EQ(45, (bar->GetValue() - bar->GetMinValue()) * 100 / (bar->GetMaxValue() - bar->GetMinValue()));
+}
+
+TEST_F(MainWindow, ANoticeBoxTakesTheLatestFailureAndOnceClosedWaitsForProgress)
+{
+    auto shown = [&] { return win_->FailureNotice() ? win_->FailureNotice()->Message() : std::wstring(); };
+    win_->OnDownloadResult(ERR_HTTP, 500, L"");
+    win_->OnDownloadProgress(1000, 600, 0, 0);
+    win_->OnDownloadResult(ERR_USER, UM_ERR_PACKAGE_CHECK, L"");
+    testsupport::PumpMessagesFor(200);
+    EXPECT_EQ(1, CountNotices());
+    EXPECT_EQ(NoticeText(NoticeKind::kPackageCheck), shown());
+    win_->FailureNotice()->Close(CMsgBoxDlg::kCancelled);
+    testsupport::PumpMessagesFor(200);
+    ASSERT_EQ(nullptr, win_->FailureNotice());
+    win_->OnDownloadResult(ERR_CURL, 28, L"");
+    testsupport::PumpMessagesFor(200);
+    EXPECT_EQ(0, CountNotices());
+    win_->OnDownloadProgress(1000, 700, 0, 0);
+    win_->OnDownloadResult(ERR_CURL, 28, L"");
+    testsupport::PumpMessagesFor(200);
+    EXPECT_EQ(1, CountNotices());
+}
+
+TEST_F(MainWindow, AFailedStageIsTriedAgainThroughTheModuleWithOneNotice)
+{
+    const std::string bytes = httptest::ExpectedContent(5000, 32);
+    const std::string body =
+        ManifestBody(PackageUrl("p2", bytes.size(), 32), std::to_string(bytes.size()), Narrow(Md5Of(bytes)), "1");
+    struct Case {
+        const char* what;
+        std::wstring endpoint;
+        std::vector<UINT> waits;
+    } cases[] = {
+        {"package", Manifest("m", PackageUrl("p1", bytes.size(), 32, "&mode=status&code=500&times=6"), bytes),
+         {5000, 5000, 5000, 10000, 20000, 40000}},
+        {"manifest", HealingEndpoint("h", 503, 4, body), {5000, 5000, 5000, 10000}},
     };
     for (const Case& c : cases) {
-        dlg_.OnDownloadProgress(c.total, c.completed, 0, 0);
-        EXPECT_EQ(label_->GetText(), c.text) << c.total << "/" << c.completed;
-        EXPECT_EQ(bar_->GetBkImage(), BarString(c.fill)) << c.total << "/" << c.completed;
+        SCOPED_TRACE(c.what);
+        NewWindow();
+        win_->endpoints = {c.endpoint};
+        Click(L"btn_install");
+        ASSERT_TRUE(WaitFor([&] { return Installing(); }, 30000));
+        ASSERT_EQ(c.waits.size(), win_->delays.size());
+        for (size_t i = 0; i < c.waits.size(); ++i) {
+            EXPECT_LE(win_->delays[i], c.waits[i]) << i;
+            EXPECT_GE(win_->delays[i], c.waits[i] - (c.waits[i] > 5000 ? c.waits[i] / 10 : 0)) << i;
+        }
+        EXPECT_EQ(1, CountNotices());
     }
 }
 
-TEST_F(MainWindow, TheInstallationPhaseCountsFromNinetyPercent)
+TEST_F(MainWindow, NoPackageRunsWithoutOneCheckedAndHeld)
 {
-    // A package that starts (the stand-in; it has no directory to install to
-    // and ends at once).
-    testsupport::TempDir pkg;
-    wchar_t self[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring standins(self);
-    standins = standins.substr(0, standins.find_last_of(L'\\'));
-    standins = standins.substr(0, standins.find_last_of(L'\\')) + L"\\standins\\ovinstaller.exe";
-    ASSERT_TRUE(CopyFileW(standins.c_str(), (pkg / L"ovinstaller.exe").c_str(), FALSE));
-    ASSERT_TRUE(dlg_.ShippedPackage().Open(pkg / L"ovinstaller.exe", false));
-    dlg_.OnDownloadResult(0, 0, L"");
-    EXPECT_EQ(label_->GetText(), L"安装中\n90%");
-    EXPECT_EQ(bar_->GetBkImage(), BarString(419));
-    ASSERT_TRUE(testsupport::PumpMessagesUntil([&] { return dlg_.InstallTicks() >= 10; }, 5000));
-    EXPECT_EQ(label_->GetText(), L"安装中\n91%");
-    EXPECT_EQ(bar_->GetBkImage(), BarString(466 * 91 / 100));
+    // A program under the package's name that nothing checked: neither a
+    // timer message posted to the window nor the install phase starts it.
+    testsupport::TempDir target;
+    ASSERT_TRUE(testsupport::WriteBytes(staging_ / L"ovinstaller.exe", StandinBytes(L"ovinstaller.exe")));
+    Click(L"btn_free");
+    TypeDirectory(target / L"澄岳");
+    PostMessageW(Hwnd(), WM_TIMER, CMainDlg::kInstallTimer, 0);
+    testsupport::PumpMessagesFor(300);
+    EXPECT_EQ(0, win_->Flow().InstallTicks());
+    win_->OnDownloadResult(0, 0, L"");
+    EXPECT_EQ(InstallFlow::kExitPackageNotStarted, RunUntilQuit(15000));
+    ASSERT_EQ(1u, modals_.size());
+    EXPECT_EQ(NoticeText(NoticeKind::kPackageStart), modals_[0].message);
+    EXPECT_EQ(L"安装失败", modals_[0].percent) << "no pretended progress";
+    EXPECT_FALSE(testsupport::PathExists(target / L"澄岳\\installer.txt")) << "an unchecked package ran";
 }
 
-TEST_F(MainWindow, FailureNoticesOpenOneAtATimeAndShowTheLatestFailure)
+TEST_F(MainWindow, ALauncherThatCannotStartIsNamedAndEndsTheRunWithExitCodeThree)
 {
-    auto shown = [&] { return dlg_.FailureNotice() ? dlg_.FailureNotice()->Message() : std::wstring(); };
-    dlg_.OnDownloadResult(ERR_HTTP, 500, L"");
-    testsupport::PumpMessagesFor(200);
-    EXPECT_EQ(CountNotices(), 1);
-    EXPECT_EQ(NoticeText(NoticeKind::kNetwork), shown());
-    // Progress in between, a failure of another kind: the same notice says so.
-    dlg_.OnDownloadProgress(1000, 10, 0, 0);
-    dlg_.OnDownloadResult(ERR_USER, UM_ERR_PACKAGE_CHECK, L"");
-    dlg_.OnManifestResult(ERR_HTTP, 404, L"");
-    testsupport::PumpMessagesFor(200);
-    EXPECT_EQ(CountNotices(), 1);
-    EXPECT_EQ(NoticeText(NoticeKind::kNetwork), shown());
-
-    // Closed by the user, it stays closed until progress was made again.
-    dlg_.FailureNotice()->Close(CMsgBoxDlg::kCancelled);
-    testsupport::PumpMessagesFor(200);
-    ASSERT_EQ(nullptr, dlg_.FailureNotice());
-    dlg_.OnDownloadResult(ERR_CURL, 28, L"");
-    testsupport::PumpMessagesFor(200);
-    EXPECT_EQ(CountNotices(), 0);
-    dlg_.OnDownloadProgress(1000, 20, 0, 0);
-    dlg_.OnDownloadResult(ERR_CURL, 28, L"");
-    testsupport::PumpMessagesFor(200);
-    EXPECT_EQ(CountNotices(), 1);
+    // A package that runs and ends well, but leaves no launcher behind.
+    const std::string bytes = StandinBytes(L"OrvelLauncher.exe");
+    ASSERT_FALSE(bytes.empty());
+    testsupport::TempDir target;
+    win_->endpoints = {Manifest("m", StoredUrl("pkg", bytes), bytes)};
+    Click(L"btn_free");
+    TypeDirectory(target / L"澄岳");
+    Click(L"btn_install2");
+    EXPECT_EQ(InstallFlow::kExitLauncherNotStarted, RunUntilQuit(30000));
+    ASSERT_EQ(1u, modals_.size());
+    EXPECT_EQ(L"澄岳提示", modals_[0].caption);
+    EXPECT_EQ(NoticeText(NoticeKind::kLauncherStart), modals_[0].message);
+    EXPECT_EQ(L"安装失败", modals_[0].percent) << "not 100 %: the client cannot run";
 }
 
 TEST_F(MainWindow, KeysActOnTheFocusedControlOnlyAndEnterNeverOnTheAgreement)
 {
-    CTabLayoutUI* pages = dynamic_cast<CTabLayoutUI*>(dlg_.PaintHost().FindByName(L"tb_main"));
-    pages->Select(0);
-    dlg_.ShowWindow(true, false);
-    testsupport::PumpMessagesFor(200);
-    COptionUI* agree = dynamic_cast<COptionUI*>(dlg_.PaintHost().FindByName(L"opt_agree"));
+    COptionUI* agree = dynamic_cast<COptionUI*>(Find(L"opt_agree"));
     ASSERT_NE(agree, nullptr);
-    const RECT& r = agree->GetPosition();
-    const LPARAM at = MAKELPARAM((r.left + r.right) / 2, (r.top + r.bottom) / 2);
-    SendMessageW(dlg_.GetHWND(), WM_LBUTTONDOWN, MK_LBUTTON, at);
-    SendMessageW(dlg_.GetHWND(), WM_LBUTTONUP, 0, at);
+    Click(L"opt_agree");
     ASSERT_FALSE(agree->IsSelected());
     // The click left the option focused: Enter does not toggle it, Space does
     // (as a check box), and a held Space toggles once.
-    SendMessageW(dlg_.GetHWND(), WM_KEYDOWN, VK_RETURN, 0);
+    SendMessageW(Hwnd(), WM_KEYDOWN, VK_RETURN, 0);
     EXPECT_FALSE(agree->IsSelected());
-    SendMessageW(dlg_.GetHWND(), WM_KEYDOWN, VK_SPACE, 0);
-    SendMessageW(dlg_.GetHWND(), WM_KEYDOWN, VK_SPACE, 0x40000000);
+    SendMessageW(Hwnd(), WM_KEYDOWN, VK_SPACE, 0);
+    SendMessageW(Hwnd(), WM_KEYDOWN, VK_SPACE, 0x40000000);
     EXPECT_TRUE(agree->IsSelected());
-    EXPECT_EQ(0, pages->GetCurSel());
+    EXPECT_EQ(0, Page());
 
     // In the box, after its first paint: Enter does nothing (the box then
     // ends with the result given to it), Escape confirms.
@@ -181,7 +168,7 @@ TEST_F(MainWindow, KeysActOnTheFocusedControlOnlyAndEnterNeverOnTheAgreement)
         UINT result;
     } cases[] = {{VK_RETURN, 9}, {VK_SPACE, 9}, {VK_ESCAPE, CMsgBoxDlg::kConfirmed}};
     for (const Case& c : cases) {
-        CMsgBoxDlg* box = CMsgBoxDlg::Open(dlg_.GetHWND(), L"是否退出安装？", L"", L"退出安装");
+        CMsgBoxDlg* box = CMsgBoxDlg::Open(Hwnd(), L"是否退出安装？", L"", L"退出安装");
         ASSERT_NE(box, nullptr);
         UpdateWindow(box->GetHWND());
         PostMessageW(box->GetHWND(), WM_KEYDOWN, c.key, 0);
@@ -193,10 +180,12 @@ TEST_F(MainWindow, KeysActOnTheFocusedControlOnlyAndEnterNeverOnTheAgreement)
 
 TEST_F(MainWindow, EveryTextFitsItsLabelInTheSkinsFont)
 {
-    CLabelUI* label = dynamic_cast<CLabelUI*>(label_);
+    dynamic_cast<CTabLayoutUI*>(Find(L"tb_main"))->Select(2);
+    testsupport::PumpMessagesFor(100);
+    CLabelUI* label = dynamic_cast<CLabelUI*>(Find(L"lb_InstallPercent"));
     ASSERT_NE(label, nullptr);
     RECT rc = label->GetPosition();
-    HDC screen = GetDC(dlg_.GetHWND());
+    HDC screen = GetDC(Hwnd());
     HDC dc = CreateCompatibleDC(screen);
     HBITMAP bmp = CreateCompatibleBitmap(screen, 600, 400);
     HGDIOBJ old = SelectObject(dc, bmp);
@@ -213,13 +202,13 @@ TEST_F(MainWindow, EveryTextFitsItsLabelInTheSkinsFont)
     for (const std::wstring& text : texts) {
         std::vector<HtmlLine> lines;
         RECT box = rc;
-        DrawHtmlText(dc, &dlg_.PaintHost(), box, text.c_str(), 0xFF000000, label->GetFont(), label->GetTextStyle(),
+        DrawHtmlText(dc, &win_->PaintHost(), box, text.c_str(), 0xFF000000, label->GetFont(), label->GetTextStyle(),
                      &lines);
         const size_t want = text.find(L'\n') == std::wstring::npos ? 1 : 2;
         RECT single = rc;
         single.right = rc.left + 1000;
         std::vector<HtmlLine> natural;
-        DrawHtmlText(dc, &dlg_.PaintHost(), single, text.c_str(), 0xFF000000, label->GetFont(), 0, &natural);
+        DrawHtmlText(dc, &win_->PaintHost(), single, text.c_str(), 0xFF000000, label->GetFont(), 0, &natural);
         std::string widths;
         for (const HtmlLine& line : natural)
             widths += " " + std::to_string(line.rc.right - line.rc.left);
@@ -234,14 +223,14 @@ TEST_F(MainWindow, EveryTextFitsItsLabelInTheSkinsFont)
     SelectObject(dc, old);
     DeleteObject(bmp);
     DeleteDC(dc);
-    ReleaseDC(dlg_.GetHWND(), screen);
+    ReleaseDC(Hwnd(), screen);
 
     // Every notice in the message box's one-line message label.
     const NoticeKind kinds[] = {NoticeKind::kNetwork,      NoticeKind::kDiskFull,     NoticeKind::kDiskUnwritable,
                                 NoticeKind::kPackageCheck, NoticeKind::kSystem,       NoticeKind::kPackageStart,
                                 NoticeKind::kLauncherStart, NoticeKind::kInstalling};
     for (NoticeKind kind : kinds) {
-        CMsgBoxDlg* box = CMsgBoxDlg::Open(dlg_.GetHWND(), NoticeText(kind), L"提示信息", L"澄岳提示");
+        CMsgBoxDlg* box = CMsgBoxDlg::Open(Hwnd(), NoticeText(kind), L"提示信息", L"澄岳提示");
         ASSERT_NE(box, nullptr);
         testsupport::PumpMessagesFor(50);
         CLabelUI* text = dynamic_cast<CLabelUI*>(box->PaintHost().FindByName(L"lb_text"));
