@@ -58,7 +58,7 @@ bool WaitFor(const std::function<bool()>& cond)
 
 }  // namespace
 
-TEST(SimpleThread, StartTwiceKeepsOneThreadAndStopFromOutsideJoins)
+TEST(SimpleThread, StartTwiceKeepsOneThreadStopFromOutsideJoinsAndARestartBeginsAfresh)
 {
     Worker w(Worker::kPollStop);
     ASSERT_TRUE(w.Start());
@@ -79,6 +79,14 @@ TEST(SimpleThread, StartTwiceKeepsOneThreadAndStopFromOutsideJoins)
     // Nothing left to stop or destroy.
     EXPECT_TRUE(w.Stop(0));
     EXPECT_FALSE(w.DestroyThread(0));
+
+    // A restarted thread does not take the earlier stop request for its own.
+    ASSERT_TRUE(w.Start());
+    ASSERT_TRUE(WaitFor([&] { return w.runs == 2; }));
+    EXPECT_FALSE(w.StopRequested());
+    Sleep(100);
+    EXPECT_TRUE(w.IsRunning());
+    EXPECT_TRUE(testsupport::StopWithin(w, 5000));
 }
 
 TEST(SimpleThread, TimedOutStopLogsTerminatesAndReportsSuccess)
@@ -131,21 +139,6 @@ TEST(SimpleThread, ABodyThatEndsByItselfLeavesTheObjectRestartable)
             EXPECT_TRUE(w.StopRequested());
         }
     }
-}
-
-TEST(SimpleThread, ARestartedThreadDoesNotSeeTheEarlierStop)
-{
-    Worker w(Worker::kPollStop);
-    ASSERT_TRUE(w.Start());
-    ASSERT_TRUE(WaitFor([&] { return w.runs == 1; }));
-    ASSERT_TRUE(testsupport::StopWithin(w, 5000));
-
-    ASSERT_TRUE(w.Start());
-    ASSERT_TRUE(WaitFor([&] { return w.runs == 2; }));
-    EXPECT_FALSE(w.StopRequested());
-    Sleep(100);
-    EXPECT_TRUE(w.IsRunning()) << "the new thread took the old stop request for its own";
-    EXPECT_TRUE(testsupport::StopWithin(w, 5000));
 }
 
 TEST(SimpleThread, RacingExitAndStopCloseEachHandleOnce)
