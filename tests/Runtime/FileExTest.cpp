@@ -89,24 +89,20 @@ TEST(FileEx, FlagWordMapsToAccessSharingAndInheritance)
     }
 }
 
-TEST(FileEx, OpenOfMissingFileFailsWithoutThrowing)
+TEST(FileEx, ReadSeekLengthAndFailures)
 {
     TempDir dir;
     CFileEx file;
+    // A file that is not there fails to open, without throwing.
     CFileExException error;
     EXPECT_FALSE(file.Open(dir / L"missing.bin", 0x0002, &error));
     EXPECT_EQ(error.code, ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(error.message, L"INVALID_HANDLE_VALUE");
     EXPECT_FALSE(file.IsOpen());
     EXPECT_FALSE(file.Open(dir / L"missing.bin", 0x0002, nullptr));
-}
 
-TEST(FileEx, ReadSeekLengthAndFailures)
-{
-    TempDir dir;
     const std::wstring path = dir / L"ten.bin";
     ASSERT_TRUE(WriteBytes(path, "0123456789"));
-    CFileEx file;
     ASSERT_TRUE(file.Open(path, 0x0042, nullptr));
     EXPECT_EQ(file.Seek(5, CFileEx::kBegin), 5u);
     EXPECT_EQ(file.GetLength(), 10u);

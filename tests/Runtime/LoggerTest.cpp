@@ -57,13 +57,10 @@ TEST(Logger, LineLayoutTagsLocationAndNewline)
     logger.Log(3, L"no tag");
     logger.Log(-1, L"no tag");
     logger.Log(LOG_INFO, L"%s", L"");  // empty message keeps tag and newline
-    ASSERT_EQ(logger.lines.size(), 6u);
-    EXPECT_EQ(logger.lines[0], L"[INFO]a1\r\n");
-    EXPECT_EQ(logger.lines[1], L"[WARN]b\r\n");
-    EXPECT_EQ(logger.lines[2], L"[ERRO][.\\Runtime\\SimpleThread:39]tid:7\r\n");
-    EXPECT_EQ(logger.lines[3], L"no tag\r\n");
-    EXPECT_EQ(logger.lines[4], L"no tag\r\n");
-    EXPECT_EQ(logger.lines[5], L"[INFO]\r\n");
+    const std::vector<std::wstring> expected = {L"[INFO]a1\r\n", L"[WARN]b\r\n",
+                                                L"[ERRO][.\\Runtime\\SimpleThread:39]tid:7\r\n",
+                                                L"no tag\r\n", L"no tag\r\n", L"[INFO]\r\n"};
+    EXPECT_EQ(logger.lines, expected);
 }
 
 TEST(Logger, StampsFollowTheFlags)

@@ -51,20 +51,14 @@ protected:
     }
 };
 
-bool WaitFor(const std::function<bool()>& cond, DWORD ms = 5000)
+bool WaitFor(const std::function<bool()>& cond)
 {
-    const ULONGLONG end = GetTickCount64() + ms;
-    while (!cond()) {
-        if (GetTickCount64() > end)
-            return false;
-        Sleep(1);
-    }
-    return true;
+    return testsupport::PumpMessagesUntil(cond, 5000);
 }
 
 }  // namespace
 
-TEST(SimpleThread, StartTwiceKeepsOneThreadAndStopFromOutsideJoins)
+TEST(SimpleThread, StartTwiceKeepsOneThreadStopFromOutsideJoinsAndARestartBeginsAfresh)
 {
     Worker w(Worker::kPollStop);
     ASSERT_TRUE(w.Start());
@@ -85,6 +79,14 @@ TEST(SimpleThread, StartTwiceKeepsOneThreadAndStopFromOutsideJoins)
     // Nothing left to stop or destroy.
     EXPECT_TRUE(w.Stop(0));
     EXPECT_FALSE(w.DestroyThread(0));
+
+    // A restarted thread does not take the earlier stop request for its own.
+    ASSERT_TRUE(w.Start());
+    ASSERT_TRUE(WaitFor([&] { return w.runs == 2; }));
+    EXPECT_FALSE(w.StopRequested());
+    Sleep(100);
+    EXPECT_TRUE(w.IsRunning());
+    EXPECT_TRUE(testsupport::StopWithin(w, 5000));
 }
 
 TEST(SimpleThread, TimedOutStopLogsTerminatesAndReportsSuccess)
@@ -122,41 +124,21 @@ TEST(SimpleThread, TimedOutStopLogsTerminatesAndReportsSuccess)
     EXPECT_NE(text.find(L"tid:" + std::to_wstring(id) + L" "), std::wstring::npos);
 }
 
-TEST(SimpleThread, StopFromInsideRunDoesNotWait)
+TEST(SimpleThread, ABodyThatEndsByItselfLeavesTheObjectRestartable)
 {
-    Worker w(Worker::kStopFromInside);
-    ASSERT_TRUE(w.Start());
-    ASSERT_TRUE(WaitFor([&] { return w.insideStopReturned.load(); })) << "Stop inside Run waited on itself";
-    EXPECT_TRUE(w.insideStopResult);
-    EXPECT_TRUE(w.StopRequested());
-    ASSERT_TRUE(WaitFor([&] { return !w.IsRunning(); }));
-    EXPECT_EQ(w.ThreadHandle(), nullptr);
-}
-
-TEST(SimpleThread, ABodyThatReturnsLeavesTheObjectRestartable)
-{
+    // Also after it asked for its own stop, which must not wait on itself.
     Worker w(Worker::kReturnAtOnce);
     for (int round = 1; round <= 3; ++round) {
+        w.mode = round == 2 ? Worker::kStopFromInside : Worker::kReturnAtOnce;
         ASSERT_TRUE(w.Start());
-        ASSERT_TRUE(WaitFor([&] { return !w.IsRunning(); }));
+        ASSERT_TRUE(WaitFor([&] { return !w.IsRunning(); })) << "round " << round;
         EXPECT_EQ(w.runs, round);
         EXPECT_EQ(w.ThreadHandle(), nullptr);
+        if (round == 2) {
+            EXPECT_TRUE(w.insideStopReturned && w.insideStopResult);
+            EXPECT_TRUE(w.StopRequested());
+        }
     }
-}
-
-TEST(SimpleThread, ARestartedThreadDoesNotSeeTheEarlierStop)
-{
-    Worker w(Worker::kPollStop);
-    ASSERT_TRUE(w.Start());
-    ASSERT_TRUE(WaitFor([&] { return w.runs == 1; }));
-    ASSERT_TRUE(testsupport::StopWithin(w, 5000));
-
-    ASSERT_TRUE(w.Start());
-    ASSERT_TRUE(WaitFor([&] { return w.runs == 2; }));
-    EXPECT_FALSE(w.StopRequested());
-    Sleep(100);
-    EXPECT_TRUE(w.IsRunning()) << "the new thread took the old stop request for its own";
-    EXPECT_TRUE(testsupport::StopWithin(w, 5000));
 }
 
 TEST(SimpleThread, RacingExitAndStopCloseEachHandleOnce)

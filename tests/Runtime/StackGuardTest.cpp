@@ -9,6 +9,7 @@
 
 #include <string>
 
+#include "Runtime/ProcessStart.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -25,21 +26,13 @@ std::wstring ProbePath()
 long long RunProbe(const std::wstring& args)
 {
     const std::wstring exe = ProbePath();
-    std::wstring cmd = L"\"" + exe + L"\" " + args;
-    STARTUPINFOW si = {};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi = {};
-    if (!CreateProcessW(exe.c_str(), &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+    UniqueProcess probe;
+    DWORD code = 0;
+    if (StartProcess(exe, L"\"" + exe + L"\" " + args, &probe) != 0 ||
+        WaitForSingleObject(probe.process.Get(), 30000) != WAIT_OBJECT_0 ||
+        !GetExitCodeProcess(probe.process.Get(), &code))
         return -1;
-    long long result = -1;
-    if (WaitForSingleObject(pi.hProcess, 30000) == WAIT_OBJECT_0) {
-        DWORD code = 0;
-        if (GetExitCodeProcess(pi.hProcess, &code))
-            result = code;
-    }
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
-    return result;
+    return code;
 }
 
 std::string GuardOfOneRun(const testsupport::TempDir& dir, const wchar_t* name)

@@ -34,19 +34,32 @@ ParsedRange Parse(const std::string& range)
     return {UINT64_MAX, UINT64_MAX};
 }
 
+// One download: its request, its addresses and what it reported.
+struct Attempt {
+    ParallelDownload dl;
+    MirrorSet mirrors;
+    DownloadOutcome out;
+};
+
 class ParallelDownloadTest : public DownloadEngineTest {
 protected:
-    bool Run(ParallelDownload& dl, const std::vector<std::string>& paths, DownloadOutcome& out, MirrorSet* mirrors,
-             DWORD timeoutMs = 30000)
+    // Starts `a` on `paths`, with a fresh outcome.
+    void Begin(Attempt& a, const std::vector<std::string>& paths)
     {
         std::vector<std::wstring> urls;
         for (const std::string& p : paths)
             urls.push_back(server_->Url(p));
-        mirrors->Reset(urls);
-        mirrors->BeginRound();
-        dl.Download(urls[0], file_, kSize, L"", mirrors, reinterpret_cast<uintptr_t>(&out), &RecordDownloadDone,
-                    &RecordDownloadProgress);
-        return Finish(out, timeoutMs);
+        a.mirrors.Reset(urls);
+        a.mirrors.BeginRound();
+        a.out = DownloadOutcome();
+        a.dl.Download(urls[0], file_, kSize, L"", &a.mirrors, reinterpret_cast<uintptr_t>(&a.out), &RecordDownloadDone,
+                      &RecordDownloadProgress);
+    }
+    // Begin, then wait for the end.
+    bool Run(Attempt& a, const std::vector<std::string>& paths)
+    {
+        Begin(a, paths);
+        return Finish(a.out, 30000);
     }
     // Every request a closed range, none for bytes already on disk.
     static void ExpectNotAskedAgain(const std::vector<LoggedRequest>& log, const RangeSet& kept)
@@ -112,11 +125,9 @@ TEST_F(ParallelDownloadTest, ServersAndTheirAnswers)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         testsupport::RemoveTree(file_);
-        ParallelDownload dl;
-        MirrorSet mirrors;
-        DownloadOutcome out;
-        const std::string path = Path(std::string(c.name) + kSizeQuery + c.fault);
-        ASSERT_TRUE(Run(dl, {path}, out, &mirrors));
+        Attempt a;
+        const DownloadOutcome& out = a.out;
+        ASSERT_TRUE(Run(a, {Path(std::string(c.name) + kSizeQuery + c.fault)}));
         EXPECT_EQ(0, out.type);
         EXPECT_EQ(0, out.code);
         EXPECT_TRUE(Identical());
@@ -139,18 +150,15 @@ TEST_F(ParallelDownloadTest, APartLongerThanItsRangeFailsAndNothingPassesTheEnd)
     const uint64_t kept = kSize - (1u << 20);
     ASSERT_TRUE(testsupport::WriteBytes(file_, ExpectedContent(kept, 9) + std::string(kSize - kept, '\0')));
     ASSERT_TRUE(testsupport::WriteBytes(Journal(), EncodeRangeJournal({kSize, ""}, {{0, kept}})));
-    ParallelDownload dl;
-    MirrorSet mirrors;
-    DownloadOutcome out;
-    ASSERT_TRUE(Run(dl, {Path(std::string("long") + kSizeQuery + "&mode=overrange&extra=5000")}, out, &mirrors));
-    EXPECT_EQ(ERR_USER, out.type);
-    EXPECT_EQ(DOWNLOAD_ERR_LENGTH_MISMATCH, out.code);
+    Attempt a;
+    ASSERT_TRUE(Run(a, {Path(std::string("long") + kSizeQuery + "&mode=overrange&extra=5000")}));
+    EXPECT_EQ(ERR_USER, a.out.type);
+    EXPECT_EQ(DOWNLOAD_ERR_LENGTH_MISMATCH, a.out.code);
     EXPECT_EQ(static_cast<int64_t>(kSize), DownloadLocalFileSize(file_));
     EXPECT_EQ(std::string::npos, FileBytes().find("XXXX", kept));
     // What is on disk is kept; a healed server completes it.
-    DownloadOutcome again;
-    ASSERT_TRUE(Run(dl, {Path(std::string("healed") + kSizeQuery)}, again, &mirrors));
-    EXPECT_EQ(0, again.type);
+    ASSERT_TRUE(Run(a, {Path(std::string("healed") + kSizeQuery)}));
+    EXPECT_EQ(0, a.out.type);
     EXPECT_TRUE(Identical());
     // (The range itself had arrived whole before the surplus: it may need
     // no request at all.)
@@ -166,19 +174,15 @@ TEST_F(ParallelDownloadTest, AKilledRunKeepsItsPartsUnlessTheJournalIsDamaged)
         testsupport::RemoveTree(file_);
         std::string file, journal;
         {
-            ParallelDownload dl;
-            MirrorSet mirrors;
-            mirrors.Reset({server_->Url(Path(std::string("slow") + kSizeQuery + "&rate=2000000"))});
-            DownloadOutcome out;
-            dl.Download(mirrors.Url(0), file_, kSize, L"", &mirrors, reinterpret_cast<uintptr_t>(&out),
-                        &RecordDownloadDone, &RecordDownloadProgress);
+            Attempt killed;
+            Begin(killed, {Path(std::string("slow") + kSizeQuery + "&rate=2000000")});
             ASSERT_TRUE(WaitFor([&] { return DownloadLocalFileSize(Journal()) > 0; }));
             testsupport::PumpMessagesFor(1200);
             // What a kill leaves: the file and the journal as they are now
             // (a stopped run would write its journal once more).
             journal = testsupport::ReadBytes(Journal());
             file = FileBytes();
-            ASSERT_EQ(0, out.calls);
+            ASSERT_EQ(0, killed.out.calls);
         }
         ASSERT_TRUE(testsupport::WriteBytes(file_, file));
         if (damaged) {
@@ -197,12 +201,9 @@ TEST_F(ParallelDownloadTest, AKilledRunKeepsItsPartsUnlessTheJournalIsDamaged)
             ASSERT_EQ(4u, kept.size()) << "each part had written some of its range";
         }
 
-        ParallelDownload dl;
-        MirrorSet mirrors;
-        DownloadOutcome out;
-        const std::string path = Path(std::string(damaged ? "bad" : "good") + kSizeQuery);
-        ASSERT_TRUE(Run(dl, {path}, out, &mirrors));
-        EXPECT_EQ(0, out.type);
+        Attempt again;
+        ASSERT_TRUE(Run(again, {Path(std::string(damaged ? "bad" : "good") + kSizeQuery)}));
+        EXPECT_EQ(0, again.out.type);
         EXPECT_TRUE(Identical());
         const std::vector<LoggedRequest> log = server_->Requests(Path(damaged ? "bad" : "good"));
         ASSERT_FALSE(log.empty());
@@ -215,16 +216,14 @@ TEST_F(ParallelDownloadTest, AKilledRunKeepsItsPartsUnlessTheJournalIsDamaged)
 
 TEST_F(ParallelDownloadTest, TwoAddressesServePartsAndAFailingOneGetsNoMore)
 {
-    ParallelDownload dl;
-    MirrorSet mirrors;
-    DownloadOutcome out;
+    Attempt a;
     const std::string good = Path(std::string("good") + kSizeQuery + kPaced);
     const std::string bad = Path(std::string("bad") + kSizeQuery + kPaced + "&mode=drop&after=300000");
-    ASSERT_TRUE(Run(dl, {good, bad}, out, &mirrors));
-    EXPECT_EQ(0, out.type);
+    ASSERT_TRUE(Run(a, {good, bad}));
+    EXPECT_EQ(0, a.out.type);
     EXPECT_TRUE(Identical());
-    EXPECT_TRUE(mirrors.Healthy(0));
-    EXPECT_FALSE(mirrors.Healthy(1));
+    EXPECT_TRUE(a.mirrors.Healthy(0));
+    EXPECT_FALSE(a.mirrors.Healthy(1));
     const size_t badRequests = server_->Requests(Path("bad")).size();
     // Parts 2 and 4 started there, each with its own retries, then moved.
     EXPECT_GE(badRequests, 2u);

@@ -7,7 +7,6 @@
 #include <sodium.h>
 
 #include "Http/FaultServer.h"
-#include "Updater/LockedPackage.h"
 #include "Updater/PublisherSignature.h"
 #include "support/TestSupport.h"
 
@@ -209,32 +208,6 @@ TEST(SignatureUrl, TheSuffixEndsThePath)
     };
     for (const Case& c : cases)
         EXPECT_EQ(std::wstring(c.expected), SignatureUrl(c.url));
-}
-
-// A shipped package is copied into the staging folder through a handle that
-// denies writing, checked there and held (more: signature_e2e_tests).
-TEST(ShippedPackage, TheCheckedCopyIsTheOneHeldAndAFileBeingWrittenIsNotCopied)
-{
-    const std::string data = Fixture("data.bin");
-    for (bool someoneWrites : {false, true}) {
-        testsupport::TempDir downloads, staging;
-        const std::wstring shipped = downloads / L"ovinstaller.exe", staged = staging / L"ovinstaller.exe";
-        ASSERT_TRUE(testsupport::WriteBytes(shipped, data));
-        ASSERT_TRUE(testsupport::WriteBytes(shipped + L".minisig", Fixture("data.bin.v2.0.minisig")));
-        HANDLE writer = CreateFileW(shipped.c_str(), someoneWrites ? GENERIC_WRITE : GENERIC_READ,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-        LockedPackage package;
-        const bool ok = StageShippedPackage(package, shipped, staged, PublisherKeys({TestPublicKey("test")}),
-                                            ReleasePolicy());
-        CloseHandle(writer);
-        EXPECT_EQ(ok, !someoneWrites);
-        EXPECT_EQ(package.IsOpen() && package.Path() == staged, !someoneWrites);
-        EXPECT_EQ(ReadBytes(staged), someoneWrites ? "" : data);
-        // Held: nobody may change the copy between its check and its start.
-        EXPECT_EQ(CreateFileW(staged.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              0, nullptr),
-                  INVALID_HANDLE_VALUE);
-    }
 }
 
 }  // namespace

@@ -1,12 +1,14 @@
 // Releases that cannot be replayed: the version floor, the manifest's expiry,
-// its size and checksum, and the version a package was signed as. Through the
-// real module and libsodium, on signatures Debian's minisign made: at run time
-// by the test server, and at build time for the shipped package
-// (tests/Updater/make_signatures.sh).
+// its size and checksum, and the version a shipped package was signed as (on
+// signatures Debian's minisign made at build time, tests/Updater/
+// make_signatures.sh). What the module makes of a refused manifest is among
+// the signed update's tests.
 
+#include "Updater/UpdaterTestSupport.h"
+#include "Runtime/UniqueHandle.h"
+#include "Updater/LockedPackage.h"
 #include "Updater/ReleasePolicy.h"
 #include "Updater/UpdateManifest.h"
-#include "Updater/UpdaterTestSupport.h"
 
 namespace updatertest {
 namespace {
@@ -35,30 +37,41 @@ TEST(ReleaseRules, VersionsTimesAndTrustedComments)
         EXPECT_FALSE(TrustedCommentField(bad, "version", version)) << bad;
 }
 
-TEST(ShippedPackage, RunsOnlyWhenSignedAsAReleaseAtTheFloorOrAbove)
+// A shipped package is copied into the staging folder through a handle that
+// denies writing, checked there and held (more: signature_e2e_tests).
+TEST(ShippedPackage, RunsOnlyWhenSignedAsAReleaseAtTheFloorOrAboveAndNobodyWritesIt)
 {
-    struct Case { const char* signature; bool signedBuild, runs; } cases[] = {
-        {"data.bin.v2.0.minisig", true, true}, {"data.bin.v10.1.minisig", true, true},
-        {"data.bin.v1.9.minisig", true, false},
-        {"data.bin.minisig", true, false},       // minisign's own comment names no release
-        {"data.bin.v1.9.minisig", false, true},  // an unsigned build checks nothing
+    struct Case { const char* signature; bool signedBuild, someoneWrites, runs; } cases[] = {
+        {"data.bin.v2.0.minisig", true, false, true}, {"data.bin.v10.1.minisig", true, false, true},
+        {"data.bin.v1.9.minisig", true, false, false},
+        {"data.bin.minisig", true, false, false},        // minisign's own comment names no release
+        {"data.bin.v1.9.minisig", false, false, true},   // an unsigned build checks nothing
+        {"data.bin.v2.0.minisig", true, true, false},    // a file being written is not copied
     };
     const std::string dir = OV_SIGNATURES_DIR;
     const std::string data = ReadBytes(httptest::WinePath(dir + "/data.bin"));
     ReleasePolicy policy;
     policy.floor = "2.0";
     for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(c.signature) + (c.signedBuild ? "" : " unsigned"));
-        PackageDir pkg;
-        ASSERT_TRUE(WriteBytes(pkg.Package(), data));
-        ASSERT_TRUE(WriteBytes(
-            pkg.Package() + L".minisig", ReadBytes(httptest::WinePath(dir + "/" + c.signature))));
+        SCOPED_TRACE(std::string(c.signature) + (c.signedBuild ? "" : " unsigned") +
+                     (c.someoneWrites ? " written" : ""));
+        testsupport::TempDir downloads, staging;
+        const std::wstring shipped = downloads / L"ovinstaller.exe", staged = staging / L"ovinstaller.exe";
+        ASSERT_TRUE(WriteBytes(shipped, data));
+        ASSERT_TRUE(WriteBytes(shipped + L".minisig", ReadBytes(httptest::WinePath(dir + "/" + c.signature))));
         const PublisherKeys keys(c.signedBuild ? std::vector<std::string>{httptest::TestPublicKey("test")}
                                                : std::vector<std::string>{});
-        testsupport::TempDir staging;
+        // Somebody else has the shipped file open: reading it is fine, writing is not.
+        UniqueHandle other(CreateFileW(shipped.c_str(), c.someoneWrites ? GENERIC_WRITE : GENERIC_READ,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
         LockedPackage package;
-        EXPECT_EQ(c.runs, StageShippedPackage(package, pkg.Package(), staging / L"ovinstaller.exe", keys, policy));
-        EXPECT_EQ(c.runs, package.IsOpen());
+        EXPECT_EQ(c.runs, StageShippedPackage(package, shipped, staged, keys, policy));
+        other.Reset();
+        EXPECT_EQ(c.runs, package.IsOpen() && package.Path() == staged);
+        EXPECT_EQ(c.runs ? data : "", ReadBytes(staged)) << "a refused copy is not left behind";
+        // Held: nobody may change the copy between its check and its start.
+        EXPECT_EQ(INVALID_HANDLE_VALUE, CreateFileW(staged.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                                    nullptr, OPEN_EXISTING, 0, nullptr));
     }
 }
 
@@ -96,58 +109,6 @@ TEST(ReleaseRules, AManifestNamesAReleaseAtTheFloorThatHasNotExpiredAndIsComplet
         values.md5 = c.md5;
         values.expires = c.expires;
         EXPECT_EQ(c.verdict, CheckManifestRelease(policy, values)) << c.name;
-    }
-}
-
-TEST_F(UpdaterTest, ASignedManifestOfAReleaseThisBuildRefusesIsNotUsed)
-{
-    const uint64_t size = 3000;
-    const std::string md5 = Narrow(Md5Of(ExpectedContent(size, 40)));
-    const std::string valid = ExpiresIn(86400);
-    // One manifest of each refusal, and one that passes (code 0).
-    struct Case { const char* name; std::string version, size, expires; int code; } cases[] = {
-        {"floor", "2.0", "3000", valid, 0},
-        {"below", "1.9.9", "3000", valid, UM_ERR_RELEASE_VERSION},
-        {"expired", "2.0", "3000", ExpiresIn(-60), UM_ERR_RELEASE_EXPIRED},
-        {"nosize", "2.0", "", valid, UM_ERR_RELEASE_INCOMPLETE},
-    };
-    ReleasePolicy policy;
-    policy.floor = "2.0";
-    std::vector<std::unique_ptr<ModuleRun>> runs;
-    for (const Case& c : cases) {
-        const std::string body =
-            ManifestBody(PackageUrl(std::string(c.name) + "-pkg", size, 40), c.size, md5, c.version, c.expires);
-        const std::wstring endpoint = ManifestEndpoint(c.name, body);
-        StartNew(runs, {endpoint, endpoint}, TestKeys(), policy);
-    }
-    ASSERT_TRUE(WaitFor([&] {
-        for (size_t i = 0; i < runs.size(); ++i)
-            if (runs[i]->listener.Count(cases[i].code ? E::kManifest : E::kDownload) == 0)
-                return false;
-        return true;
-    }, 20000));
-    Settle();
-
-    for (size_t i = 0; i < runs.size(); ++i) {
-        const Case& c = cases[i];
-        SCOPED_TRACE(c.name);
-        const ModuleRun& run = *runs[i];
-        ASSERT_EQ(1u, run.listener.Count(E::kManifest));
-        if (c.code == 0) {
-            EXPECT_EQ(0, run.Manifest().type);
-            EXPECT_EQ(0, run.Download().type);
-            EXPECT_TRUE(ReadBytes(run.pkg.Package()) == ExpectedContent(size, 40));
-            continue;
-        }
-        // Refused like a manifest whose signature fails: the next endpoint is
-        // tried, and nothing it names is fetched or kept.
-        EXPECT_EQ(ERR_USER, run.Manifest().type);
-        EXPECT_EQ(c.code, run.Manifest().code);
-        EXPECT_EQ(L"", run.Manifest().text);
-        EXPECT_EQ(2, run.module->AttemptsMade());
-        EXPECT_EQ(0u, run.listener.Count(E::kDownload));
-        EXPECT_TRUE(server_->Requests(Path(std::string(c.name) + "-pkg?")).empty());
-        EXPECT_FALSE(PathExists(run.pkg.dir / L"ovinstall.ini"));
     }
 }
 

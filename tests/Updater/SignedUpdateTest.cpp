@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "Updater/PackageCheck.h"
+#include "Updater/ReleasePolicy.h"
 #include "Updater/UpdaterTestSupport.h"
 
 namespace updatertest {
@@ -20,22 +21,28 @@ std::vector<std::string> PathsOf(const std::vector<httptest::LoggedRequest>& log
     return paths;
 }
 
+// `body` padded with comment lines to exactly `size` bytes.
+std::string Padded(std::string body, size_t size)
+{
+    while (body.size() < size)
+        body += std::string(std::min<size_t>(size - body.size(), 60), ';') + (body.size() + 62 <= size ? "\r\n" : "");
+    body.resize(size, ';');
+    return body;
+}
+
 TEST_F(UpdaterTest, ASignedReleaseIsCheckedAndHeldUntilTheWindowLetsItGo)
 {
     ModuleRun run;
     const PackageDir& pkg = run.pkg;
     ASSERT_TRUE(WriteBytes(pkg.Package(), "old package"));
     const std::string content = ExpectedContent(300000, 21);
-    const std::string body = ManifestBody(PackageUrl("pkg", 300000, 21), "300000", Narrow(Md5Of(content)), "9.1");
-    ASSERT_TRUE(Run(run, {ManifestEndpoint("m", body)}, E::kDownload, TestKeys()));
+    ASSERT_TRUE(Run(run, {ManifestEndpoint("m", PackageManifest("pkg", 300000, 21, "9.1"))}, E::kDownload, TestKeys()));
     UpdateModule* module = run.module.get();
     Settle();
 
     ASSERT_EQ(1u, run.listener.Count(E::kManifest));
-    EXPECT_EQ(0, run.Manifest().type);
-    EXPECT_EQ(L"9.1", run.Manifest().text);
-    EXPECT_EQ(0, run.Download().type);
-    EXPECT_EQ(0, run.Download().code);
+    EXPECT_EQ(Outcome(0, 0, L"9.1"), run.Manifest().Result());
+    EXPECT_EQ(Outcome(0, 0, L""), run.Download().Result());
     // Each signature right after what it signs.
     const std::vector<std::string> expected = {Path("m/ovinstall.txt"), Path("m/ovinstall.txt.minisig"), Path("pkg"),
                                                Path("pkg.minisig")};
@@ -61,37 +68,47 @@ TEST_F(UpdaterTest, ASignedReleaseIsCheckedAndHeldUntilTheWindowLetsItGo)
     EXPECT_TRUE(MoveFileExW(evil.c_str(), pkg.Package().c_str(), MOVEFILE_REPLACE_EXISTING));
 }
 
-TEST_F(UpdaterTest, AManifestIsUsedOnlyWhenItsSignatureVerifiesAtThatEndpoint)
+TEST_F(UpdaterTest, AManifestIsUsedOnlyWhenInSizeSignedAndOfAReleaseThisBuildTakes)
 {
     const std::string pkgUrl = PackageUrl("pkg", 2000, 22);
     const std::string md5 = Narrow(Md5Of(ExpectedContent(2000, 22)));
-    const std::string good = ManifestBody(pkgUrl, "2000", md5, "2.0");
+    // As large as a manifest may be (64 KiB).
+    const std::string good = Padded(ManifestBody(pkgUrl, "2000", md5, "2.0"), 64 * 1024);
+    const std::string signedBad = ManifestBody(pkgUrl, "2000", md5, "6.6");
     // The published manifest changed after it was signed.
     ManifestEndpoint("signed-original", ManifestBody(pkgUrl, "2000", md5, "1.5"));
     struct Case {
         const char* name;
-        std::string extra;  // the endpoint's signature fault
+        std::string body;   // the bad endpoint's manifest
+        std::string extra;  // its signature fault
         int type, code;     // the manifest result when every endpoint has it
     } cases[] = {
         // Every signature that does not verify takes one path (the kinds of
         // bad signature are the verifier's own tests): another key's stands
         // for them all.
-        {"other", "&sig=other", ERR_USER, UM_ERR_MANIFEST_SIGNATURE},
-        {"missing", "&sig=none", ERR_HTTP, 404},
-        {"huge", "&sig=huge", ERR_USER, COMMAND_ERR_BODY_TOO_LARGE},
-        {"tampered", "", ERR_USER, UM_ERR_MANIFEST_SIGNATURE},
+        {"other", signedBad, "&sig=other", ERR_USER, UM_ERR_MANIFEST_SIGNATURE},
+        {"missing", signedBad, "&sig=none", ERR_HTTP, 404},
+        {"huge", signedBad, "&sig=huge", ERR_USER, COMMAND_ERR_BODY_TOO_LARGE},
+        {"tampered", signedBad, "", ERR_USER, UM_ERR_MANIFEST_SIGNATURE},
+        {"oversize", Padded(signedBad, 64 * 1024 + 1), "", ERR_USER, COMMAND_ERR_BODY_TOO_LARGE},
+        // Signed, but of a release this build refuses (one of each refusal).
+        {"below", ManifestBody(pkgUrl, "2000", md5, "1.9.9"), "", ERR_USER, UM_ERR_RELEASE_VERSION},
+        {"expired", ManifestBody(pkgUrl, "2000", md5, "2.0", ExpiresIn(-60)), "", ERR_USER, UM_ERR_RELEASE_EXPIRED},
+        {"nosize", ManifestBody(pkgUrl, "", md5, "2.0"), "", ERR_USER, UM_ERR_RELEASE_INCOMPLETE},
     };
+    ReleasePolicy policy;
+    policy.floor = "2.0";  // the good manifest's release
     // Each fault twice: before a good secondary endpoint, and on both.
     std::vector<std::unique_ptr<ModuleRun>> runs;
     for (const Case& c : cases) {
         const std::string bad = std::string(c.name) + "-bad";
-        const std::wstring badEndpoint = ManifestEndpoint(bad, ManifestBody(pkgUrl, "2000", md5, "6.6"), c.extra);
+        const std::wstring badEndpoint = ManifestEndpoint(bad, c.body, c.extra);
         if (std::string(c.name) == "tampered") {
             ASSERT_TRUE(Route(Path(bad + "/ovinstall.txt.minisig"), "mode=stored&name=" + Key("signed-original")));
         }
         const std::wstring goodEndpoint = ManifestEndpoint(std::string(c.name) + "-good", good);
         for (bool secondaryGood : {true, false})
-            StartNew(runs, {badEndpoint, secondaryGood ? goodEndpoint : badEndpoint}, TestKeys());
+            StartNew(runs, {badEndpoint, secondaryGood ? goodEndpoint : badEndpoint}, TestKeys(), policy);
     }
     ASSERT_TRUE(WaitFor(
         [&] {
@@ -108,24 +125,20 @@ TEST_F(UpdaterTest, AManifestIsUsedOnlyWhenItsSignatureVerifiesAtThatEndpoint)
         const Case& c = cases[i / 2];
         const bool secondaryGood = i % 2 == 0;
         SCOPED_TRACE(std::string(c.name) + (secondaryGood ? " then good" : " twice"));
-        const RecordingListener& listener = runs[i]->listener;
-        ASSERT_EQ(1u, listener.Count(E::kManifest));
-        const E manifest = listener.First(E::kManifest);
+        const ModuleRun& run = *runs[i];
+        ASSERT_EQ(1u, run.listener.Count(E::kManifest));
         if (secondaryGood) {
-            EXPECT_EQ(0, manifest.type);
-            EXPECT_EQ(L"2.0", manifest.text);
-            EXPECT_EQ(0, listener.First(E::kDownload).type);
-            EXPECT_TRUE(ReadBytes(runs[i]->pkg.Package()) == ExpectedContent(2000, 22));
+            EXPECT_EQ(Outcome(0, 0, L"2.0"), run.Manifest().Result());
+            EXPECT_EQ(0, run.Download().type);
+            EXPECT_TRUE(ReadBytes(run.pkg.Package()) == ExpectedContent(2000, 22));
         } else {
-            EXPECT_EQ(c.type, manifest.type);
-            EXPECT_EQ(c.code, manifest.code);
-            EXPECT_EQ(L"", manifest.text);
-            EXPECT_EQ(0u, listener.Count(E::kDownload));
-            EXPECT_FALSE(PathExists(runs[i]->pkg.dir / L"ovinstall.ini")) << "an unverified manifest was kept";
+            EXPECT_EQ(Outcome(c.type, c.code, L""), run.Manifest().Result());
+            EXPECT_EQ(0u, run.listener.Count(E::kDownload));
+            EXPECT_FALSE(PathExists(run.pkg.dir / L"ovinstall.ini")) << "an unverified manifest was kept";
         }
-        EXPECT_EQ(2, runs[i]->module->AttemptsMade());
+        EXPECT_EQ(2, run.module->AttemptsMade());
     }
-    // Nothing named by an unverified manifest was fetched: only the good one's
+    // Nothing named by a refused manifest was fetched: only the good one's
     // package, once per run that reached it.
     EXPECT_EQ(sizeof cases / sizeof cases[0], server_->Requests(Path("pkg?")).size());
 }
@@ -155,15 +168,13 @@ TEST_F(UpdaterTest, APackageIsInstalledOnlyWhenItsSignatureVerifies)
         const Case& c = cases[i];
         const int seed = 30 + static_cast<int>(i);
         const std::string name = std::string(c.name) + "-pkg";
-        const std::string url = PackageUrl(name, size, seed, c.extra);
         if (c.substituted) {
             ASSERT_TRUE(Route(Path(name + ".minisig"), "size=" + std::to_string(size) + "&seed=99"));
         }
         runs.emplace_back(new ModuleRun);
         ModuleRun& run = *runs.back();
         ASSERT_TRUE(WriteBytes(run.pkg.Package(), "old package"));
-        const std::string md5 = Narrow(Md5Of(ExpectedContent(size, seed)));
-        Start(run, {ManifestEndpoint(c.name, ManifestBody(url, std::to_string(size), md5, "1.0"))}, TestKeys());
+        Start(run, {ManifestEndpoint(c.name, PackageManifest(name, size, seed, "1.0", c.extra))}, TestKeys());
     }
     ASSERT_TRUE(WaitForEveryDownloadResult(runs));
     Settle();
@@ -173,10 +184,7 @@ TEST_F(UpdaterTest, APackageIsInstalledOnlyWhenItsSignatureVerifies)
         SCOPED_TRACE(c.name);
         ModuleRun& run = *runs[i];
         ASSERT_EQ(1u, run.listener.Count(E::kDownload));
-        const E done = run.listener.First(E::kDownload);
-        EXPECT_EQ(c.type, done.type);
-        EXPECT_EQ(c.code, done.code);
-        EXPECT_EQ(kFailure, done.text);
+        EXPECT_EQ(Outcome(c.type, c.code, kFailure), run.Download().Result());
         EXPECT_EQ("old package", ReadBytes(run.pkg.Package()));
         EXPECT_FALSE(run.module->PackageLocked());
         if (c.keepsDownload) {
@@ -198,37 +206,11 @@ TEST_F(UpdaterTest, APackageIsInstalledOnlyWhenItsSignatureVerifies)
     EXPECT_EQ(1u, server_->Requests(Path(name + "?")).size());
 }
 
-TEST_F(UpdaterTest, AManifestMayBe64KiBAndNoMore)
-{
-    const std::string head =
-        ManifestBody(PackageUrl("pkg", 1000, 23), "1000", Narrow(Md5Of(ExpectedContent(1000, 23))), "3.0");
-    std::vector<std::unique_ptr<ModuleRun>> runs;
-    for (size_t size : {size_t(64 * 1024), size_t(64 * 1024 + 1)}) {
-        std::string body = head;
-        while (body.size() < size)
-            body += std::string(std::min<size_t>(size - body.size(), 60), ';') + (body.size() + 62 <= size ? "\r\n" : "");
-        body.resize(size, ';');
-        const std::wstring endpoint = ManifestEndpoint("m" + std::to_string(size), body);
-        StartNew(runs, {endpoint, endpoint}, TestKeys());
-    }
-    ASSERT_TRUE(WaitFor([&] {
-        return runs[0]->listener.Count(E::kDownload) == 1 && runs[1]->listener.Count(E::kManifest) == 1;
-    }));
-    EXPECT_EQ(0, runs[0]->listener.First(E::kManifest).type);
-    EXPECT_EQ(L"3.0", runs[0]->listener.First(E::kManifest).text);
-    EXPECT_EQ(0, runs[0]->listener.First(E::kDownload).type);
-    const E over = runs[1]->listener.First(E::kManifest);
-    EXPECT_EQ(ERR_USER, over.type);
-    EXPECT_EQ(COMMAND_ERR_BODY_TOO_LARGE, over.code);
-}
-
 TEST_F(UpdaterTest, AnEndpointThatTricklesIsLeftAtItsDeadline)
 {
     // Two bytes a second pass the transfer's stall rule: only the deadline
     // ends the manifest (padded to take minutes) or its signature.
-    const std::string content = ExpectedContent(1500, 26);
-    const std::string good = ManifestBody(PackageUrl("pkg", 1500, 26), "1500", Narrow(Md5Of(content)), "2.0") +
-                             std::string(800, ';') + "\r\n";
+    const std::string good = PackageManifest("pkg", 1500, 26, "2.0") + std::string(800, ';') + "\r\n";
     const std::wstring goodEndpoint = ManifestEndpoint("good", good);
     const std::string slow[] = {"slow-manifest", "slow-signature"};
     const std::wstring slowEndpoints[] = {
@@ -243,22 +225,11 @@ TEST_F(UpdaterTest, AnEndpointThatTricklesIsLeftAtItsDeadline)
     EXPECT_LT(GetTickCount() - begin, 90000u) << "the trickle would have taken minutes";
     for (int i = 0; i < 2; ++i) {
         SCOPED_TRACE(slow[i]);
-        EXPECT_EQ(0, runs[i]->listener.First(E::kDownload).type);
+        EXPECT_EQ(0, runs[i]->Download().type);
         EXPECT_EQ(2, runs[i]->module->AttemptsMade());
         // Given up, not retried: the deadline covers the retries.
         EXPECT_EQ(1u, server_->Requests(Path(slow[i] + (i == 0 ? "/ovinstall.txt?" : "/ovinstall.txt.minisig"))).size());
     }
-}
-
-TEST_F(UpdaterTest, AnUnsignedBuildAsksForNoSignature)
-{
-    const std::string body = ManifestBody(PackageUrl("pkg", 1500, 24), "1500", "", "u");
-    ModuleRun run;
-    ASSERT_TRUE(Run(run, {ManifestEndpoint("m", body, "&sig=none")}));
-    EXPECT_EQ(0, run.Download().type);
-    EXPECT_TRUE(ReadBytes(run.pkg.Package()) == ExpectedContent(1500, 24));
-    for (const std::string& path : PathsOf(server_->Requests(Path())))
-        EXPECT_EQ(std::string::npos, path.find(".minisig")) << path;
 }
 
 TEST_F(UpdaterTest, AnHttpsReleaseInstallsWithTheCertificateChecked)

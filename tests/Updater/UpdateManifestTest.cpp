@@ -9,7 +9,7 @@
 using testsupport::ReadBytes;
 using testsupport::TempDir;
 
-TEST(UpdateManifest, CopyIsUtf16WithByteOrderMarkAndReadsBack)
+TEST(UpdateManifest, TheCopyIsUtf16WithAByteOrderMarkAndEachNewOneReplacesItWhole)
 {
     TempDir dir;
     const std::wstring text =
@@ -28,32 +28,20 @@ TEST(UpdateManifest, CopyIsUtf16WithByteOrderMarkAndReadsBack)
     EXPECT_EQ(v.sizeText, L"125829120");
     EXPECT_EQ(v.md5, L"0123456789abcdef0123456789ABCDEF");
     EXPECT_EQ(v.version, L"澄岳 1.0.3");
-}
 
-TEST(UpdateManifest, MissingKeysReadEmptyAndLongValuesAreCut)
-{
-    TempDir dir;
+    // Missing keys read empty, long values are cut.
     const std::wstring longUrl = L"http://h/" + std::wstring(3000 - 9, L'a');
     ASSERT_TRUE(SaveManifestCopy(dir.Path(), L"[Install]\r\nUrl=" + longUrl + L"\r\nSize=1\r\n"));
-    UpdateManifestValues v = ReadManifestValues(dir.Path());
+    v = ReadManifestValues(dir.Path());
     EXPECT_EQ(v.url, longUrl.substr(0, 2047));
     EXPECT_EQ(v.md5, L"");
     EXPECT_EQ(v.version, L"");
 
-    // No copy at all: everything is empty.
-    TempDir empty;
-    v = ReadManifestValues(empty.Path());
-    EXPECT_TRUE(v.url.empty() && v.sizeText.empty() && v.md5.empty() && v.version.empty());
-}
-
-TEST(UpdateManifest, ANewManifestReplacesTheCopyWhole)
-{
-    TempDir dir;
-    ASSERT_TRUE(SaveManifestCopy(dir.Path(), L"[Install]\r\nUrl=http://a/long-first-name.exe\r\nMd5=abc\r\n"));
+    // A shorter copy leaves nothing of the longer one behind it.
     ASSERT_TRUE(SaveManifestCopy(dir.Path(), L"[Install]\r\nUrl=http://b/x\r\n"));
-    UpdateManifestValues v = ReadManifestValues(dir.Path());
+    v = ReadManifestValues(dir.Path());
     EXPECT_EQ(v.url, L"http://b/x");
-    EXPECT_EQ(v.md5, L"");  // nothing of the first copy survives
+    EXPECT_EQ(v.sizeText, L"");
 }
 
 TEST(UpdateManifest, AnUnwritableCopyLeavesTheEarlierValues)
@@ -71,7 +59,8 @@ TEST(UpdateManifest, AnUnwritableCopyLeavesTheEarlierValues)
 
     // A directory that does not exist gets no copy and no values.
     EXPECT_FALSE(SaveManifestCopy(dir / L"missing", L"[Install]\r\nUrl=http://x/\r\n"));
-    EXPECT_EQ(ReadManifestValues(dir / L"missing").url, L"");
+    const UpdateManifestValues none = ReadManifestValues(dir / L"missing");
+    EXPECT_TRUE(none.url.empty() && none.sizeText.empty() && none.md5.empty() && none.version.empty());
 }
 
 TEST(UpdateManifest, SizeTextConversion)

@@ -1,7 +1,7 @@
 // The update module through the real engine and the fault-injecting server:
-// manifest fallback, download with progress, resume, failed downloads, the
-// package checksum, Stop, helper window names, and manifests that are not
-// what they should be. Every listener call is recorded with its thread. The
+// manifest fallback, download with progress, resume, failed downloads, held
+// files, the package checksum, Stop, helper window names, and manifests that
+// are not what they should be. Every listener call is recorded with its thread. The
 // rules of the layers below (answers, checksums, paths, manifest text) are
 // tested where they live; here only what the module makes of them.
 
@@ -33,22 +33,24 @@ protected:
 
 TEST_F(ModuleTest, SecondaryEndpointAnswersWhenThePrimaryFails)
 {
-    const std::string body = ManifestBody(PackageUrl("pkg", 1000, 3), "1000", "", "2.5.1");
+    // The package comes chunked behind a redirect: installed whole all the same.
+    const std::string body =
+        PackageManifest("pkg", 1000, 3, "2.5.1", "&mode=redirect&hops=1&rbody=900&then=chunked&chunk=300");
     ModuleRun run;
     ASSERT_TRUE(Run(run, {StatusEndpoint("primary", 404), ManifestEndpoint("secondary", body)}));
     Settle();
 
     ASSERT_EQ(1u, run.listener.Count(E::kManifest));
-    EXPECT_EQ(0, run.Manifest().type);
-    EXPECT_EQ(0, run.Manifest().code);
-    EXPECT_EQ(L"2.5.1", run.Manifest().text);
+    EXPECT_EQ(Outcome(0, 0, L"2.5.1"), run.Manifest().Result());
     EXPECT_EQ(E::kManifest, run.listener.events.front().kind);
     EXPECT_EQ(2, run.module->AttemptsMade());
+    // One request each (an unsigned build asks for no signature).
     EXPECT_EQ(1u, server_->Requests(Path("primary/")).size());
     EXPECT_EQ(1u, server_->Requests(Path("secondary/")).size());
     // The copy is what was received: read back, it names the same release.
     EXPECT_EQ(L"2.5.1", ReadManifestValues(run.pkg.Path()).version);
     EXPECT_EQ(0, run.Download().type);
+    EXPECT_TRUE(ReadBytes(run.pkg.Package()) == ExpectedContent(1000, 3));
 }
 
 TEST_F(ModuleTest, BothEndpointsFailingReportTheSecondFailureOnce)
@@ -63,9 +65,7 @@ TEST_F(ModuleTest, BothEndpointsFailingReportTheSecondFailureOnce)
     ASSERT_EQ(1u, run.listener.events.size());
     const E manifest = run.listener.events[0];
     EXPECT_EQ(E::kManifest, manifest.kind);
-    EXPECT_EQ(ERR_CURL, manifest.type);
-    EXPECT_EQ(CURLE_COULDNT_CONNECT, manifest.code);
-    EXPECT_EQ(L"", manifest.text);
+    EXPECT_EQ(Outcome(ERR_CURL, CURLE_COULDNT_CONNECT, L""), manifest.Result());
     EXPECT_EQ(uiThread_, manifest.thread);
     EXPECT_FALSE(PathExists(run.pkg.dir / L"ovinstall.ini"));
     EXPECT_EQ(1u, server_->Requests(Path("primary/")).size());
@@ -75,9 +75,8 @@ TEST_F(ModuleTest, DownloadReportsProgressOnTheUiThreadAndInstallsThePackage)
 {
     const uint64_t size = 240000;
     const std::string content = ExpectedContent(size, 4);
-    const std::string url = PackageUrl("pkg", size, 4, "&mode=trickle&chunk=24000&delay=100");
     ModuleRun run;
-    ASSERT_TRUE(Run(run, {ManifestEndpoint("m", ManifestBody(url, std::to_string(size), Narrow(Md5Of(content)), "7"))}));
+    ASSERT_TRUE(Run(run, {ManifestEndpoint("m", PackageManifest("pkg", size, 4, "7", "&mode=trickle&chunk=24000&delay=100"))}));
     Settle();
 
     for (const E& e : run.listener.events)
@@ -85,9 +84,7 @@ TEST_F(ModuleTest, DownloadReportsProgressOnTheUiThreadAndInstallsThePackage)
     EXPECT_EQ(0u, run.listener.Count(E::kUnused));
     ASSERT_EQ(1u, run.listener.Count(E::kDownload));
     EXPECT_EQ(E::kDownload, run.listener.events.back().kind);
-    EXPECT_EQ(0, run.Download().type);
-    EXPECT_EQ(0, run.Download().code);
-    EXPECT_EQ(L"", run.Download().text);
+    EXPECT_EQ(Outcome(0, 0, L""), run.Download().Result());
 
     const std::vector<E> progress = run.listener.Of(E::kProgress);
     ASSERT_GE(progress.size(), 2u);
@@ -104,6 +101,7 @@ TEST_F(ModuleTest, DownloadReportsProgressOnTheUiThreadAndInstallsThePackage)
 
     EXPECT_TRUE(ReadBytes(run.pkg.Package()) == content);
     EXPECT_FALSE(PathExists(run.pkg.Temporary()));
+    // One request, from the start (an unsigned build asks for no signature).
     std::vector<httptest::LoggedRequest> log = server_->Requests(Path("pkg"));
     ASSERT_EQ(1u, log.size());
     EXPECT_EQ("-", log[0].range);
@@ -121,7 +119,7 @@ TEST_F(ModuleTest, PartialTemporaryFileIsResumedWithARange)
     const std::string content = ExpectedContent(5000, 6);
     ModuleRun run;
     ASSERT_TRUE(WriteBytes(run.pkg.Temporary(), content.substr(0, 1800)));
-    ASSERT_TRUE(Run(run, {ManifestEndpoint("m", ManifestBody(PackageUrl("pkg", 5000, 6), "5000", Narrow(Md5Of(content)), ""))}));
+    ASSERT_TRUE(Run(run, {ManifestEndpoint("m", PackageManifest("pkg", 5000, 6, ""))}));
 
     EXPECT_EQ(0, run.Download().type);
     std::vector<httptest::LoggedRequest> log = server_->Requests(Path("pkg"));
@@ -137,21 +135,30 @@ TEST_F(ModuleTest, PartialTemporaryFileIsResumedWithARange)
 
 TEST_F(ModuleTest, FailedDownloadDeletesAnEmptyTemporaryFileAndKeepsAPartialOne)
 {
-    for (size_t partial : {size_t(0), size_t(700)}) {
-        SCOPED_TRACE(partial);
-        const std::string name = "p" + std::to_string(partial);
+    // Without a checksum to catch it, an error page behind a redirect must not
+    // become the package either.
+    struct Case {
+        const char* name;
+        size_t partial;
+        const char* answer;
+        int code;
+    } cases[] = {
+        {"empty", 0, "&mode=status&code=503", 503},
+        {"partial", 700, "&mode=status&code=503", 503},
+        {"redirected", 0, "&mode=redirect&hops=1&rbody=500&then=status&code=404", 404},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
         ModuleRun run;
-        if (partial) {
-            ASSERT_TRUE(WriteBytes(run.pkg.Temporary(), ExpectedContent(partial, 2)));
+        if (c.partial) {
+            ASSERT_TRUE(WriteBytes(run.pkg.Temporary(), ExpectedContent(c.partial, 2)));
         }
-        const std::string url = PackageUrl(name + "-pkg", 2000, 2, "&mode=status&code=503");
-        ASSERT_TRUE(Run(run, {ManifestEndpoint(name, ManifestBody(url, "2000", "", ""))}));
+        const std::string url = PackageUrl(std::string(c.name) + "-pkg", 2000, 2, c.answer);
+        ASSERT_TRUE(Run(run, {ManifestEndpoint(c.name, ManifestBody(url, "2000", "", ""))}));
 
-        EXPECT_EQ(ERR_HTTP, run.Download().type);
-        EXPECT_EQ(503, run.Download().code);
-        EXPECT_EQ(kFailure, run.Download().text);
-        if (partial) {
-            EXPECT_TRUE(ReadBytes(run.pkg.Temporary()) == ExpectedContent(partial, 2));
+        EXPECT_EQ(Outcome(ERR_HTTP, c.code, kFailure), run.Download().Result());
+        if (c.partial) {
+            EXPECT_TRUE(ReadBytes(run.pkg.Temporary()) == ExpectedContent(c.partial, 2));
         } else {
             EXPECT_FALSE(PathExists(run.pkg.Temporary()));
         }
@@ -159,25 +166,32 @@ TEST_F(ModuleTest, FailedDownloadDeletesAnEmptyTemporaryFileAndKeepsAPartialOne)
     }
 }
 
-TEST_F(ModuleTest, OldPackageThatCannotBeDeletedKeepsTheDownload)
+TEST_F(ModuleTest, HeldFilesNeitherLendTheirValuesNorLoseTheDownload)
 {
-    const std::string content = ExpectedContent(3000, 9);
+    // Another program planted a manifest copy and holds it open, so the new
+    // one cannot be written, and has the old package open without delete
+    // sharing: the values are the received manifest's, and the download is
+    // kept for a later replacement.
     ModuleRun run;
     ASSERT_TRUE(WriteBytes(run.pkg.Package(), "old package"));
-    // Another process still has the old package open (without delete sharing).
-    UniqueHandle lock(CreateFileW(run.pkg.Package().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
-                                  nullptr));
-    ASSERT_TRUE(lock);
-    const bool finished =
-        Run(run, {ManifestEndpoint("m", ManifestBody(PackageUrl("pkg", 3000, 9), "3000", Narrow(Md5Of(content)), ""))});
-    lock.Reset();
+    ASSERT_TRUE(SaveManifestCopy(run.pkg.Path(), Widen(ManifestBody(PackageUrl("old", 1200, 14), "1200", "", "old"))));
+    UniqueHandle package(CreateFileW(run.pkg.Package().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                     OPEN_EXISTING, 0, nullptr));
+    UniqueHandle copy(CreateFileW((run.pkg.dir / L"ovinstall.ini").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(package && copy);
+    const bool finished = Run(run, {ManifestEndpoint("m", PackageManifest("new", 1300, 15, "new"))});
+    package.Reset();
+    copy.Reset();
     ASSERT_TRUE(finished);
 
-    EXPECT_EQ(ERR_USER, run.Download().type);
-    EXPECT_EQ(UM_ERR_REPLACE, run.Download().code);
-    EXPECT_EQ(L"", run.Download().text);
+    EXPECT_EQ(L"new", run.Manifest().text);
+    EXPECT_EQ(Outcome(ERR_USER, UM_ERR_REPLACE, L""), run.Download().Result());
     EXPECT_EQ("old package", ReadBytes(run.pkg.Package()));
-    EXPECT_TRUE(ReadBytes(run.pkg.Temporary()) == content);
+    EXPECT_TRUE(ReadBytes(run.pkg.Temporary()) == ExpectedContent(1300, 15));
+    EXPECT_TRUE(server_->Requests(Path("old")).empty());
+    EXPECT_EQ(1u, server_->Requests(Path("new")).size());
+    EXPECT_EQ(L"old", ReadManifestValues(run.pkg.Path()).version) << "the planted copy stays as it was";
 }
 
 TEST_F(ModuleTest, PackageChecksumDecidesWhetherThePackageIsInstalled)
@@ -207,10 +221,8 @@ TEST_F(ModuleTest, PackageChecksumDecidesWhetherThePackageIsInstalled)
         const std::string name = std::string(c.name) + "-pkg";
         ASSERT_TRUE(Run(run, {ManifestEndpoint(c.name, ManifestBody(PackageUrl(name, size, 11), "4000", c.md5, ""))}));
 
-        const E done = run.Download();
-        EXPECT_EQ(c.installs ? 0 : ERR_USER, done.type);
-        EXPECT_EQ(c.installs ? 0 : UM_ERR_PACKAGE_CHECK, done.code);
-        EXPECT_EQ(c.installs ? L"" : kFailure, done.text);
+        EXPECT_EQ(c.installs ? Outcome(0, 0, L"") : Outcome(ERR_USER, UM_ERR_PACKAGE_CHECK, kFailure),
+                  run.Download().Result());
         EXPECT_TRUE(ReadBytes(run.pkg.Package()) == (c.installs ? content : "old package"));
         EXPECT_FALSE(PathExists(run.pkg.Temporary()));
         // A complete leftover is judged without any transfer.
@@ -268,33 +280,9 @@ TEST_F(ModuleTest, ProgressQueuedBehindTheEndOfTheDownloadIsDropped)
 
     ASSERT_EQ(1u, run.listener.Count(E::kDownload));
     EXPECT_EQ(E::kDownload, run.listener.events.back().kind);
-    EXPECT_EQ(ERR_CURL, run.Download().type);
-    EXPECT_EQ(CURLE_RECV_ERROR, run.Download().code);
-    EXPECT_EQ(kFailure, run.Download().text);
+    EXPECT_EQ(Outcome(ERR_CURL, CURLE_RECV_ERROR, kFailure), run.Download().Result());
     EXPECT_FALSE(run.module->IsDownloading());
     EXPECT_GT(ReadBytes(run.pkg.Temporary()).size(), 0u);
-}
-
-TEST_F(ModuleTest, EachModuleRegistersTheNextHelperClassName)
-{
-    const std::wstring prefix = L"_UPDATE_MODULE_HELPER_WINDOW_ORVEL";
-    const std::wstring stalled = server_->Url(Path("stall/ovinstall.txt?mode=stall&hold=3"));
-    ModuleRun one, two;
-    Start(one, {stalled});
-    const std::wstring name = one.module->HelperClassName();
-    ASSERT_EQ(0u, name.find(prefix));
-    const int first = std::stoi(name.substr(prefix.size()));
-    EXPECT_GE(first, 1);
-    EXPECT_EQ(prefix + std::to_wstring(first), name);
-    EXPECT_EQ(one.module->HelperWindow(), FindWindowExW(HWND_MESSAGE, nullptr, name.c_str(), nullptr));
-    one.module.reset();
-    Start(two, {stalled});
-    EXPECT_EQ(prefix + std::to_wstring(first + 1), two.module->HelperClassName());
-    EXPECT_EQ(two.module->HelperWindow(),
-              FindWindowExW(HWND_MESSAGE, nullptr, two.module->HelperClassName().c_str(), nullptr));
-    two.module->Stop();
-    EXPECT_TRUE(one.listener.events.empty());
-    EXPECT_TRUE(two.listener.events.empty());
 }
 
 TEST_F(ModuleTest, BadManifestsEachEndInOneClearResult)
@@ -343,28 +331,6 @@ TEST_F(ModuleTest, BadManifestsEachEndInOneClearResult)
     EXPECT_EQ(L"", runs[3]->Manifest().text);
 }
 
-TEST_F(ModuleTest, ValuesComeFromTheReceivedManifestNeverFromTheCopy)
-{
-    // Another program planted a copy and holds it open, so the new one cannot
-    // be written: the values are still the received manifest's.
-    ModuleRun run;
-    const std::string planted = ManifestBody(PackageUrl("old", 1200, 14), "1200", "", "old");
-    ASSERT_TRUE(SaveManifestCopy(run.pkg.Path(), Widen(planted)));
-    UniqueHandle lock(CreateFileW((run.pkg.dir / L"ovinstall.ini").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                  OPEN_EXISTING, 0, nullptr));
-    ASSERT_TRUE(lock);
-    const bool finished = Run(run, {ManifestEndpoint("m", ManifestBody(PackageUrl("new", 1300, 15), "1300", "", "new"))});
-    lock.Reset();
-    ASSERT_TRUE(finished);
-
-    EXPECT_EQ(L"new", run.Manifest().text);
-    EXPECT_EQ(0, run.Download().type);
-    EXPECT_TRUE(ReadBytes(run.pkg.Package()) == ExpectedContent(1300, 15));
-    EXPECT_TRUE(server_->Requests(Path("old")).empty());
-    EXPECT_EQ(1u, server_->Requests(Path("new")).size());
-    EXPECT_EQ(L"old", ReadManifestValues(run.pkg.Path()).version) << "the planted copy stays as it was";
-}
-
 TEST_F(ModuleTest, ARefusedPackageDirectoryIsToldWhyAndNothingIsFetchedOrWritten)
 {
     testsupport::TempDir dir, elsewhere;
@@ -401,15 +367,13 @@ TEST_F(ModuleTest, ARefusedPackageDirectoryIsToldWhyAndNothingIsFetchedOrWritten
 
 TEST_F(ModuleTest, AFailedManifestStageCanBeWalkedAgainAndThenInstalls)
 {
-    const std::string content = ExpectedContent(2500, 21);
-    const std::string body = ManifestBody(PackageUrl("pkg", 2500, 21), "2500", Narrow(Md5Of(content)), "9");
+    const std::string body = PackageManifest("pkg", 2500, 21, "9");
     ModuleRun run;
     // Both endpoints fail on the first walk; the primary heals afterwards.
     ASSERT_TRUE(Run(run, {HealingEndpoint("primary", 503, 1, body), StatusEndpoint("second", 500)}, E::kManifest));
     Settle();
     ASSERT_EQ(1u, run.listener.events.size());
-    EXPECT_EQ(ERR_HTTP, run.Manifest().type);
-    EXPECT_EQ(500, run.Manifest().code);
+    EXPECT_EQ(Outcome(ERR_HTTP, 500, L""), run.Manifest().Result());
 
     run.module->RetryManifest();
     // A second retry while the walk runs changes nothing.
@@ -417,10 +381,9 @@ TEST_F(ModuleTest, AFailedManifestStageCanBeWalkedAgainAndThenInstalls)
     ASSERT_TRUE(WaitForKind(run.listener, E::kDownload));
     Settle();
     ASSERT_EQ(2u, run.listener.Count(E::kManifest));
-    EXPECT_EQ(0, run.listener.Of(E::kManifest)[1].type);
-    EXPECT_EQ(L"9", run.listener.Of(E::kManifest)[1].text);
+    EXPECT_EQ(Outcome(0, 0, L"9"), run.listener.Of(E::kManifest)[1].Result());
     EXPECT_EQ(0, run.Download().type);
-    EXPECT_TRUE(ReadBytes(run.pkg.Package()) == content);
+    EXPECT_TRUE(ReadBytes(run.pkg.Package()) == ExpectedContent(2500, 21));
     EXPECT_EQ(2u, server_->Requests(Path("primary/")).size());
     EXPECT_EQ(1u, server_->Requests(Path("second/")).size());
 }
@@ -436,6 +399,7 @@ TEST_F(ModuleTest, NoChannelsOrNoHelperWindowIsReportedAtOnceAndRetriedLater)
     EXPECT_EQ(UM_ERR_CHANNELS, run.Manifest().code);
     channels_.up = true;
 
+    // Each module asks for the next helper class name: taken, its window fails.
     ModuleRun blocked;
     ASSERT_TRUE(BlockNextHelperClass());
     Start(blocked, {endpoint});
@@ -447,10 +411,13 @@ TEST_F(ModuleTest, NoChannelsOrNoHelperWindowIsReportedAtOnceAndRetriedLater)
     EXPECT_EQ(nullptr, blocked.module->HelperWindow());
     EXPECT_TRUE(server_->Requests(Path("m/")).empty());
 
-    // The window's retry brings up what was missing, and the run goes on.
+    // The window's retry brings up what was missing (a message-only window
+    // of its class), and the run goes on.
     for (ModuleRun* r : {&run, &blocked})
         r->module->RetryManifest();
     EXPECT_NE(nullptr, blocked.module->HelperWindow());
+    EXPECT_EQ(blocked.module->HelperWindow(),
+              FindWindowExW(HWND_MESSAGE, nullptr, blocked.module->HelperClassName().c_str(), nullptr));
     ASSERT_TRUE(WaitFor([&] { return run.listener.Count(E::kDownload) && blocked.listener.Count(E::kDownload); }));
     for (ModuleRun* r : {&run, &blocked}) {
         EXPECT_EQ(0, r->Download().type);

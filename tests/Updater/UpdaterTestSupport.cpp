@@ -22,13 +22,7 @@ size_t DiscardBody(char*, size_t size, size_t count, void*)
 
 void RecordingListener::OnDownloadProgress(uint64_t total, uint64_t completed, int speed, int reserved)
 {
-    ListenerEvent e;
-    e.kind = ListenerEvent::kProgress;
-    e.total = total;
-    e.completed = completed;
-    e.speed = speed;
-    e.reserved = reserved;
-    Record(e);
+    Record({ListenerEvent::kProgress, total, completed, speed, reserved});
 }
 
 void RecordingListener::OnDownloadResult(int errType, int code, const std::wstring& message)
@@ -54,10 +48,8 @@ size_t RecordingListener::Count(ListenerEvent::Kind kind) const
 
 ListenerEvent RecordingListener::First(ListenerEvent::Kind kind) const
 {
-    for (const ListenerEvent& e : events)
-        if (e.kind == kind)
-            return e;
-    return ListenerEvent();
+    const std::vector<ListenerEvent> all = Of(kind);
+    return all.empty() ? ListenerEvent() : all.front();
 }
 
 std::vector<ListenerEvent> RecordingListener::Of(ListenerEvent::Kind kind) const
@@ -115,7 +107,10 @@ bool UpdaterTest::BlockNextHelperClass()
         // Only to learn the process-wide count of helper classes.
         ModuleRun probe;
         Start(probe, {StatusEndpoint("helper-probe", 404)});
-        last = std::stoi(probe.module->HelperClassName().substr(prefix.size()));
+        const std::wstring name = probe.module->HelperClassName();
+        if (name.compare(0, prefix.size(), prefix) != 0)
+            return false;
+        last = std::stoi(name.substr(prefix.size()));
     }
     blockedClass_ = prefix + std::to_wstring(last + 1);
     WNDCLASSW wc = {};
@@ -165,19 +160,22 @@ bool UpdaterTest::Post(const std::string& pathAndQuery, const std::string& body,
     return ok;
 }
 
-std::wstring UpdaterTest::ManifestEndpoint(const std::string& name, const std::string& body, const std::string& extra)
+std::string UpdaterTest::Store(const std::string& name, const std::string& bytes)
 {
     const std::string key = Key(name);
-    EXPECT_TRUE(Post("/_put?name=" + key, body)) << "cannot store the manifest " << key;
-    return server_->Url(Path(name + "/ovinstall.txt?mode=stored&name=" + key + extra));
+    EXPECT_TRUE(Post("/_put?name=" + key, bytes)) << "cannot store " << key;
+    return key;
+}
+
+std::wstring UpdaterTest::ManifestEndpoint(const std::string& name, const std::string& body, const std::string& extra)
+{
+    return server_->Url(Path(name + "/ovinstall.txt?mode=stored&name=" + Store(name, body) + extra));
 }
 
 std::wstring UpdaterTest::HealingEndpoint(const std::string& name, int status, int times, const std::string& healed)
 {
-    const std::string key = Key(name);
-    EXPECT_TRUE(Post("/_put?name=" + key, healed)) << "cannot store the manifest " << key;
-    return server_->Url(Path(name + "/ovinstall.txt?blob=" + key + "&mode=status&code=" + std::to_string(status) +
-                             "&times=" + std::to_string(times)));
+    return server_->Url(Path(name + "/ovinstall.txt?blob=" + Store(name, healed) + "&mode=status&code=" +
+                             std::to_string(status) + "&times=" + std::to_string(times)));
 }
 
 std::wstring UpdaterTest::StatusEndpoint(const std::string& name, int status)
@@ -192,9 +190,7 @@ std::string UpdaterTest::PackageUrl(const std::string& name, uint64_t size, int 
 
 std::string UpdaterTest::StoredUrl(const std::string& name, const std::string& bytes, const std::string& extra)
 {
-    const std::string key = Key(name);
-    EXPECT_TRUE(Post("/_put?name=" + key, bytes)) << "cannot store " << key;
-    return server_->NarrowUrl(Path(name + "?blob=" + key + extra));
+    return server_->NarrowUrl(Path(name + "?blob=" + Store(name, bytes) + extra));
 }
 
 std::string UpdaterTest::ManifestBody(std::string url, const std::string& size, const std::string& md5,
@@ -204,6 +200,13 @@ std::string UpdaterTest::ManifestBody(std::string url, const std::string& size, 
         url += "&ver=" + version;
     return "[Install]\r\nUrl=" + url + "\r\nSize=" + size + "\r\nMd5=" + md5 + "\r\nVersion=" + version +
            "\r\n" + (expires.empty() ? "" : "Expires=" + expires + "\r\n");
+}
+
+std::string UpdaterTest::PackageManifest(const std::string& name, uint64_t size, int seed, const std::string& version,
+                                         const std::string& extra)
+{
+    return ManifestBody(PackageUrl(name, size, seed, extra), std::to_string(size),
+                        Narrow(Md5Of(ExpectedContent(size, seed))), version);
 }
 
 std::string ExpiresIn(int64_t seconds)

@@ -7,6 +7,7 @@
 
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "Http/HttpTestFixture.h"
@@ -36,8 +37,8 @@ struct PackageDir {
     std::wstring Temporary() const { return dir / L"ovinstaller.exe.yw"; }
 };
 
-struct ListenerEvent;
-typedef ListenerEvent E;
+// A result's kind, code and text, compared as one.
+typedef std::tuple<int, int, std::wstring> Outcome;
 
 struct ListenerEvent {
     enum Kind { kProgress, kDownload, kManifest, kUnused };
@@ -50,7 +51,10 @@ struct ListenerEvent {
     int code = 0;
     std::wstring text;
     DWORD thread = 0;
+
+    Outcome Result() const { return Outcome(type, code, text); }
 };
+typedef ListenerEvent E;
 
 class RecordingListener : public IGameEventListener {
 public:
@@ -144,6 +148,10 @@ protected:
     // names the manifest's version, as the publisher's script signs it.
     static std::string ManifestBody(std::string url, const std::string& size, const std::string& md5,
                                     const std::string& version, const std::string& expires = ExpiresIn(86400));
+    // The manifest of PackageUrl(name, size, seed, extra), with its size and
+    // checksum.
+    std::string PackageManifest(const std::string& name, uint64_t size, int seed, const std::string& version,
+                                const std::string& extra = "");
     // Lower-case hex MD5 of `bytes`.
     std::wstring Md5Of(const std::string& bytes);
     static std::string Narrow(const std::wstring& ascii) { return std::string(ascii.begin(), ascii.end()); }
@@ -181,6 +189,9 @@ protected:
     void TearDown() override;
 
 private:
+    // Stores `bytes` on the server under Key(name), which it returns.
+    std::string Store(const std::string& name, const std::string& bytes);
+
     std::wstring blockedClass_;
 };
 
