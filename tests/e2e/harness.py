@@ -186,12 +186,17 @@ def xdo(*args, check=True):
                           timeout=60).stdout
 
 
+def windows_named(title):
+    return xdo("search", "--onlyvisible", "--name", "^%s$" % title, check=False).split()
+
+
 def find_window(title, timeout=30):
+    """The first visible window named `title`, once there is one (None after `timeout`)."""
     end = time.time() + timeout
     while time.time() < end:
-        out = xdo("search", "--onlyvisible", "--name", "^%s$" % title, check=False).split()
-        if out:
-            return out[0]
+        found = windows_named(title)
+        if found:
+            return found[0]
         time.sleep(0.2)
     return None
 
@@ -200,11 +205,11 @@ def wait_gone(title, timeout):
     """True once no visible window has `title` (a window goes away a moment
     after its close request, not at once)."""
     end = time.time() + timeout
-    while time.time() < end:
-        if not xdo("search", "--onlyvisible", "--name", "^%s$" % title, check=False).split():
-            return True
+    while windows_named(title):
+        if time.time() >= end:
+            return False
         time.sleep(0.2)
-    return False
+    return True
 
 
 def set_display_dpi(dpi):
@@ -283,10 +288,6 @@ INSTALLER_TXT = os.path.join(INSTALL_DIR, "installer.txt")  # the package stand-
 def get(path):
     with urllib.request.urlopen(BASE + path, timeout=10) as r:
         return r.read()
-
-
-def windows_named(title):
-    return xdo("search", "--onlyvisible", "--name", "^%s$" % title, check=False).split()
 
 
 def clear_traces():
