@@ -8,6 +8,7 @@ outright is repaired from the saved copy at the next start).
 
     python3 tools/mutation/run.py --tree /work/wt-mut --faults tools/mutation/faults.txt --out FILE
     python3 tools/mutation/run.py --tree T --faults F --check      # every snippet found? no build
+    python3 tools/mutation/run.py ... --out FILE --only ID,ID --update   # those rows again, the rest kept
 
 Selection: the GoogleTest binaries of the fault's layer and of the layers
 above it that link it (SELECTION below), two at a time, each with
@@ -333,10 +334,17 @@ def main():
     parser.add_argument("--only", help="comma-separated fault ids")
     parser.add_argument("--check", action="store_true", help="only say whether each snippet is found")
     parser.add_argument("--jobs", type=int, default=2, help="test binaries run at once (default 2)")
+    parser.add_argument("--update", action="store_true",
+                        help="with --only: replace those faults' rows in the results already in --out")
     args = parser.parse_args()
 
     with open(args.faults, encoding="utf-8") as f:
         faults = parse_faults(f.read())
+    order = [f.id for f in faults]
+    earlier = []
+    if args.update and args.out and os.path.exists(os.path.splitext(args.out)[0] + ".json"):
+        with open(os.path.splitext(args.out)[0] + ".json", encoding="utf-8") as f:
+            earlier = json.load(f)["results"]
     if args.only:
         wanted = set(args.only.split(","))
         faults = [f for f in faults if f.id in wanted]
@@ -399,9 +407,16 @@ def main():
                     os.remove(saved)
             record["seconds"] = round(time.monotonic() - t0)
             results.append(record)
+            if earlier:
+                fresh = {r["id"]: r for r in results}
+                kept = {r["id"]: r for r in earlier if r["id"] not in fresh}
+                kept.update(fresh)
+                rows = [kept[i] for i in order if i in kept]
+            else:
+                rows = results
             print("%-5s %-14s %4d s  %s" % (fault.id, record["status"], record["seconds"], record["detail"]),
                   flush=True)
-            write_report(args.out, faults, results, baseline, started)
+            write_report(args.out, faults, rows, baseline, started)
     except KeyboardInterrupt:
         tree.stop_children()
         print("interrupted: the tree is restored; partial results in %s" % args.out, flush=True)
