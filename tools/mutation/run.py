@@ -397,7 +397,7 @@ def main():
                     ok, out = tree.build(SELECTION[fault.layer])
                     if not ok:
                         record["status"] = "did not build"
-                        errors = [l for l in out.splitlines() if "error" in l]
+                        errors = [l for l in out.splitlines() if "error:" in l]
                         record["detail"] = errors[0][-160:] if errors else ""
                     else:
                         record["status"], record["detail"] = judge(tree, fault, baseline, args.jobs)
