@@ -4,6 +4,7 @@
 
 #include "Http/CurlGlobal.h"
 #include "Http/HttpLog.h"
+#include "Runtime/CriticalSectionGuard.h"
 
 namespace {
 
@@ -27,23 +28,11 @@ CCurlWorkshop::~CCurlWorkshop()
     DeleteCriticalSection(&lock_);
 }
 
-void CCurlWorkshop::Lock()
-{
-    EnterCriticalSection(&lock_);
-    ++lockDepth_;
-}
-
-void CCurlWorkshop::Unlock()
-{
-    --lockDepth_;
-    LeaveCriticalSection(&lock_);
-}
-
 bool CCurlWorkshop::Init()
 {
     // libcurl wants its global set-up before any other call.
     EnsureCurlGlobalInit();
-    Lock();
+    const CriticalSectionGuard guard(&lock_);
     if (!multi_) {
         multi_ = curl_multi_init();
         if (multi_)
@@ -53,45 +42,40 @@ bool CCurlWorkshop::Init()
         else
             OV_LOG(LOG_ERROR, kSource, L"curl_multi_init failed");
     }
-    bool ok = multi_ != nullptr;
-    Unlock();
-    return ok;
+    return multi_ != nullptr;
 }
 
 bool CCurlWorkshop::AddTransfer(const CRefPtr<CCurlBase>& transfer)
 {
-    Lock();
-    bool ok = multi_ != nullptr;
-    if (ok) {
-        pending_.push_back(transfer);
-        TransferList::iterator it = std::find(withdrawn_.begin(), withdrawn_.end(), transfer);
-        if (it != withdrawn_.end())
-            withdrawn_.erase(it);
-        WakeWorker();
-    }
-    Unlock();
-    return ok;
+    const CriticalSectionGuard guard(&lock_);
+    if (!multi_)
+        return false;
+    pending_.push_back(transfer);
+    TransferList::iterator it = std::find(withdrawn_.begin(), withdrawn_.end(), transfer);
+    if (it != withdrawn_.end())
+        withdrawn_.erase(it);
+    WakeWorker();
+    return true;
 }
 
 bool CCurlWorkshop::RemoveTransfer(const CRefPtr<CCurlBase>& transfer)
 {
-    Lock();
-    bool ok = multi_ != nullptr;
-    if (ok) {
-        withdrawn_.push_back(transfer);
-        WakeWorker();
-    }
-    Unlock();
-    return ok;
+    const CriticalSectionGuard guard(&lock_);
+    if (!multi_)
+        return false;
+    withdrawn_.push_back(transfer);
+    WakeWorker();
+    return true;
 }
 
 bool CCurlWorkshop::Stop(unsigned timeoutMs)
 {
     // Set before the wake-up, so the woken worker finds it.
     stopRequested_ = true;
-    Lock();
-    WakeWorker();
-    Unlock();
+    {
+        const CriticalSectionGuard guard(&lock_);
+        WakeWorker();
+    }
     return CSimpleThread::Stop(timeoutMs);
 }
 
@@ -108,7 +92,7 @@ void CCurlWorkshop::WakeWorker()
 
 void CCurlWorkshop::Uninit()
 {
-    Lock();
+    const CriticalSectionGuard guard(&lock_);
     if (multi_) {
         for (TransferList::iterator it = running_.begin(); it != running_.end(); ++it) {
             CURL* easy = (*it)->EasyHandle();
@@ -132,16 +116,13 @@ void CCurlWorkshop::Uninit()
     withdrawn_.clear();
     pending_.clear();
     running_.clear();
-    Unlock();
 }
 
 template <typename Read>
 auto CCurlWorkshop::UnderLock(Read read) -> decltype(read())
 {
-    Lock();
-    auto value = read();
-    Unlock();
-    return value;
+    const CriticalSectionGuard guard(&lock_);
+    return read();
 }
 
 bool CCurlWorkshop::HasMultiHandle()
@@ -213,7 +194,7 @@ void CCurlWorkshop::WaitForWork()
 
 void CCurlWorkshop::SyncQueues()
 {
-    Lock();
+    const CriticalSectionGuard guard(&lock_);
     for (TransferList::iterator it = pending_.begin(); it != pending_.end(); ++it)
         if (!(*it)->IsActive())
             withdrawn_.push_back(*it);
@@ -252,7 +233,6 @@ void CCurlWorkshop::SyncQueues()
         }
         pending_.pop_front();
     }
-    Unlock();
 }
 
 bool CCurlWorkshop::DetachTransfer(const CRefPtr<CCurlBase>& transfer)
@@ -304,7 +284,7 @@ int CCurlWorkshop::CollectDone()
         // The message dies with the handle's removal: copy what is needed.
         CURL* easy = msg->easy_handle;
         CURLcode result = msg->data.result;
-        Lock();
+        const CriticalSectionGuard guard(&lock_);
         ++handled;
         for (TransferList::iterator it = running_.begin(); it != running_.end(); ++it) {
             if ((*it)->EasyHandle() == easy) {
@@ -316,7 +296,6 @@ int CCurlWorkshop::CollectDone()
                 break;
             }
         }
-        Unlock();
     }
     return handled;
 }

@@ -94,8 +94,6 @@ private:
     // Reads something the worker shares, under the workshop's lock.
     template <typename Read>
     auto UnderLock(Read read) -> decltype(read());
-    void Lock();
-    void Unlock();
 
     CURLM* multi_ = nullptr;
     ProxyResolver& resolver_;
@@ -104,7 +102,6 @@ private:
     TransferList running_;
     TransferList withdrawn_;
     CRITICAL_SECTION lock_;
-    long lockDepth_ = 0;
     const int idleLimitMs_;
     std::atomic<uint64_t> waits_{0};
 };

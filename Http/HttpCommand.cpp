@@ -111,12 +111,9 @@ bool CHttpBase::Stop()
     ReleaseTransfer();
     // A manager that was deleted without clearing this request (the request
     // was bound at construction and never queued) must not be called.
-    if (manager_ && CurlListener::IsLive(manager_)) {
-        if (manager_->Remove(this))
-            manager_ = nullptr;
-    } else {
-        manager_ = nullptr;
-    }
+    if (manager_ && CurlListener::IsLive(manager_))
+        manager_->Remove(this);
+    manager_ = nullptr;
     return true;
 }
 

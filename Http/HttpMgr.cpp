@@ -130,7 +130,7 @@ uint64_t CHttpMgr::Add(CHttpBase* request)
     return id;
 }
 
-bool CHttpMgr::Remove(CHttpBase* request)
+void CHttpMgr::Remove(CHttpBase* request)
 {
     const bool wasCounted = request->IsCounted();
     requests_.remove(request);
@@ -140,7 +140,6 @@ bool CHttpMgr::Remove(CHttpBase* request)
             --running_;
         Schedule();
     }
-    return true;
 }
 
 void CHttpMgr::Clear()
@@ -236,14 +235,26 @@ bool Submit(CHttpMgr* manager, CHttpBase* request)
     return true;
 }
 
+namespace {
+
+bool SubmitTo(const Channel& channel, CHttpBase* request)
+{
+    // A running attempt keeps the worker it runs on.
+    if (request && !request->IsRunning() && channel.workshop)
+        request->SetWorkshop(channel.workshop);
+    return Submit(channel.manager, request);
+}
+
+}  // namespace
+
 bool SubmitCommand(CHttpBase* request)
 {
-    return Submit(g_command.manager, request);
+    return SubmitTo(g_command, request);
 }
 
 bool SubmitDownload(CHttpBase* request)
 {
-    return Submit(g_download.manager, request);
+    return SubmitTo(g_download, request);
 }
 
 bool StartCommandChannel()

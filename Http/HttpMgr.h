@@ -48,8 +48,8 @@ public:
     // its id) and schedules unless the request waits before a retry.
     virtual uint64_t Add(CHttpBase* request);
     // Takes every entry of the request out; a counted request frees its slot
-    // and the next one is scheduled. Always true.
-    virtual bool Remove(CHttpBase* request);
+    // and the next one is scheduled.
+    virtual void Remove(CHttpBase* request);
     // Empties the list; the requests are not touched.
     virtual ~CHttpMgr();
 
@@ -80,8 +80,22 @@ private:
 // still bound to another manager is moved: a running attempt there is stopped
 // (without a callback) before it is queued here.
 bool Submit(CHttpMgr* manager, CHttpBase* request);
+// Queue on a channel; a request that is not running is bound to the channel's
+// worker here, so it may have been made before the channel was up. False
+// when the channel is not up.
 bool SubmitCommand(CHttpBase* request);
 bool SubmitDownload(CHttpBase* request);
+
+// What brings both channels up for a user that needs them (the
+// application's, with its pump timer; a test's own).
+class IHttpChannels {
+public:
+    // Brings both channels up unless they are. True when both are up.
+    virtual bool StartHttp() = 0;
+
+protected:
+    ~IHttpChannels() = default;
+};
 
 // Create (once) and start a channel's workshop and manager. True when the
 // channel is up.

@@ -4,6 +4,7 @@
 #include <cwchar>
 #include <vector>
 
+#include "Runtime/CriticalSectionGuard.h"
 #include "Runtime/TextUtil.h"
 
 namespace {
@@ -24,17 +25,14 @@ BaseLogger::BaseLogger()
 
 BaseLogger::~BaseLogger()
 {
-    delete config_;
-    config_ = nullptr;
+    config_.reset();
     DeleteCriticalSection(&lock_);
 }
 
-void BaseLogger::SetConfig(LoggerConfig* config)
+void BaseLogger::SetConfig(std::unique_ptr<LoggerConfig> config)
 {
-    EnterCriticalSection(&lock_);
-    delete config_;
-    config_ = config;
-    LeaveCriticalSection(&lock_);
+    const CriticalSectionGuard guard(&lock_);
+    config_ = std::move(config);
 }
 
 void BaseLogger::Log(int level, const wchar_t* format, ...)
@@ -56,14 +54,13 @@ void BaseLogger::LogEx(int level, int line, const wchar_t* file, const wchar_t* 
 
 void BaseLogger::Emit(int level, int line, const wchar_t* file, const wchar_t* format, va_list args)
 {
-    EnterCriticalSection(&lock_);
+    const CriticalSectionGuard guard(&lock_);
     ++depth_;
     if (IsEnabled()) {
         std::wstring text = BuildLine(level, line, file, format, args);
         Write(text);
     }
     --depth_;
-    LeaveCriticalSection(&lock_);
 }
 
 std::wstring BaseLogger::BuildLine(int level, int line, const wchar_t* file, const wchar_t* format,
@@ -132,10 +129,10 @@ FileLogger::FileLogger()
     ownStream_ = _wfopen(path, L"ab");
     if (!ownStream_)
         return;
-    LoggerConfig* config = new LoggerConfig;
+    auto config = std::make_unique<LoggerConfig>();
     config->flags = LoggerConfig::kTime | LoggerConfig::kProcessId | LoggerConfig::kThreadId;
     config->newline = true;
-    SetConfig(config);
+    SetConfig(std::move(config));
     stream_ = ownStream_;
 }
 

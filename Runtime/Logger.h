@@ -15,6 +15,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "Runtime/Singleton.h"
@@ -35,9 +36,9 @@ public:
     virtual void Log(int level, const wchar_t* format, ...);
     virtual void LogEx(int level, int line, const wchar_t* file, const wchar_t* format, ...);
 
-    // Takes ownership of `config` (null detaches); the previous one is deleted.
-    void SetConfig(LoggerConfig* config);
-    const LoggerConfig* Config() const { return config_; }
+    // Replaces the configuration (null detaches).
+    void SetConfig(std::unique_ptr<LoggerConfig> config);
+    const LoggerConfig* Config() const { return config_.get(); }
     // How many calls are inside the lock right now; 0 whenever no call runs.
     long Depth() const { return depth_; }
 
@@ -52,7 +53,7 @@ protected:
 private:
     void Emit(int level, int line, const wchar_t* file, const wchar_t* format, va_list args);
 
-    LoggerConfig* config_ = nullptr;
+    std::unique_ptr<LoggerConfig> config_;
     CRITICAL_SECTION lock_;
     long depth_ = 0;
 

@@ -2,6 +2,7 @@
 
 #include <deque>
 
+#include "Runtime/CriticalSectionGuard.h"
 #include "Runtime/MonotonicClock.h"
 
 namespace {
@@ -17,24 +18,12 @@ struct MainThreadEntry {
 // waits for the first wake-up).
 struct DispatchState {
     CRITICAL_SECTION lock;
-    long lockDepth = 0;
     std::deque<MainThreadEntry> queue;
     HWND window = nullptr;
     UINT firedMessage = 0;
 
     DispatchState() { InitializeCriticalSection(&lock); }
     ~DispatchState() { DeleteCriticalSection(&lock); }
-
-    void Enter()
-    {
-        EnterCriticalSection(&lock);
-        ++lockDepth;
-    }
-    void Leave()
-    {
-        --lockDepth;
-        LeaveCriticalSection(&lock);
-    }
 };
 
 DispatchState& State()
@@ -81,11 +70,13 @@ void InitMainThreadDispatch()
     HWND window = CreateWindowExW(0, L"ThreadingWindowClass", nullptr, 0, CW_USEDEFAULT, 0, CW_USEDEFAULT, 0,
                                   HWND_MESSAGE, nullptr, nullptr, nullptr);
     UINT message = RegisterWindowMessageW(L"com.orvel.MainThreadFired");
-    s.Enter();
-    s.window = window;
-    s.firedMessage = message;
-    const bool pending = !s.queue.empty();
-    s.Leave();
+    bool pending = false;
+    {
+        const CriticalSectionGuard guard(&s.lock);
+        s.window = window;
+        s.firedMessage = message;
+        pending = !s.queue.empty();
+    }
     // Tasks posted before the window existed had nobody to wake.
     if (pending)
         PostWakeUp(s);
@@ -94,10 +85,12 @@ void InitMainThreadDispatch()
 void PostMainThreadTask(MainThreadEntryFunction entry, const CRefPtr<MainThreadTaskBase>& task)
 {
     DispatchState& s = State();
-    s.Enter();
-    const bool wasEmpty = s.queue.empty();
-    s.queue.push_back(MainThreadEntry{entry, task});
-    s.Leave();
+    bool wasEmpty = false;
+    {
+        const CriticalSectionGuard guard(&s.lock);
+        wasEmpty = s.queue.empty();
+        s.queue.push_back(MainThreadEntry{entry, task});
+    }
     if (wasEmpty)
         PostWakeUp(s);
 }
@@ -108,15 +101,15 @@ void DrainMainThreadTasks()
     const double start = NowSeconds();
     CRefPtr<MainThreadTaskBase> current;
     for (;;) {
-        s.Enter();
-        if (s.queue.empty()) {
-            s.Leave();
-            break;
+        MainThreadEntryFunction entry = nullptr;
+        {
+            const CriticalSectionGuard guard(&s.lock);
+            if (s.queue.empty())
+                break;
+            entry = s.queue.front().entry;
+            current = s.queue.front().task;
+            s.queue.pop_front();
         }
-        MainThreadEntryFunction entry = s.queue.front().entry;
-        current = s.queue.front().task;
-        s.queue.pop_front();
-        s.Leave();
 
         if (entry)
             entry(&current);
@@ -131,12 +124,11 @@ void DrainMainThreadTasks()
 void ShutdownMainThreadDispatch()
 {
     DispatchState& s = State();
-    s.Enter();
+    const CriticalSectionGuard guard(&s.lock);
     // Pending tasks are released, not run: their targets may be gone by now.
     std::deque<MainThreadEntry>().swap(s.queue);
     if (s.window)
         DestroyWindow(s.window);
-    s.Leave();
 }
 
 double NowSeconds()
@@ -158,8 +150,6 @@ UINT MainThreadFiredMessage()
 size_t PendingMainThreadTasks()
 {
     DispatchState& s = State();
-    s.Enter();
-    size_t n = s.queue.size();
-    s.Leave();
-    return n;
+    const CriticalSectionGuard guard(&s.lock);
+    return s.queue.size();
 }

@@ -5,18 +5,14 @@
 
 #include <windows.h>
 
-#include <cstdint>
 #include <string>
 
-// Starts `program` with `commandLine` as given (nothing is quoted; by
-// convention the program path is the command line's first token). Returns 0
-// or the system error code. The handles are closed at once: `out`, when
-// given, receives the process and thread ids, with null handles.
-DWORD StartProcess(const std::wstring& program, const std::wstring& commandLine, PROCESS_INFORMATION* out);
+#include "Runtime/UniqueHandle.h"
 
-// Like StartProcess, but the handles stay open and belong to the caller via
-// `out` (closed here when `out` is null), and the process starts in
-// `currentDir` when one is given (else in this process's). Returns 0, or
-// (1 << 32) | error.
-uint64_t RunProcess(const std::wstring& program, const std::wstring& commandLine, PROCESS_INFORMATION* out,
-                    const std::wstring& currentDir = std::wstring());
+// Starts `program` with `commandLine` as given (nothing is quoted; by
+// convention the program path is the command line's first token), in
+// `currentDir` when one is given (else in this process's). Returns 0 or the
+// system error code. `out`, when given, receives the started process and owns
+// its handles; without it they are closed at once.
+DWORD StartProcess(const std::wstring& program, const std::wstring& commandLine, UniqueProcess* out = nullptr,
+                   const std::wstring& currentDir = std::wstring());

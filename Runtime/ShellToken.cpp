@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "Runtime/UniqueHandle.h"
+
 namespace {
 
 // The user SID of `token`, as its bytes; empty when it cannot be read.
@@ -25,15 +27,13 @@ std::vector<BYTE> UserSid(HANDLE token)
 
 bool ProcessIsElevated()
 {
-    HANDLE token = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+    UniqueHandle token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.Receive()))
         return false;
     TOKEN_ELEVATION elevation = {};
     DWORD size = 0;
-    const bool elevated =
-        GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size) && elevation.TokenIsElevated;
-    CloseHandle(token);
-    return elevated;
+    return GetTokenInformation(token.Get(), TokenElevation, &elevation, sizeof elevation, &size) &&
+           elevation.TokenIsElevated;
 }
 
 DWORD ShellProcessId()
@@ -50,34 +50,33 @@ HANDLE DuplicateProcessToken(DWORD pid)
         SetLastError(ERROR_NOT_FOUND);
         return nullptr;
     }
-    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+    UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
     if (!process)
         return nullptr;
-    HANDLE shellToken = nullptr, primary = nullptr;
-    if (OpenProcessToken(process, TOKEN_DUPLICATE, &shellToken)) {
+    UniqueHandle shellToken, primary;
+    if (OpenProcessToken(process.Get(), TOKEN_DUPLICATE, shellToken.Receive())) {
         // The rights CreateProcessWithTokenW needs of a primary token, and
         // the query and duplicate rights impersonation needs.
-        if (!DuplicateTokenEx(shellToken,
+        if (!DuplicateTokenEx(shellToken.Get(),
                               TOKEN_QUERY | TOKEN_DUPLICATE | TOKEN_ASSIGN_PRIMARY | TOKEN_ADJUST_DEFAULT |
                                   TOKEN_ADJUST_SESSIONID | TOKEN_IMPERSONATE,
-                              nullptr, SecurityImpersonation, TokenPrimary, &primary))
-            primary = nullptr;
+                              nullptr, SecurityImpersonation, TokenPrimary, primary.Receive()))
+            primary.Reset();
     }
+    // Closing the others must not change the reason the caller reads.
     const DWORD error = GetLastError();
-    if (shellToken)
-        CloseHandle(shellToken);
-    CloseHandle(process);
+    shellToken.Reset();
+    process.Reset();
     SetLastError(error);
-    return primary;
+    return primary.Release();
 }
 
 bool SameUserAsProcess(HANDLE token)
 {
-    HANDLE own = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &own))
+    UniqueHandle own;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, own.Receive()))
         return false;
-    const std::vector<BYTE> mine = UserSid(own);
-    CloseHandle(own);
+    const std::vector<BYTE> mine = UserSid(own.Get());
     const std::vector<BYTE> theirs = UserSid(token);
     return !mine.empty() && mine == theirs;
 }

@@ -2,6 +2,7 @@
 
 #include <process.h>
 
+#include "Runtime/CriticalSectionGuard.h"
 #include "Runtime/Logger.h"
 
 CSimpleThread::CSimpleThread()
@@ -13,9 +14,10 @@ CSimpleThread::~CSimpleThread()
 {
     // A subclass must stop its thread before it is destroyed (Run is gone by
     // now); only the handle is left to release here.
-    EnterCriticalSection(&lock_);
-    CloseOwnHandle();
-    LeaveCriticalSection(&lock_);
+    {
+        const CriticalSectionGuard guard(&lock_);
+        CloseOwnHandle();
+    }
     DeleteCriticalSection(&lock_);
 }
 
@@ -31,19 +33,18 @@ bool CSimpleThread::Start()
 {
     if (IsRunning())
         return true;
-    EnterCriticalSection(&lock_);
+    const CriticalSectionGuard guard(&lock_);
     stopRequested_ = false;
     CloseOwnHandle();
     // Holding the lock across the start keeps a very short Run from finishing
     // its exit hand-over before the handle and id are recorded.
     unsigned id = 0;
     uintptr_t h = _beginthreadex(nullptr, 0, &CSimpleThread::ThreadEntry, this, 0, &id);
-    if (h != 0) {
-        threadHandle_ = reinterpret_cast<HANDLE>(h);
-        threadId_ = id;
-    }
-    LeaveCriticalSection(&lock_);
-    return h != 0;
+    if (h == 0)
+        return false;
+    threadHandle_ = reinterpret_cast<HANDLE>(h);
+    threadId_ = id;
+    return true;
 }
 
 bool CSimpleThread::Stop(unsigned timeoutMs)
@@ -59,21 +60,21 @@ bool CSimpleThread::Stop(unsigned timeoutMs)
 
 bool CSimpleThread::DestroyThread(unsigned timeoutMs)
 {
-    EnterCriticalSection(&lock_);
-    if (!threadHandle_) {
-        LeaveCriticalSection(&lock_);
-        return false;
+    HANDLE handle = nullptr;
+    unsigned id = 0;
+    {
+        const CriticalSectionGuard guard(&lock_);
+        if (!threadHandle_)
+            return false;
+        if (threadId_ == GetCurrentThreadId()) {
+            // Called from Run itself: nothing to wait for.
+            CloseOwnHandle();
+            return true;
+        }
+        handle = threadHandle_;
+        id = threadId_;
+        ownerWaiting_ = true;
     }
-    if (threadId_ == GetCurrentThreadId()) {
-        // Called from Run itself: nothing to wait for.
-        CloseOwnHandle();
-        LeaveCriticalSection(&lock_);
-        return true;
-    }
-    HANDLE handle = threadHandle_;
-    const unsigned id = threadId_;
-    ownerWaiting_ = true;
-    LeaveCriticalSection(&lock_);
 
     // Waiting outside the lock: the worker takes it on its way out.
     if (WaitForSingleObject(handle, timeoutMs) == WAIT_TIMEOUT) {
@@ -85,39 +86,38 @@ bool CSimpleThread::DestroyThread(unsigned timeoutMs)
         WaitForSingleObject(handle, 5000);  // termination is asynchronous
     }
 
-    EnterCriticalSection(&lock_);
+    const CriticalSectionGuard guard(&lock_);
     ownerWaiting_ = false;
     if (threadHandle_ == handle)
         CloseOwnHandle();
-    LeaveCriticalSection(&lock_);
     return true;
 }
 
 bool CSimpleThread::IsRunning()
 {
-    EnterCriticalSection(&lock_);
-    bool running = false;
-    if (threadHandle_) {
-        DWORD code = 0;
-        if (GetExitCodeThread(threadHandle_, &code) && code == STILL_ACTIVE)
-            running = true;
-        else if (!ownerWaiting_)
-            CloseOwnHandle();
-    }
-    LeaveCriticalSection(&lock_);
-    return running;
+    const CriticalSectionGuard guard(&lock_);
+    if (!threadHandle_)
+        return false;
+    DWORD code = 0;
+    if (GetExitCodeThread(threadHandle_, &code) && code == STILL_ACTIVE)
+        return true;
+    if (!ownerWaiting_)
+        CloseOwnHandle();
+    return false;
 }
 
 unsigned __stdcall CSimpleThread::ThreadEntry(void* param)
 {
     CSimpleThread* self = static_cast<CSimpleThread*>(param);
     self->Run();
-    EnterCriticalSection(&self->lock_);
-    // Only this thread's own record is cleared: after a Stop from inside Run
-    // the owner may already have started a new thread on this object.
-    if (!self->ownerWaiting_ && self->threadId_ == GetCurrentThreadId())
-        self->CloseOwnHandle();
-    LeaveCriticalSection(&self->lock_);
+    {
+        const CriticalSectionGuard guard(&self->lock_);
+        // Only this thread's own record is cleared: after a Stop from inside
+        // Run the owner may already have started a new thread on this object.
+        if (!self->ownerWaiting_ && self->threadId_ == GetCurrentThreadId())
+            self->CloseOwnHandle();
+    }
+    // Never returns: the guard above must have left first.
     _endthreadex(0);
     return 0;
 }

@@ -36,25 +36,14 @@ void LogConsoleAndFile(int line, const wchar_t* consoleFormat, const wchar_t* fi
 
 }  // namespace
 
-UpdateModule::UpdateModule(const std::wstring& packageDir, IGameEventListener* listener)
-    : packageDir_(packageDir),
-      listener_(listener),
-      endpoints_{PrimaryManifestUrl(), SecondaryManifestUrl()},
-      keys_(PublisherKeys::Compiled()),
-      release_(ReleasePolicy::Compiled())
+UpdateConfig CompiledUpdateConfig(const std::wstring& packageDir)
 {
-    LimitRequests();
+    return UpdateConfig{packageDir, {PrimaryManifestUrl(), SecondaryManifestUrl()}, PublisherKeys::Compiled(),
+                        ReleasePolicy::Compiled()};
 }
 
-UpdateModule::UpdateModule(const std::wstring& packageDir, IGameEventListener* listener,
-                           const std::vector<std::wstring>& endpoints, const std::vector<std::string>& keys,
-                           const ReleasePolicy& release)
-    : packageDir_(packageDir), listener_(listener), endpoints_(endpoints), keys_(keys), release_(release)
-{
-    LimitRequests();
-}
-
-void UpdateModule::LimitRequests()
+UpdateModule::UpdateModule(IHttpChannels& channels, IGameEventListener* listener, UpdateConfig config)
+    : channels_(channels), listener_(listener), config_(std::move(config))
 {
     manifestRequest_.SetMaxBodySize(kMaxManifestBytes);
     manifestRequest_.SetDeadline(kManifestDeadlineMs);
@@ -84,16 +73,15 @@ const wchar_t* PackageDirRefusalText(int code)
     }
 }
 
-bool UpdateModule::Start()
+void UpdateModule::Start()
 {
     CreateHelperWindow();
     BeginManifest();
-    return true;
 }
 
 void UpdateModule::RetryManifest()
 {
-    if (manifestRequest_.IsRunning() || signatureRequest_.IsRunning() || downloading_ || fetchingSignature_)
+    if (stage_ != Stage::kIdle)
         return;
     if (!helper_)
         CreateHelperWindow();
@@ -103,6 +91,12 @@ void UpdateModule::RetryManifest()
 void UpdateModule::BeginManifest()
 {
     attempts_ = 0;
+    if (!channels_.StartHttp()) {
+        // No request could run, so no result could ever come: say so now.
+        if (listener_)
+            listener_->OnManifestResult(ERR_USER, UM_ERR_CHANNELS, std::wstring());
+        return;
+    }
     if (!helper_) {
         // No window, so no message could ever carry a result: say so now.
         if (listener_)
@@ -120,22 +114,22 @@ int UpdateModule::SecurePackageDir()
 {
     // Before creating (the creation would follow a link), then again once the
     // directory is held open, when nothing on its path can change any more.
-    PathCheck check = CheckPathForLinks(packageDir_);
+    PathCheck check = CheckPathForLinks(config_.packageDir);
     int code = 0;
-    if (check.verdict == PathVerdict::kSafe && !CreateDir(packageDir_))
+    if (check.verdict == PathVerdict::kSafe && !CreateDir(config_.packageDir))
         code = UM_ERR_DIR_CREATE;
-    if (!code && check.verdict == PathVerdict::kSafe && !packageDirPin_.Pinned() && !packageDirPin_.Pin(packageDir_)) {
+    if (!code && check.verdict == PathVerdict::kSafe && !packageDirPin_.Pinned() && !packageDirPin_.Pin(config_.packageDir)) {
         OV_LOG(LOG_ERROR, kSource, L"[UM] cannot hold the package directory:%u", static_cast<unsigned>(GetLastError()));
         code = UM_ERR_DIR_CREATE;
     }
     if (check.verdict == PathVerdict::kSafe)
-        check = CheckPathForLinks(packageDir_);
+        check = CheckPathForLinks(config_.packageDir);
     if (check.verdict == PathVerdict::kLink)
         code = UM_ERR_DIR_LINK;
     else if (check.verdict == PathVerdict::kFileInTheWay)
         code = UM_ERR_DIR_IS_FILE;
     if (code) {
-        OV_LOG(LOG_ERROR, kSource, L"[UM] package directory refused:%d dir:%s at:%s", code, packageDir_.c_str(),
+        OV_LOG(LOG_ERROR, kSource, L"[UM] package directory refused:%d dir:%s at:%s", code, config_.packageDir.c_str(),
                check.at.c_str());
         packageDirPin_.Release();
     }
@@ -146,7 +140,7 @@ void UpdateModule::Refuse(int code)
 {
     manifestRequest_.Stop();
     download_.Stop();
-    downloading_ = false;
+    stage_ = Stage::kIdle;
     Post(UM_DIRECTORY_REFUSED, static_cast<WPARAM>(code), 0);
 }
 
@@ -163,8 +157,7 @@ void UpdateModule::Stop()
     download_.Stop();
     manifestBody_.clear();
     signatureBody_.clear();
-    downloading_ = false;
-    fetchingSignature_ = false;
+    stage_ = Stage::kIdle;
     package_.Release();
     packageDirPin_.Release();
     if (helper_) {
@@ -181,7 +174,7 @@ void UpdateModule::ResumeInstallerDownload()
 {
     // Nothing to resume before the first start: the request has no values
     // yet. Nothing either while a result is still on its way.
-    if (download_.IsRunning() || downloading_ || fetchingSignature_ || packagePath_.empty())
+    if (download_.IsRunning() || stage_ != Stage::kIdle || packagePath_.empty())
         return;
     // A new round: from the first address not left.
     bool tookBack = false;
@@ -201,7 +194,7 @@ void UpdateModule::ResumeInstallerDownload()
     }
     if (!PrepareTemporaryFile())
         return;
-    downloading_ = true;
+    stage_ = Stage::kDownload;
     download_.Resubmit();
 }
 
@@ -290,65 +283,86 @@ bool UpdateModule::Post(UINT message, WPARAM wParam, LPARAM lParam)
 
 void UpdateModule::RequestManifest()
 {
-    if (attempts_ < 0 || static_cast<size_t>(attempts_) >= endpoints_.size())
+    if (attempts_ < 0 || static_cast<size_t>(attempts_) >= config_.endpoints.size())
         return;
-    const std::wstring& endpoint = endpoints_[attempts_];
+    const std::wstring& endpoint = config_.endpoints[attempts_];
     ++attempts_;
     if (manifestRequest_.IsRunning())
         return;
     manifestUrl_ = endpoint;
+    stage_ = Stage::kManifest;
     manifestRequest_.SetUrl(endpoint);
-    manifestRequest_.SetCallback(&UpdateModule::ManifestCallback, reinterpret_cast<uintptr_t>(helper_));
-    SubmitCommand(&manifestRequest_);
+    manifestRequest_.SetCallback(&UpdateModule::CommandDoneCallback, reinterpret_cast<uintptr_t>(helper_));
+    Submitted(SubmitCommand(&manifestRequest_), UM_MANIFEST_DONE);
 }
 
-void UpdateModule::RequestSignature(const std::wstring& url, CommandDoneCallback callback)
+void UpdateModule::RequestSignature(const std::wstring& url)
 {
     signatureRequest_.Stop();
     signatureBody_.clear();
     signatureRequest_.SetUrl(SignatureUrl(url));
-    signatureRequest_.SetCallback(callback, reinterpret_cast<uintptr_t>(helper_));
-    SubmitCommand(&signatureRequest_);
+    signatureRequest_.SetCallback(&UpdateModule::CommandDoneCallback, reinterpret_cast<uintptr_t>(helper_));
+    Submitted(SubmitCommand(&signatureRequest_),
+              stage_ == Stage::kPackageSignature ? UM_PACKAGE_SIGNATURE_DONE : UM_MANIFEST_SIGNATURE_DONE);
 }
 
-int UpdateModule::ManifestCallback(uintptr_t userData, std::string& body, int errType, int code)
+void UpdateModule::Submitted(bool queued, UINT message)
+{
+    if (queued)
+        return;
+    OV_LOG(LOG_ERROR, kSource, L"[UM] request not queued: no command channel");
+    Post(message, static_cast<WPARAM>(ERR_USER), static_cast<LPARAM>(UM_ERR_CHANNELS));
+}
+
+int UpdateModule::CommandDoneCallback(uintptr_t userData, std::string& body, int errType, int code)
 {
     UpdateModule* self = FromUserData(userData);
     if (!self)
         return 0;
-    // The bytes as received: the signature is checked over exactly these.
-    self->manifestBody_.swap(body);
-    self->Post(UM_MANIFEST_DONE, static_cast<WPARAM>(errType), static_cast<LPARAM>(code));
-    return 0;
-}
-
-int UpdateModule::ManifestSignatureCallback(uintptr_t userData, std::string& body, int errType, int code)
-{
-    UpdateModule* self = FromUserData(userData);
-    if (!self)
-        return 0;
-    self->signatureBody_.swap(body);
-    self->Post(UM_MANIFEST_SIGNATURE_DONE, static_cast<WPARAM>(errType), static_cast<LPARAM>(code));
+    UINT message = 0;
+    switch (self->stage_) {
+    case Stage::kManifest:
+        // The bytes as received: the signature is checked over exactly these.
+        self->manifestBody_.swap(body);
+        message = UM_MANIFEST_DONE;
+        break;
+    case Stage::kManifestSignature:
+        self->signatureBody_.swap(body);
+        message = UM_MANIFEST_SIGNATURE_DONE;
+        break;
+    case Stage::kPackageSignature:
+        self->signatureBody_.swap(body);
+        message = UM_PACKAGE_SIGNATURE_DONE;
+        break;
+    default:
+        return 0;  // nothing of ours was asking
+    }
+    self->Post(message, static_cast<WPARAM>(errType), static_cast<LPARAM>(code));
     return 0;
 }
 
 void UpdateModule::HandleManifestDone(int errType, int code)
 {
+    if (stage_ != Stage::kManifest)
+        return;
     manifestRequest_.Stop();
     if (errType != 0) {
         ManifestEndpointFailed(errType, code);
         return;
     }
-    if (!keys_.Required()) {
+    if (!config_.keys.Required()) {
         UseManifest(code);
         return;
     }
     // Same channel and retry rules as the manifest itself.
-    RequestSignature(manifestUrl_, &UpdateModule::ManifestSignatureCallback);
+    stage_ = Stage::kManifestSignature;
+    RequestSignature(manifestUrl_);
 }
 
 void UpdateModule::HandleManifestSignatureDone(int errType, int code)
 {
+    if (stage_ != Stage::kManifestSignature)
+        return;
     signatureRequest_.Stop();
     if (errType != 0) {
         OV_LOG(LOG_ERROR, kSource, L"[UM] manifest signature not fetched:%d:%d url:%s", errType, code,
@@ -356,7 +370,7 @@ void UpdateModule::HandleManifestSignatureDone(int errType, int code)
         ManifestEndpointFailed(errType, code);
         return;
     }
-    const SignatureStatus status = keys_.VerifyBytes(signatureBody_, manifestBody_.data(), manifestBody_.size());
+    const SignatureStatus status = config_.keys.VerifyBytes(signatureBody_, manifestBody_.data(), manifestBody_.size());
     if (status != SignatureStatus::kValid) {
         OV_LOG(LOG_ERROR, kSource, L"[UM] manifest signature refused:%s url:%s", SignatureStatusName(status),
                manifestUrl_.c_str());
@@ -367,7 +381,7 @@ void UpdateModule::HandleManifestSignatureDone(int errType, int code)
     // The publisher signed it, but perhaps long ago: an old release served
     // again is refused the same way.
     const UpdateManifestValues values = ParseManifestValues(Utf8ToWide(manifestBody_));
-    const ReleaseVerdict release = CheckManifestRelease(release_, values);
+    const ReleaseVerdict release = CheckManifestRelease(config_.release, values);
     if (release != ReleaseVerdict::kOk) {
         OV_LOG(LOG_ERROR, kSource, L"[UM] manifest release refused:%s version:%s expires:%s url:%s",
                ReleaseVerdictName(release), values.version.c_str(), values.expires.c_str(), manifestUrl_.c_str());
@@ -382,20 +396,22 @@ void UpdateModule::HandleManifestSignatureDone(int errType, int code)
 
 void UpdateModule::ManifestEndpointFailed(int errType, int code)
 {
-    if (static_cast<size_t>(attempts_) < endpoints_.size()) {
+    if (static_cast<size_t>(attempts_) < config_.endpoints.size()) {
         RequestManifest();
         return;
     }
+    stage_ = Stage::kIdle;
     if (listener_)
         listener_->OnManifestResult(errType, code, std::wstring());
 }
 
 void UpdateModule::UseManifest(int code)
 {
+    stage_ = Stage::kIdle;
     // The copy is written with administrator rights: not through a link, and
     // only administrators may change it afterwards.
     int refusal = SecurePackageDir();
-    if (!refusal && !PrepareInstallerFile(ManifestCopyPath(packageDir_))) {
+    if (!refusal && !PrepareInstallerFile(ManifestCopyPath(config_.packageDir))) {
         OV_LOG(LOG_ERROR, kSource, L"[UM] cannot secure the manifest copy:%u", static_cast<unsigned>(GetLastError()));
         refusal = UM_ERR_FILE_UNSAFE;
     }
@@ -406,7 +422,7 @@ void UpdateModule::UseManifest(int code)
     const std::wstring text = Utf8ToWide(manifestBody_);
     // The copy is the record of what was received; the values come from the
     // bytes in memory, which nobody else can have changed.
-    SaveManifestCopy(packageDir_, text);
+    SaveManifestCopy(config_.packageDir, text);
     const UpdateManifestValues values = ParseManifestValues(text);
     mirrors_.Reset(PackageUrls(values));
     UseMirror(mirrors_.BeginRound());
@@ -428,10 +444,10 @@ bool UpdateModule::StartInstallerDownload()
         Refuse(refusal);
         return false;
     }
-    packagePath_ = packageDir_ + L"\\" + kPackageName;
+    packagePath_ = config_.packageDir + L"\\" + kPackageName;
     if (!PrepareTemporaryFile())
         return false;
-    downloading_ = true;
+    stage_ = Stage::kDownload;
     const int64_t expected = ParseManifestSize(sizeText_);
     // Refused while the download runs: the running one reports.
     download_.Download(packageUrl_, packagePath_ + kTemporarySuffix, static_cast<uint64_t>(expected), md5_,
@@ -447,7 +463,7 @@ bool UpdateModule::PrepareTemporaryFile()
         return true;
     OV_LOG(LOG_ERROR, kSource, L"[UM] cannot secure the partial download:%u path:%s",
            static_cast<unsigned>(GetLastError()), TemporaryPath().c_str());
-    downloading_ = true;  // its end is reported like any other
+    stage_ = Stage::kDownload;  // its end is reported like any other
     Post(UM_DOWNLOAD_DONE, static_cast<WPARAM>(ERR_SYS), static_cast<LPARAM>(DOWNLOAD_ERR_OPEN));
     return false;
 }
@@ -474,7 +490,7 @@ void UpdateModule::DownloadDoneCallback(uintptr_t userData, int errType, int cod
 
 void UpdateModule::HandleDownloadProgress()
 {
-    if (!downloading_)
+    if (stage_ != Stage::kDownload)
         return;
     // Several callbacks before one message leave only the latest figures; a
     // message after the record was consumed reports nothing.
@@ -490,15 +506,15 @@ void UpdateModule::HandleDownloadProgress()
 
 void UpdateModule::HandleDownloadDone(int errType, int code)
 {
-    if (!downloading_)
+    if (stage_ != Stage::kDownload)
         return;
     download_.Stop();
-    downloading_ = false;
+    stage_ = Stage::kIdle;
 
-    if (errType == 0 && keys_.Required()) {
+    if (errType == 0 && config_.keys.Required()) {
         // The finished file is checked once its signature is here.
-        fetchingSignature_ = true;
-        RequestSignature(packageUrl_, &UpdateModule::PackageSignatureCallback);
+        stage_ = Stage::kPackageSignature;
+        RequestSignature(packageUrl_);
         return;
     }
     const std::wstring temporary = TemporaryPath();
@@ -520,21 +536,11 @@ void UpdateModule::HandleDownloadDone(int errType, int code)
         listener_->OnDownloadResult(errType, code, message);
 }
 
-int UpdateModule::PackageSignatureCallback(uintptr_t userData, std::string& body, int errType, int code)
-{
-    UpdateModule* self = FromUserData(userData);
-    if (!self)
-        return 0;
-    self->signatureBody_.swap(body);
-    self->Post(UM_PACKAGE_SIGNATURE_DONE, static_cast<WPARAM>(errType), static_cast<LPARAM>(code));
-    return 0;
-}
-
 void UpdateModule::HandlePackageSignatureDone(int errType, int code)
 {
-    if (!fetchingSignature_)
+    if (stage_ != Stage::kPackageSignature)
         return;
-    fetchingSignature_ = false;
+    stage_ = Stage::kIdle;
     signatureRequest_.Stop();
     std::wstring message;
     if (errType == 0) {
@@ -566,7 +572,7 @@ void UpdateModule::FinishPackage(int& errType, int& code, std::wstring& message)
     // The package is run with administrator rights: a download that is not
     // the publisher's, or does not match the manifest's checksum, must never
     // take its place. Its content is wrong, so it is not kept for resuming.
-    const PackageVerdict verdict = package_.Verify(keys_, release_, signatureBody_, &version_, md5_);
+    const PackageVerdict verdict = package_.Verify(config_.keys, config_.release, signatureBody_, &version_, md5_);
     if (verdict != PackageVerdict::kOk) {
         package_.Release();
         if (!DeleteFileOnce(temporary))
@@ -633,7 +639,7 @@ bool UpdateModule::TryNextMirror(int errType, int code)
     // already gone, so that one starts from zero).
     if (!PrepareTemporaryFile())
         return true;  // reported through its own message
-    downloading_ = true;
+    stage_ = Stage::kDownload;
     download_.Resubmit();
     return true;
 }

@@ -30,12 +30,14 @@
 // handlers and nowhere else. So a listener call never happens inside the HTTP
 // layer, and once Stop has destroyed the window nothing more reaches it.
 //
-// Threads: UI thread only (construction, every operation, all callbacks). The
-// HTTP channels must be started before a module is constructed: its requests
-// bind to them at construction.
+// The module brings its HTTP channels up itself (IHttpChannels, on Start and
+// on the manifest retry), so nobody has to start them before it exists.
+//
+// Threads: UI thread only (construction, every operation, all callbacks).
 // Ownership: the install window owns the module and calls Stop before deleting
 // it (the destructor stops it too). The module owns its manifest request, its
-// package download and its helper window; the listener is not owned.
+// package download and its helper window; the listener and the channels are
+// not owned and outlive it.
 
 #include <winsock2.h>
 #include <windows.h>
@@ -46,6 +48,7 @@
 
 #include "Http/HttpCommand.h"
 #include "Http/HttpDownloadFile.h"
+#include "Http/HttpMgr.h"
 #include "Runtime/PathSafety.h"
 #include "Runtime/ProtoValue.h"
 #include "Updater/LockedPackage.h"
@@ -99,6 +102,9 @@ enum UpdateModuleError {
     // The helper window cannot be created (OnManifestResult, reported at once
     // by Start or RetryManifest; the next RetryManifest tries again).
     UM_ERR_HELPER_WINDOW = 3010,
+    // The HTTP channels cannot be brought up: no request could ever run
+    // (OnManifestResult, reported like 3010).
+    UM_ERR_CHANNELS = 3011,
     // The package directory is refused; the message is a notice for the user
     // saying why. Nothing is fetched or written there, and nothing follows:
     // retrying would not change the cause.
@@ -126,31 +132,38 @@ const uint32_t kMaxManifestBytes = 64 * 1024;
 // the installer for as long as a 64 KiB answer takes.
 const DWORD kManifestDeadlineMs = 30000;
 
+// What a module fetches and what it holds the answers to.
+struct UpdateConfig {
+    // Where the manifest copy and the package go.
+    std::wstring packageDir;
+    // The manifest endpoints, tried in order. An empty list is a usage error:
+    // the manifest stage then never starts.
+    std::vector<std::wstring> endpoints;
+    // No keys: the unsigned configuration (see PublisherKeys).
+    PublisherKeys keys{std::vector<std::string>()};
+    ReleasePolicy release;
+};
+
+// The product's configuration: the endpoints, publisher keys and release
+// rules compiled in (Updater/Endpoints.h).
+UpdateConfig CompiledUpdateConfig(const std::wstring& packageDir);
+
 class UpdateModule {
 public:
-    // The product: the manifest endpoints are the ones compiled in
-    // (Updater/Endpoints.h).
-    UpdateModule(const std::wstring& packageDir, IGameEventListener* listener);
-    // Tests only: fetch the manifest from `endpoints`, in order, instead of the
-    // compiled-in pair (so a test can point the module at a local server),
-    // and verify with `keys` (see PublisherKeys; no key texts: the unsigned
-    // configuration) and `release`. An empty endpoint list is a usage error;
-    // the manifest stage then never starts.
-    UpdateModule(const std::wstring& packageDir, IGameEventListener* listener,
-                 const std::vector<std::wstring>& endpoints, const std::vector<std::string>& keys = {},
-                 const ReleasePolicy& release = ReleasePolicy());
+    UpdateModule(IHttpChannels& channels, IGameEventListener* listener, UpdateConfig config);
     ~UpdateModule();
 
-    // Creates the helper window, makes sure the package directory exists with
-    // no link on its path, holds it open, and asks for the manifest. A refused
-    // directory is reported to the listener as OnDownloadResult(3,
-    // UM_ERR_DIR_*, notice) instead; the same check runs again before the
-    // download starts and before the package is moved into place. Without a
-    // helper window no result could ever arrive, so the listener hears
-    // OnManifestResult(3, UM_ERR_HELPER_WINDOW) before Start returns: the one
-    // listener call that does not come from the helper window. Every outcome
-    // reaches the listener, so the result is always true.
-    bool Start();
+    // Brings the channels up, creates the helper window, makes sure the
+    // package directory exists with no link on its path, holds it open, and
+    // asks for the manifest. A refused directory is reported to the listener
+    // as OnDownloadResult(3, UM_ERR_DIR_*, notice) instead; the same check
+    // runs again before the download starts and before the package is moved
+    // into place. Without channels or a helper window no result could ever
+    // arrive, so the listener hears OnManifestResult(3, UM_ERR_CHANNELS or
+    // UM_ERR_HELPER_WINDOW) before Start returns: the only listener calls
+    // that do not come from the helper window. Every outcome reaches the
+    // listener.
+    void Start();
     // The window's retry after a failed manifest stage: walks the endpoints
     // again from the first, as Start does (a missing helper window is created
     // again, the directory checked again). Nothing happens while the manifest
@@ -174,7 +187,7 @@ public:
     // For diagnostics and tests.
     HWND HelperWindow() const { return helper_; }
     const std::wstring& HelperClassName() const { return className_; }
-    bool IsDownloading() const { return downloading_; }
+    bool IsDownloading() const { return stage_ == Stage::kDownload; }
     int AttemptsMade() const { return attempts_; }
     const std::wstring& PackagePath() const { return packagePath_; }
     // The package address in use (the manifest's "Url" or one of its mirrors).
@@ -183,16 +196,23 @@ public:
     bool PackageLocked() const { return package_.IsOpen(); }
 
 private:
+    // What runs; one request at a time, so the stage also says which request
+    // an answer is from.
+    enum class Stage {
+        kIdle,               // nothing: before Start, after a result, after Stop
+        kManifest,           // an endpoint's manifest is being fetched
+        kManifestSignature,  // that manifest's signature file is being fetched
+        kDownload,           // the package is being downloaded
+        kPackageSignature,   // the finished download's signature file is being fetched
+    };
+
     static LRESULT CALLBACK HelperWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     static UpdateModule* FromUserData(uintptr_t userData);
-    static int ManifestCallback(uintptr_t userData, std::string& body, int errType, int code);
+    // The manifest and both signature requests answer here; the stage routes it.
+    static int CommandDoneCallback(uintptr_t userData, std::string& body, int errType, int code);
     static void DownloadDoneCallback(uintptr_t userData, int errType, int code);
     static void DownloadProgressCallback(uintptr_t userData, uint64_t total, uint64_t completed, uint32_t speed);
-    static int ManifestSignatureCallback(uintptr_t userData, std::string& body, int errType, int code);
-    static int PackageSignatureCallback(uintptr_t userData, std::string& body, int errType, int code);
 
-    // The limits both constructors give the manifest and signature requests.
-    void LimitRequests();
     void CreateHelperWindow();
     // Checks the package directory's path for links, creates what is missing,
     // pins the directory and checks again. 0, or the refusal code (logged).
@@ -216,7 +236,10 @@ private:
     // the values from memory, start the download, report.
     void UseManifest(int code);
     // Fetches `url`'s signature file on the command channel.
-    void RequestSignature(const std::wstring& url, CommandDoneCallback callback);
+    void RequestSignature(const std::wstring& url);
+    // The request could not be queued (no channel): its end is reported
+    // like any other, through `message`.
+    void Submitted(bool queued, UINT message);
     bool StartInstallerDownload();
     void HandleDownloadProgress();
     void HandleDownloadDone(int errType, int code);
@@ -232,19 +255,16 @@ private:
     // `message`.
     void FinishPackage(int& errType, int& code, std::wstring& message);
 
-    std::wstring packageDir_;
+    IHttpChannels& channels_;
     IGameEventListener* listener_;
-    std::vector<std::wstring> endpoints_;
+    const UpdateConfig config_;
+    Stage stage_ = Stage::kIdle;
     int attempts_ = 0;  // manifest requests started in the current walk
-    PublisherKeys keys_;
-    ReleasePolicy release_;
     CHttpCommand manifestRequest_;
     // The received manifest exactly as it came, and its signature file.
     std::string manifestBody_;
     CHttpCommand signatureRequest_;
     std::string signatureBody_;
-    // The package's signature is being fetched (after the download).
-    bool fetchingSignature_ = false;
     LockedPackage package_;
     std::wstring manifestUrl_;  // the endpoint that answered
     std::wstring packageUrl_;  // the address in use: mirrors_.Url(mirror_)
@@ -255,7 +275,6 @@ private:
     std::wstring version_;  // the manifest's "Version": the package's signature must name it
     std::wstring packagePath_;
     ParallelDownload download_;
-    bool downloading_ = false;
     // "process" -> {"total", "complete", "speed"}: the latest figures of the
     // download, consumed by the next progress message.
     ProtoValue progress_;

@@ -3,6 +3,7 @@
 #include <cwchar>
 
 #include "Http/HttpMgr.h"
+#include "Runtime/Logger.h"
 #include "Runtime/MainThreadDispatch.h"
 
 namespace {
@@ -21,7 +22,7 @@ CAppState& CAppState::Instance()
     return state;
 }
 
-bool CAppState::Start(CMainDlg* mainWindow)
+void CAppState::Start(CMainDlg* mainWindow)
 {
     mainWindow_ = mainWindow;
     // Window-less thread timers: the requested ids are ignored by the system.
@@ -30,7 +31,6 @@ bool CAppState::Start(CMainDlg* mainWindow)
         InitMainThreadDispatch();
         dispatcherReady_ = true;
     }
-    return true;
 }
 
 void CAppState::StartAfterFirstPaint()
@@ -46,6 +46,10 @@ bool CAppState::StartHttp()
     if (!httpStarted_) {
         httpStarted_ = true;
         pumpTimer_ = SetTimer(nullptr, 100, kPumpMs, &HttpTimerProc);
+        // Without the pump, retries would wait for ever: worth a line.
+        if (!pumpTimer_)
+            OV_LOG(LOG_ERROR, L".\\app\\AppState", L"HTTP pump timer not set:%u",
+                   static_cast<unsigned>(GetLastError()));
         // Both are tried even if the first fails.
         const bool command = StartCommandChannel();
         const bool download = StartDownloadChannel();
@@ -54,7 +58,7 @@ bool CAppState::StartHttp()
     return CommandWorkshop() && DownloadWorkshop();
 }
 
-bool CAppState::Stop()
+void CAppState::Stop()
 {
     mainWindow_ = nullptr;
     if (heartbeatTimer_) {
@@ -72,7 +76,6 @@ bool CAppState::Stop()
         pumpTimer_ = 0;
         httpStarted_ = false;
     }
-    return true;
 }
 
 uint16_t ParseLaunchNumber(const std::wstring& commandLine)

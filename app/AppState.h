@@ -8,10 +8,11 @@
 // the dispatcher; StartAfterFirstPaint brings up what only a click needs, the
 // HTTP channels with libcurl's set-up. (The common controls are loaded by the
 // toolkit when a control first needs them: the directory page's native edit
-// field, a tooltip.) The channels bind requests at construction, so whatever
-// creates the first request calls StartHttp first (it does nothing once the
-// channels are up). Nothing reaches the network either way: the channels only
-// wait until a request is submitted.
+// field, a tooltip.) A user of the channels that may come first (the update
+// module, on a click before the first paint) is given this object as its
+// IHttpChannels and calls StartHttp itself; it does nothing once the channels
+// are up. Nothing reaches the network either way: the channels only wait
+// until a request is submitted.
 //
 // Threads: UI thread only.
 // Ownership: a process-wide object created on first use; it does not own the
@@ -24,23 +25,25 @@
 #include <cstdint>
 #include <string>
 
+#include "Http/HttpMgr.h"
+
 class CMainDlg;
 
-class CAppState {
+class CAppState : public IHttpChannels {
 public:
     static CAppState& Instance();
 
     // Remembers the window, starts the heartbeat and brings up the dispatcher
-    // (once per process). Always true.
-    bool Start(CMainDlg* mainWindow);
+    // (once per process).
+    void Start(CMainDlg* mainWindow);
     // Once, after the window's first paint: the HTTP channels.
     void StartAfterFirstPaint();
     // Brings up the HTTP channels with their pump timer unless they are up.
     // True when both channels are up.
-    bool StartHttp();
+    bool StartHttp() override;
     // Kills the heartbeat, runs down the dispatcher (pending tasks released,
-    // not run), then stops both channels and the pump. Always true.
-    bool Stop();
+    // not run), then stops both channels and the pump.
+    void Stop();
 
     uint16_t LaunchNumber() const { return launchNumber_; }
     void SetLaunchNumber(uint16_t number) { launchNumber_ = number; }

@@ -7,6 +7,7 @@
 
 #include "Runtime/Logger.h"
 #include "Runtime/ProcessStart.h"
+#include "Runtime/ScopedCom.h"
 #include "Runtime/StagingFolder.h"
 #include "Runtime/TextUtil.h"
 #include "app/LauncherIni.h"
@@ -24,7 +25,9 @@ const wchar_t kStagingFolderName[] = L"OrvelSetup";
 std::wstring CommonAppDataDir()
 {
     std::wstring dir;
-    HRESULT com = CoInitialize(nullptr);
+    // The shell's folder lookup wants COM on this thread; the entry point has
+    // it already, a test's thread may not.
+    const ScopedCom com;
     LPITEMIDLIST items = nullptr;
     if (SUCCEEDED(SHGetSpecialFolderLocation(nullptr, CSIDL_COMMON_APPDATA, &items)) && items) {
         wchar_t path[MAX_PATH] = {};
@@ -32,8 +35,6 @@ std::wstring CommonAppDataDir()
             dir = path;
         CoTaskMemFree(items);
     }
-    if (SUCCEEDED(com))
-        CoUninitialize();
     return dir;
 }
 
@@ -158,17 +159,14 @@ std::wstring LauncherPathIn(const std::wstring& installDir)
     return installDir + L"\\" + kLauncherName;
 }
 
-DWORD RunInstaller(const std::wstring& installerPath, const std::wstring& installDir, PROCESS_INFORMATION* process)
+DWORD RunInstaller(const std::wstring& installerPath, const std::wstring& installDir, UniqueProcess* process)
 {
-    PROCESS_INFORMATION pi = {};
     const std::wstring folder = installerPath.substr(0, installerPath.find_last_of(L'\\'));
-    const uint64_t rc = RunProcess(installerPath, InstallerCommandLine(installerPath, installDir), &pi, folder);
-    if (rc != 0)
-        pi = PROCESS_INFORMATION{};
+    UniqueProcess started;
+    const DWORD error = StartProcess(installerPath, InstallerCommandLine(installerPath, installDir), &started, folder);
     if (process)
-        *process = pi;
-    // RunProcess marks a failure in the high half; the low half is the error.
-    return rc == 0 ? 0 : (static_cast<DWORD>(rc) != 0 ? static_cast<DWORD>(rc) : static_cast<DWORD>(ERROR_GEN_FAILURE));
+        *process = std::move(started);
+    return error;
 }
 
 void WaitForProcessPumping(HANDLE process)
@@ -201,15 +199,12 @@ void WaitForProcessPumping(HANDLE process)
         PostQuitMessage(static_cast<int>(quitCode));
 }
 
-DWORD StartLauncherAndFinish(PROCESS_INFORMATION* installer, const std::wstring& installDir, unsigned launchNumber,
+DWORD StartLauncherAndFinish(UniqueProcess* installer, const std::wstring& installDir, unsigned launchNumber,
                              const std::wstring& installerPath)
 {
-    if (installer && installer->hProcess) {
-        WaitForProcessPumping(installer->hProcess);
-        CloseHandle(installer->hProcess);
-        if (installer->hThread)
-            CloseHandle(installer->hThread);
-        *installer = PROCESS_INFORMATION{};
+    if (installer && *installer) {
+        WaitForProcessPumping(installer->process.Get());
+        *installer = UniqueProcess();
     }
     const std::wstring launcher = LauncherPathIn(installDir);
     const std::wstring commandLine = launchNumber > 0 ? LauncherCommandLine(launcher, launchNumber) : std::wstring();

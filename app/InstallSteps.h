@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <string>
 
+#include "Runtime/UniqueHandle.h"
+
 class SecurityDescriptor;
 class StagingFolder;
 
@@ -64,10 +66,9 @@ std::wstring LauncherPathIn(const std::wstring& installDir);
 // Starts the package silently into `installDir`, with the folder it lies in
 // (the staging folder) as its current directory: the package runs elevated
 // and looks for its own DLLs there, never in the folder this installer was
-// started from. `process` receives its open handles (null handles when it
-// could not be started). Returns 0, or the system error that kept the
-// package from starting.
-DWORD RunInstaller(const std::wstring& installerPath, const std::wstring& installDir, PROCESS_INFORMATION* process);
+// started from. `process` receives it (empty when it could not be started).
+// Returns 0, or the system error that kept the package from starting.
+DWORD RunInstaller(const std::wstring& installerPath, const std::wstring& installDir, UniqueProcess* process);
 
 // Waits for `process` without a time limit while this thread's windows keep
 // working: sent and posted messages are dispatched (paint, timers, input), so
@@ -76,11 +77,11 @@ DWORD RunInstaller(const std::wstring& installerPath, const std::wstring& instal
 void WaitForProcessPumping(HANDLE process);
 
 // Waits for the package (when it was started; see WaitForProcessPumping),
-// closes its handles, starts the launcher installed in `installDir` with the
+// lets it go (`installer` is empty afterwards), starts the launcher installed in `installDir` with the
 // signed-in user's rights, never the installer's (see UserStart.h; with the
 // launch number when it is above 0, else with an empty command line) and
 // deletes the package that ran (the staging folder's copy; a package shipped
 // beside the program stays where it was). Returns the launcher's start
 // result (0 or a system error).
-DWORD StartLauncherAndFinish(PROCESS_INFORMATION* installer, const std::wstring& installDir, unsigned launchNumber,
+DWORD StartLauncherAndFinish(UniqueProcess* installer, const std::wstring& installDir, unsigned launchNumber,
                              const std::wstring& installerPath);

@@ -36,10 +36,6 @@ CMainDlg::~CMainDlg()
     if (failureBox_)
         failureBox_->TrackIn(nullptr);
     delete updater_;
-    if (installer_.hProcess)
-        CloseHandle(installer_.hProcess);
-    if (installer_.hThread)
-        CloseHandle(installer_.hThread);
 }
 
 void CMainDlg::SetWindowIcons()
@@ -258,10 +254,7 @@ void CMainDlg::FailInstall(NoticeKind kind, ExitCode exitCode)
 
 UpdateModule* CMainDlg::CreateUpdater(const std::wstring& packageDir)
 {
-    // Requests bind to the channels when they are made; a click can come
-    // before the channels' start that follows the first paint.
-    CAppState::Instance().StartHttp();
-    return new UpdateModule(packageDir, this);
+    return new UpdateModule(CAppState::Instance(), this, CompiledUpdateConfig(packageDir));
 }
 
 bool CMainDlg::QueryFreeBytes(const std::wstring& path, uint64_t* bytes)

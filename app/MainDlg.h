@@ -33,6 +33,7 @@
 #include <random>
 
 #include "Runtime/StagingFolder.h"
+#include "Runtime/UniqueHandle.h"
 #include "Updater/GameEventListener.h"
 #include "Updater/LockedPackage.h"
 #include "app/FailureNotice.h"
@@ -150,7 +151,7 @@ private:
     std::wstring packageDir_;
     int launchNumber_ = 0;
     int installTicks_ = 0;
-    PROCESS_INFORMATION installer_ = {};
+    UniqueProcess installer_;
     std::wstring installerPath_;
     CMsgBoxDlg* exitBox_ = nullptr;
     UpdateModule* updater_ = nullptr;

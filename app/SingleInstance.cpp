@@ -4,6 +4,7 @@
 
 #include "Runtime/FileSecurity.h"
 #include "Runtime/Logger.h"
+#include "Runtime/UniqueHandle.h"
 
 namespace {
 
@@ -13,19 +14,13 @@ const wchar_t kMutexSddl[] = L"O:BAD:P(A;;GA;;;SY)(A;;GA;;;BA)";
 
 bool ProcessIsElevated(DWORD pid)
 {
-    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
-    if (!process)
-        return false;
-    HANDLE token = nullptr;
+    const UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+    UniqueHandle token;
     TOKEN_ELEVATION elevation = {};
     DWORD size = 0;
-    const bool elevated = OpenProcessToken(process, TOKEN_QUERY, &token) &&
-                          GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size) &&
-                          elevation.TokenIsElevated;
-    if (token)
-        CloseHandle(token);
-    CloseHandle(process);
-    return elevated;
+    return process && OpenProcessToken(process.Get(), TOKEN_QUERY, token.Receive()) &&
+           GetTokenInformation(token.Get(), TokenElevation, &elevation, sizeof elevation, &size) &&
+           elevation.TokenIsElevated;
 }
 
 struct WindowSearch {

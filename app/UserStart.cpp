@@ -13,6 +13,7 @@
 #include "Runtime/Logger.h"
 #include "Runtime/ProcessStart.h"
 #include "Runtime/ShellToken.h"
+#include "Runtime/UniqueHandle.h"
 
 namespace {
 
@@ -55,13 +56,12 @@ private:
 
 bool SystemUserStartOps::Elevated()
 {
-    HANDLE token = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+    UniqueHandle token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.Receive()))
         return true;  // unknown: never started as it is
     TOKEN_ELEVATION elevation = {};
     DWORD size = 0;
-    const bool known = GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size) != FALSE;
-    CloseHandle(token);
+    const bool known = GetTokenInformation(token.Get(), TokenElevation, &elevation, sizeof elevation, &size) != FALSE;
     return !known || elevation.TokenIsElevated;
 }
 
@@ -139,11 +139,11 @@ bool LowerDefaults(HANDLE token)
 
 HANDLE SystemUserStartOps::LoweredToken()
 {
-    HANDLE self = nullptr;
+    UniqueHandle self;
     // The lowered copy has the same rights as this handle: its defaults are
     // adjusted below.
     const DWORD access = TOKEN_DUPLICATE | TOKEN_QUERY | TOKEN_ASSIGN_PRIMARY | TOKEN_ADJUST_DEFAULT;
-    if (!OpenProcessToken(GetCurrentProcess(), access, &self))
+    if (!OpenProcessToken(GetCurrentProcess(), access, self.Receive()))
         return nullptr;
     // The groups that make a token an administrator's become deny-only, as
     // in the token UAC's filter gives an administrator's programs:
@@ -157,20 +157,20 @@ HANDLE SystemUserStartOps::LoweredToken()
         if (ConvertStringSidToSidW(group, &sids[count]))
             disable[count].Sid = sids[count], ++count;
     }
-    HANDLE lowered = nullptr;
-    if (!CreateRestrictedToken(self, DISABLE_MAX_PRIVILEGE, count, disable, 0, nullptr, 0, nullptr, &lowered))
-        lowered = nullptr;
+    UniqueHandle lowered;
+    if (!CreateRestrictedToken(self.Get(), DISABLE_MAX_PRIVILEGE, count, disable, 0, nullptr, 0, nullptr,
+                               lowered.Receive()))
+        lowered.Reset();
     DWORD error = GetLastError();
     for (DWORD i = 0; i < count; ++i)
         LocalFree(sids[i]);
-    CloseHandle(self);
-    if (lowered && !LowerDefaults(lowered)) {
+    if (lowered && !LowerDefaults(lowered.Get())) {
         error = GetLastError();
-        CloseHandle(lowered);
-        lowered = nullptr;
+        lowered.Reset();
     }
     SetLastError(error);
-    return lowered;
+    // The seam hands tokens out raw; CloseToken takes them back.
+    return lowered.Release();
 }
 
 void SystemUserStartOps::CloseToken(HANDLE token)
@@ -194,8 +194,7 @@ DWORD StartUnder(How how, const std::wstring& commandLine)
     PROCESS_INFORMATION pi = {};
     if (!how(cmd.data(), &si, &pi))
         return GetLastError();
-    CloseHandle(pi.hProcess);
-    CloseHandle(pi.hThread);
+    const UniqueProcess started(pi);  // not waited for: closed here
     return 0;
 }
 
@@ -292,6 +291,25 @@ DWORD SystemUserStartOps::OpenDirect(HWND owner, const std::wstring& target)
 
 namespace {
 
+// A token the seam handed out, given back to it on every path out.
+class SeamToken {
+public:
+    SeamToken(IUserStartOps& ops, HANDLE token) : ops_(ops), token_(token) {}
+    ~SeamToken()
+    {
+        if (token_)
+            ops_.CloseToken(token_);
+    }
+    HANDLE Get() const { return token_; }
+    explicit operator bool() const { return token_ != nullptr; }
+
+private:
+    IUserStartOps& ops_;
+    HANDLE token_;
+    SeamToken(const SeamToken&) = delete;
+    SeamToken& operator=(const SeamToken&) = delete;
+};
+
 // The parameters of a command line whose first token is `program`'s path.
 std::wstring ParametersOf(const std::wstring& program, const std::wstring& commandLine)
 {
@@ -340,10 +358,9 @@ UserStart StartAsSignedInUser(const std::wstring& program, const std::wstring& c
         return result;
     }
     bool shell = false;
-    if (HANDLE token = ops.ShellToken()) {
+    if (const SeamToken token{ops, ops.ShellToken()}) {
         shell = true;
-        const DWORD error = ops.StartWithShellToken(token, program, commandLine);
-        ops.CloseToken(token);
+        const DWORD error = ops.StartWithShellToken(token.Get(), program, commandLine);
         if (error == 0)
             return Started(StartRoute::kShellToken);
         if (error == kErrorElevationRequired)
@@ -354,15 +371,14 @@ UserStart StartAsSignedInUser(const std::wstring& program, const std::wstring& c
         OV_LOG(LOG_WARN, kSource, L"no shell token:%u, lowering this one: %s", static_cast<unsigned>(GetLastError()),
                program.c_str());
     }
-    HANDLE lowered = ops.LoweredToken();
+    const SeamToken lowered{ops, ops.LoweredToken()};
     if (!lowered) {
         const DWORD error = GetLastError();
         OV_LOG(LOG_ERROR, kSource, L"no lowered token:%u, not started: %s", static_cast<unsigned>(error),
                program.c_str());
         return NotStarted(error);
     }
-    const DWORD error = ops.StartWithLoweredToken(lowered, program, commandLine);
-    ops.CloseToken(lowered);
+    const DWORD error = ops.StartWithLoweredToken(lowered.Get(), program, commandLine);
     if (error == 0)
         return Started(StartRoute::kLoweredToken);
     if (error == kErrorElevationRequired && shell)
@@ -396,11 +412,10 @@ UserStart OpenAsSignedInUser(HWND owner, const std::wstring& target, IUserStartO
     if (n == 0 || n >= MAX_PATH)
         return NotStarted(GetLastError());
     const std::wstring rundll = std::wstring(system) + L"\\rundll32.exe";
-    HANDLE lowered = ops.LoweredToken();
+    const SeamToken lowered{ops, ops.LoweredToken()};
     if (!lowered)
         return NotStarted(GetLastError());
-    error = ops.StartWithLoweredToken(lowered, rundll, rundll + L" url.dll,FileProtocolHandler " + target);
-    ops.CloseToken(lowered);
+    error = ops.StartWithLoweredToken(lowered.Get(), rundll, rundll + L" url.dll,FileProtocolHandler " + target);
     if (error == 0)
         return Started(StartRoute::kLoweredToken);
     OV_LOG(LOG_ERROR, kSource, L"the licence page could not be opened:%u: %s", static_cast<unsigned>(error),

@@ -19,7 +19,7 @@ namespace {
 // Windows build their skin with the layout builder unless told otherwise.
 LayoutBuildProc g_builder = &BuildWindowLayout;
 
-// Caption shown on the fatal box when a layout cannot be built.
+// Caption of the box shown when a layout cannot be built.
 const wchar_t kFrameworkName[] = L"OvUI";
 const wchar_t kLoadFailedText[] = L"加载资源文件失败";
 
@@ -35,6 +35,8 @@ std::wstring ModuleDir() {
 }  // namespace
 
 void SetLayoutBuilder(LayoutBuildProc proc) { g_builder = proc; }
+
+void ShowLayoutFailure() { MessageBoxW(nullptr, kLoadFailedText, kFrameworkName, MB_OK | MB_ICONSTOP); }
 
 OV_NOTIFY_MAP_BEGIN_ROOT(WindowImplBase)
 OV_NOTIFY_ON_RECORD(L"click", L"", &WindowImplBase::OnClick)
@@ -135,8 +137,9 @@ LRESULT WindowImplBase::OnCreate(UINT, WPARAM, LPARAM, bool& handled) {
     CStartupTrace::Mark("skin-layout");
     if (!root) {
         OV_LOG(LOG_ERROR, L".\\ui\\WindowImplBase", L"layout %s could not be built", SkinFile().c_str());
-        MessageBoxW(nullptr, kLoadFailedText, kFrameworkName, MB_OK | MB_ICONSTOP);
-        ExitProcess(1);
+        // -1 makes CreateWindowEx destroy the window and return null.
+        layoutFailed_ = true;
+        return -1;
     }
     paintHost_.AttachRoot(root);
     paintHost_.AddNotifier(this);

@@ -6,6 +6,8 @@
 // and notifications are routed by type and sender name (OnClick handles the
 // standard close/minimise/maximise/restore buttons). Everything the layout
 // gives in pixels is drawn at the window's display scale (PaintHost.h).
+// A layout that cannot be built fails the creation (Create returns null,
+// LayoutFailed says why); ending the program is the caller's decision.
 //
 // Threads: the UI thread that created the window.
 // Ownership: the paint manager (a member) owns the control tree; the shadow
@@ -25,6 +27,10 @@ class WindowImplBase;
 // builder). Without one, windows must override BuildRoot.
 using LayoutBuildProc = CControlUI* (*)(WindowImplBase& window);
 void SetLayoutBuilder(LayoutBuildProc proc);
+
+// Tells the user that the skin could not be loaded (a modal system box), for
+// a program that ends because its window's layout failed.
+void ShowLayoutFailure();
 
 class WindowImplBase : public CWindowWnd,
                        public CNotifyPump,
@@ -88,6 +94,8 @@ public:
     CControlUI* CreateCustomControl(const wchar_t* className) override { return nullptr; }
 
     CPaintHostUI& PaintHost() { return paintHost_; }
+    // True once a creation failed because the skin's layout could not be built.
+    bool LayoutFailed() const { return layoutFailed_; }
     // The hit-test rule of the caption band: true when `control` and all its
     // ancestors are of the draggable classes (or there is no control).
     static bool IsDraggable(const CControlUI* control);
@@ -101,6 +109,7 @@ protected:
 
     CPaintHostUI paintHost_;
     CWndShadow* shadow_ = nullptr;
+    bool layoutFailed_ = false;
 
     OV_DECLARE_NOTIFY_MAP()
 };

@@ -9,10 +9,11 @@
 
 #include <winsock2.h>
 #include <windows.h>
-#include <ole2.h>
 
 #include <string>
 
+#include "Runtime/Logger.h"
+#include "Runtime/ScopedCom.h"
 #include "Runtime/StartupTrace.h"
 #include "app/AppState.h"
 #include "app/MainDlg.h"
@@ -95,18 +96,25 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR commandLine, int)
         // Position and size 0: the skin gives the size. Creation may already
         // find an installed launcher, start it and close the window.
         window.Create(nullptr, L"安装澄岳", WS_POPUP | WS_SYSMENU | WS_MINIMIZEBOX, 0, 0, 0, 0, 0);
-        window.CenterOnOwner();
-        window.ShowWindow(true, true);
-        CStartupTrace::Mark("shown");
-
-        CoInitialize(nullptr);
-        OleInitialize(nullptr);
-        if (SUCCEEDED(CoInitialize(nullptr))) {
+        if (window.LayoutFailed()) {
+            // Without its layout there is no window to run.
+            ShowLayoutFailure();
+            exitCode = 1;
+            app.Stop();
+        } else {
+            window.CenterOnOwner();
+            window.ShowWindow(true, true);
+            CStartupTrace::Mark("shown");
+            // OLE (which brings COM) once for the UI thread, after the first
+            // frame; it ends before the window goes.
+            const ScopedCom ole(ScopedCom::kOle);
+            if (!ole.Ok())
+                OV_LOG(LOG_ERROR, L".\\app\\Main", L"OLE not initialised:0x%08x",
+                       static_cast<unsigned>(ole.Result()));
             CStartupTrace::Mark("com");
             exitCode = RunMessageLoop();
             CSkinResources::ReleaseSkinResources();
             app.Stop();
-            OleUninitialize();
         }
     }
     return exitCode;

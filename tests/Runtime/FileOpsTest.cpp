@@ -21,7 +21,7 @@ TEST(FileOps, CreateDirMakesParentsAndLogsOnlyFailure)
     const std::wstring logPath = dir / L"log.txt";
     FILE* stream = capture ? _wfopen(logPath.c_str(), L"wb") : nullptr;
     if (stream) {
-        logger.SetConfig(new LoggerConfig);
+        logger.SetConfig(std::make_unique<LoggerConfig>());
         logger.SetStream(stream);
     }
     const std::wstring deep = dir / L"a\\欧维网络\\欧维澄岳";  // the default install folder's names

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -21,9 +22,9 @@ protected:
     bool IsEnabled() override { return Config() != nullptr && ready; }
 };
 
-LoggerConfig* MakeConfig(unsigned char flags, bool newline)
+std::unique_ptr<LoggerConfig> MakeConfig(unsigned char flags, bool newline)
 {
-    auto* c = new LoggerConfig;
+    auto c = std::make_unique<LoggerConfig>();
     c->flags = flags;
     c->newline = newline;
     return c;

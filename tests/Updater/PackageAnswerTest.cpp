@@ -7,8 +7,6 @@
 namespace updatertest {
 namespace {
 
-typedef ListenerEvent E;
-
 TEST_F(UpdaterTest, AnErrorBehindAnInterimAnswerOrARedirectIsNoPackage)
 {
     struct Case {
@@ -22,34 +20,25 @@ TEST_F(UpdaterTest, AnErrorBehindAnInterimAnswerOrARedirectIsNoPackage)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        testsupport::TempDir dir;
         const std::string url = PackageUrl(std::string(c.name) + "-pkg", 2000, 4, c.answer);
-        RecordingListener listener;
-        UpdateModule module(dir.Path(), &listener, {ManifestEndpoint(c.name, ManifestBody(url, "2000", "", ""))});
-        ASSERT_TRUE(module.Start());
-        ASSERT_TRUE(WaitForKind(listener, E::kDownload));
-        const E done = listener.First(E::kDownload);
-        EXPECT_EQ(c.type, done.type);
-        EXPECT_EQ(c.code, done.code);
-        EXPECT_FALSE(testsupport::PathExists(dir / L"ovinstaller.exe"));
-        EXPECT_FALSE(testsupport::PathExists(dir / L"ovinstaller.exe.yw"));
+        ModuleRun run;
+        ASSERT_TRUE(Run(run, {ManifestEndpoint(c.name, ManifestBody(url, "2000", "", ""))}));
+        EXPECT_EQ(c.type, run.Download().type);
+        EXPECT_EQ(c.code, run.Download().code);
+        EXPECT_FALSE(PathExists(run.pkg.Package()));
+        EXPECT_FALSE(PathExists(run.pkg.Temporary()));
     }
 }
 
 TEST_F(UpdaterTest, AChunkedPackageBehindARedirectIsInstalledWhole)
 {
-    testsupport::TempDir dir;
-    const std::string content = httptest::ExpectedContent(50000, 8);
+    const std::string content = ExpectedContent(50000, 8);
     const std::string url = PackageUrl("pkg", 50000, 8, "&mode=redirect&hops=1&rbody=900&then=chunked&chunk=7000");
-    RecordingListener listener;
-    UpdateModule module(dir.Path(), &listener,
-                        {ManifestEndpoint("m", ManifestBody(url, "50000", Narrow(Md5Of(content)), ""))});
-    ASSERT_TRUE(module.Start());
-    ASSERT_TRUE(WaitForKind(listener, E::kDownload));
-    const E done = listener.First(E::kDownload);
-    EXPECT_EQ(0, done.type);
-    EXPECT_EQ(0, done.code);
-    EXPECT_TRUE(testsupport::ReadBytes(dir / L"ovinstaller.exe") == content);
+    ModuleRun run;
+    ASSERT_TRUE(Run(run, {ManifestEndpoint("m", ManifestBody(url, "50000", Narrow(Md5Of(content)), ""))}));
+    EXPECT_EQ(0, run.Download().type);
+    EXPECT_EQ(0, run.Download().code);
+    EXPECT_TRUE(ReadBytes(run.pkg.Package()) == content);
 }
 
 }  // namespace

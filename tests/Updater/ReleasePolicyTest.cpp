@@ -5,13 +5,11 @@
 // (tests/Updater/make_signatures.sh).
 
 #include "Updater/ReleasePolicy.h"
+#include "Updater/UpdateManifest.h"
 #include "Updater/UpdaterTestSupport.h"
 
 namespace updatertest {
 namespace {
-
-using httptest::ExpectedContent;
-typedef ListenerEvent E;
 
 TEST(ReleaseRules, VersionsTimesAndTrustedComments)
 {
@@ -46,15 +44,15 @@ TEST(ShippedPackage, RunsOnlyWhenSignedAsAReleaseAtTheFloorOrAbove)
         {"data.bin.v1.9.minisig", false, true},  // an unsigned build checks nothing
     };
     const std::string dir = OV_SIGNATURES_DIR;
-    const std::string data = testsupport::ReadBytes(httptest::WinePath(dir + "/data.bin"));
+    const std::string data = ReadBytes(httptest::WinePath(dir + "/data.bin"));
     ReleasePolicy policy;
     policy.floor = "2.0";
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.signature) + (c.signedBuild ? "" : " unsigned"));
         PackageDir pkg;
-        ASSERT_TRUE(testsupport::WriteBytes(pkg.Package(), data));
-        ASSERT_TRUE(testsupport::WriteBytes(
-            pkg.Package() + L".minisig", testsupport::ReadBytes(httptest::WinePath(dir + "/" + c.signature))));
+        ASSERT_TRUE(WriteBytes(pkg.Package(), data));
+        ASSERT_TRUE(WriteBytes(
+            pkg.Package() + L".minisig", ReadBytes(httptest::WinePath(dir + "/" + c.signature))));
         const PublisherKeys keys(c.signedBuild ? std::vector<std::string>{httptest::TestPublicKey("test")}
                                                : std::vector<std::string>{});
         testsupport::TempDir staging;
@@ -64,42 +62,63 @@ TEST(ShippedPackage, RunsOnlyWhenSignedAsAReleaseAtTheFloorOrAbove)
     }
 }
 
-TEST_F(UpdaterTest, ASignedManifestOfAReleaseThisBuildRefusesIsNotUsed)
+TEST(ReleaseRules, AManifestNamesAReleaseAtTheFloorThatHasNotExpiredAndIsComplete)
 {
-    const uint64_t size = 3000;
-    const std::string md5 = Narrow(Md5Of(ExpectedContent(size, 40)));
-    const std::string valid = ExpiresIn(86400);
+    const std::wstring md5 = L"900150983cd24fb0d6963f7d28e17f72";
+    const std::wstring valid = Widen(ExpiresIn(86400));
     const int64_t kDays = 86400;
-    // buildAhead: the build's date this far ahead of the clock; code 0: it installs.
-    struct Case { const char* name; std::string version, size, md5, expires; bool expiryRequired;
-                  int64_t buildAhead; int code; } cases[] = {
-        {"floor", "2.0", "3000", md5, valid, true, 0, 0},
-        {"above", "10.0", "3000", md5, valid, true, 0, 0},  // above 2.0, though "10" sorts first as text
-        {"below", "1.9.9", "3000", md5, valid, true, 0, UM_ERR_RELEASE_VERSION},
-        {"notdotted", "2.0-beta", "3000", md5, valid, true, 0, UM_ERR_RELEASE_VERSION},
-        {"expired", "2.0", "3000", md5, ExpiresIn(-60), true, 0, UM_ERR_RELEASE_EXPIRED},
-        {"noexpiry", "2.0", "3000", md5, "", true, 0, UM_ERR_RELEASE_EXPIRED},
-        {"badexpiry", "2.0", "3000", md5, "2030-02-30T00:00:00Z", true, 0, UM_ERR_RELEASE_EXPIRED},
-        {"clockbehind", "2.0", "3000", md5, valid, true, 10 * kDays, UM_ERR_RELEASE_EXPIRED},
-        {"notrequired", "2.0", "3000", md5, "", false, 0, 0},
-        {"pastanyway", "2.0", "3000", md5, ExpiresIn(-60), false, 0, UM_ERR_RELEASE_EXPIRED},
-        {"nosize", "2.0", "", md5, valid, true, 0, UM_ERR_RELEASE_INCOMPLETE},
-        {"nomd5", "2.0", "3000", "", valid, true, 0, UM_ERR_RELEASE_INCOMPLETE},
-        {"shortmd5", "2.0", "3000", md5.substr(1), valid, true, 0, UM_ERR_RELEASE_INCOMPLETE},
+    // buildAhead: the build's date this far ahead of the clock.
+    struct Case { const char* name; std::wstring version, size, md5, expires; bool expiryRequired;
+                  int64_t buildAhead; ReleaseVerdict verdict; } cases[] = {
+        {"floor", L"2.0", L"3000", md5, valid, true, 0, ReleaseVerdict::kOk},
+        {"above", L"10.0", L"3000", md5, valid, true, 0, ReleaseVerdict::kOk},  // "10" sorts first as text
+        {"below", L"1.9.9", L"3000", md5, valid, true, 0, ReleaseVerdict::kVersion},
+        {"notdotted", L"2.0-beta", L"3000", md5, valid, true, 0, ReleaseVerdict::kVersion},
+        {"expired", L"2.0", L"3000", md5, Widen(ExpiresIn(-60)), true, 0, ReleaseVerdict::kExpiry},
+        {"noexpiry", L"2.0", L"3000", md5, L"", true, 0, ReleaseVerdict::kExpiry},
+        {"badexpiry", L"2.0", L"3000", md5, L"2030-02-30T00:00:00Z", true, 0, ReleaseVerdict::kExpiry},
+        {"clockbehind", L"2.0", L"3000", md5, valid, true, 10 * kDays, ReleaseVerdict::kExpiry},
+        {"notrequired", L"2.0", L"3000", md5, L"", false, 0, ReleaseVerdict::kOk},
+        {"pastanyway", L"2.0", L"3000", md5, Widen(ExpiresIn(-60)), false, 0, ReleaseVerdict::kExpiry},
+        {"nosize", L"2.0", L"", md5, valid, true, 0, ReleaseVerdict::kIncomplete},
+        {"zerosize", L"2.0", L"000", md5, valid, true, 0, ReleaseVerdict::kIncomplete},
+        {"nomd5", L"2.0", L"3000", L"", valid, true, 0, ReleaseVerdict::kIncomplete},
+        {"shortmd5", L"2.0", L"3000", md5.substr(1), valid, true, 0, ReleaseVerdict::kIncomplete},
     };
-    std::vector<std::unique_ptr<ModuleRun>> runs;
     for (const Case& c : cases) {
         ReleasePolicy policy;
         policy.floor = "2.0";
         policy.expiryRequired = c.expiryRequired;
         policy.buildTime = c.buildAhead ? policy.Now() + c.buildAhead : 0;
-        const std::string pkgName = std::string(c.name) + "-pkg";
-        const std::string body = ManifestBody(PackageUrl(pkgName, size, 40), c.size, c.md5, c.version, c.expires);
+        UpdateManifestValues values;
+        values.version = c.version;
+        values.sizeText = c.size;
+        values.md5 = c.md5;
+        values.expires = c.expires;
+        EXPECT_EQ(c.verdict, CheckManifestRelease(policy, values)) << c.name;
+    }
+}
+
+TEST_F(UpdaterTest, ASignedManifestOfAReleaseThisBuildRefusesIsNotUsed)
+{
+    const uint64_t size = 3000;
+    const std::string md5 = Narrow(Md5Of(ExpectedContent(size, 40)));
+    const std::string valid = ExpiresIn(86400);
+    // One manifest of each refusal, and one that passes (code 0).
+    struct Case { const char* name; std::string version, size, expires; int code; } cases[] = {
+        {"floor", "2.0", "3000", valid, 0},
+        {"below", "1.9.9", "3000", valid, UM_ERR_RELEASE_VERSION},
+        {"expired", "2.0", "3000", ExpiresIn(-60), UM_ERR_RELEASE_EXPIRED},
+        {"nosize", "2.0", "", valid, UM_ERR_RELEASE_INCOMPLETE},
+    };
+    ReleasePolicy policy;
+    policy.floor = "2.0";
+    std::vector<std::unique_ptr<ModuleRun>> runs;
+    for (const Case& c : cases) {
+        const std::string body =
+            ManifestBody(PackageUrl(std::string(c.name) + "-pkg", size, 40), c.size, md5, c.version, c.expires);
         const std::wstring endpoint = ManifestEndpoint(c.name, body);
-        runs.emplace_back(new ModuleRun);
-        ModuleRun& run = *runs.back();
-        run.module.reset(new UpdateModule(run.pkg.Path(), &run.listener, {endpoint, endpoint}, TestKeys(), policy));
-        ASSERT_TRUE(run.module->Start());
+        StartNew(runs, {endpoint, endpoint}, TestKeys(), policy);
     }
     ASSERT_TRUE(WaitFor([&] {
         for (size_t i = 0; i < runs.size(); ++i)
@@ -114,22 +133,21 @@ TEST_F(UpdaterTest, ASignedManifestOfAReleaseThisBuildRefusesIsNotUsed)
         SCOPED_TRACE(c.name);
         const ModuleRun& run = *runs[i];
         ASSERT_EQ(1u, run.listener.Count(E::kManifest));
-        const E manifest = run.listener.First(E::kManifest);
         if (c.code == 0) {
-            EXPECT_EQ(0, manifest.type);
-            EXPECT_EQ(0, run.listener.First(E::kDownload).type);
-            EXPECT_TRUE(testsupport::ReadBytes(run.pkg.Package()) == ExpectedContent(size, 40));
+            EXPECT_EQ(0, run.Manifest().type);
+            EXPECT_EQ(0, run.Download().type);
+            EXPECT_TRUE(ReadBytes(run.pkg.Package()) == ExpectedContent(size, 40));
             continue;
         }
         // Refused like a manifest whose signature fails: the next endpoint is
         // tried, and nothing it names is fetched or kept.
-        EXPECT_EQ(ERR_USER, manifest.type);
-        EXPECT_EQ(c.code, manifest.code);
-        EXPECT_EQ(L"", manifest.text);
+        EXPECT_EQ(ERR_USER, run.Manifest().type);
+        EXPECT_EQ(c.code, run.Manifest().code);
+        EXPECT_EQ(L"", run.Manifest().text);
         EXPECT_EQ(2, run.module->AttemptsMade());
         EXPECT_EQ(0u, run.listener.Count(E::kDownload));
         EXPECT_TRUE(server_->Requests(Path(std::string(c.name) + "-pkg?")).empty());
-        EXPECT_FALSE(testsupport::PathExists(run.pkg.dir / L"ovinstall.ini"));
+        EXPECT_FALSE(PathExists(run.pkg.dir / L"ovinstall.ini"));
     }
 }
 

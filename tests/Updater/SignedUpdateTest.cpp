@@ -12,13 +12,6 @@
 namespace updatertest {
 namespace {
 
-using httptest::ExpectedContent;
-using testsupport::PathExists;
-using testsupport::ReadBytes;
-using testsupport::WriteBytes;
-typedef ListenerEvent E;
-
-
 std::vector<std::string> PathsOf(const std::vector<httptest::LoggedRequest>& log)
 {
     std::vector<std::string> paths;
@@ -29,22 +22,20 @@ std::vector<std::string> PathsOf(const std::vector<httptest::LoggedRequest>& log
 
 TEST_F(UpdaterTest, ASignedReleaseIsCheckedAndHeldUntilTheWindowLetsItGo)
 {
-    PackageDir pkg;
+    ModuleRun run;
+    const PackageDir& pkg = run.pkg;
     ASSERT_TRUE(WriteBytes(pkg.Package(), "old package"));
     const std::string content = ExpectedContent(300000, 21);
     const std::string body = ManifestBody(PackageUrl("pkg", 300000, 21), "300000", Narrow(Md5Of(content)), "9.1");
-    RecordingListener listener;
-    UpdateModule module(pkg.Path(), &listener, {ManifestEndpoint("m", body)}, TestKeys());
-    ASSERT_TRUE(module.Start());
-    ASSERT_TRUE(WaitForKind(listener, E::kDownload));
+    ASSERT_TRUE(Run(run, {ManifestEndpoint("m", body)}, E::kDownload, TestKeys()));
+    UpdateModule* module = run.module.get();
     Settle();
 
-    ASSERT_EQ(1u, listener.Count(E::kManifest));
-    EXPECT_EQ(0, listener.First(E::kManifest).type);
-    EXPECT_EQ(L"9.1", listener.First(E::kManifest).text);
-    const E done = listener.First(E::kDownload);
-    EXPECT_EQ(0, done.type);
-    EXPECT_EQ(0, done.code);
+    ASSERT_EQ(1u, run.listener.Count(E::kManifest));
+    EXPECT_EQ(0, run.Manifest().type);
+    EXPECT_EQ(L"9.1", run.Manifest().text);
+    EXPECT_EQ(0, run.Download().type);
+    EXPECT_EQ(0, run.Download().code);
     // Each signature right after what it signs.
     const std::vector<std::string> expected = {Path("m/ovinstall.txt"), Path("m/ovinstall.txt.minisig"), Path("pkg"),
                                                Path("pkg.minisig")};
@@ -53,7 +44,7 @@ TEST_F(UpdaterTest, ASignedReleaseIsCheckedAndHeldUntilTheWindowLetsItGo)
     EXPECT_FALSE(PathExists(pkg.Temporary()));
 
     // Until the package runs, nobody can write, delete, rename or replace it.
-    ASSERT_TRUE(module.PackageLocked());
+    ASSERT_TRUE(module->PackageLocked());
     const std::wstring evil = pkg.dir / L"evil.exe";
     ASSERT_TRUE(WriteBytes(evil, "evil"));
     HANDLE writer = CreateFileW(pkg.Package().c_str(), GENERIC_WRITE,
@@ -65,8 +56,8 @@ TEST_F(UpdaterTest, ASignedReleaseIsCheckedAndHeldUntilTheWindowLetsItGo)
     EXPECT_FALSE(MoveFileExW(evil.c_str(), pkg.Package().c_str(), MOVEFILE_REPLACE_EXISTING));
     EXPECT_TRUE(ReadBytes(pkg.Package()) == content) << "readers may still read it";
 
-    module.ReleasePackage();
-    EXPECT_FALSE(module.PackageLocked());
+    module->ReleasePackage();
+    EXPECT_FALSE(module->PackageLocked());
     EXPECT_TRUE(MoveFileExW(evil.c_str(), pkg.Package().c_str(), MOVEFILE_REPLACE_EXISTING));
 }
 
@@ -82,11 +73,11 @@ TEST_F(UpdaterTest, AManifestIsUsedOnlyWhenItsSignatureVerifiesAtThatEndpoint)
         std::string extra;  // the endpoint's signature fault
         int type, code;     // the manifest result when every endpoint has it
     } cases[] = {
+        // Every signature that does not verify takes one path (the kinds of
+        // bad signature are the verifier's own tests): another key's stands
+        // for them all.
         {"other", "&sig=other", ERR_USER, UM_ERR_MANIFEST_SIGNATURE},
         {"missing", "&sig=none", ERR_HTTP, 404},
-        {"garbage", "&sig=garbage", ERR_USER, UM_ERR_MANIFEST_SIGNATURE},
-        {"legacy", "&sig=legacy", ERR_USER, UM_ERR_MANIFEST_SIGNATURE},
-        {"comment", "&sig=comment", ERR_USER, UM_ERR_MANIFEST_SIGNATURE},
         {"huge", "&sig=huge", ERR_USER, COMMAND_ERR_BODY_TOO_LARGE},
         {"tampered", "", ERR_USER, UM_ERR_MANIFEST_SIGNATURE},
     };
@@ -99,13 +90,8 @@ TEST_F(UpdaterTest, AManifestIsUsedOnlyWhenItsSignatureVerifiesAtThatEndpoint)
             ASSERT_TRUE(Route(Path(bad + "/ovinstall.txt.minisig"), "mode=stored&name=" + Key("signed-original")));
         }
         const std::wstring goodEndpoint = ManifestEndpoint(std::string(c.name) + "-good", good);
-        for (bool secondaryGood : {true, false}) {
-            runs.emplace_back(new ModuleRun);
-            ModuleRun& run = *runs.back();
-            run.module.reset(new UpdateModule(run.pkg.Path(), &run.listener,
-                                              {badEndpoint, secondaryGood ? goodEndpoint : badEndpoint}, TestKeys()));
-            ASSERT_TRUE(run.module->Start());
-        }
+        for (bool secondaryGood : {true, false})
+            StartNew(runs, {badEndpoint, secondaryGood ? goodEndpoint : badEndpoint}, TestKeys());
     }
     ASSERT_TRUE(WaitFor(
         [&] {
@@ -154,10 +140,8 @@ TEST_F(UpdaterTest, APackageIsInstalledOnlyWhenItsSignatureVerifies)
         int type, code;
         bool keepsDownload;  // the whole download stays for the next attempt
     } cases[] = {
+        // Another key's signature stands for every one that does not verify.
         {"other", "&sig=other", false, ERR_USER, UM_ERR_PACKAGE_SIGNATURE, false},
-        {"comment", "&sig=comment", false, ERR_USER, UM_ERR_PACKAGE_SIGNATURE, false},
-        {"legacy", "&sig=legacy", false, ERR_USER, UM_ERR_PACKAGE_SIGNATURE, false},
-        {"garbage", "&sig=garbage", false, ERR_USER, UM_ERR_PACKAGE_SIGNATURE, false},
         {"substituted", "", true, ERR_USER, UM_ERR_PACKAGE_SIGNATURE, false},
         {"missing", "&sig=none", false, ERR_HTTP, 404, true},
         {"huge", "&sig=huge", false, ERR_USER, COMMAND_ERR_BODY_TOO_LARGE, true},
@@ -179,9 +163,7 @@ TEST_F(UpdaterTest, APackageIsInstalledOnlyWhenItsSignatureVerifies)
         ModuleRun& run = *runs.back();
         ASSERT_TRUE(WriteBytes(run.pkg.Package(), "old package"));
         const std::string md5 = Narrow(Md5Of(ExpectedContent(size, seed)));
-        const std::string body = ManifestBody(url, std::to_string(size), md5, "1.0");
-        run.module.reset(new UpdateModule(run.pkg.Path(), &run.listener, {ManifestEndpoint(c.name, body)}, TestKeys()));
-        ASSERT_TRUE(run.module->Start());
+        Start(run, {ManifestEndpoint(c.name, ManifestBody(url, std::to_string(size), md5, "1.0"))}, TestKeys());
     }
     ASSERT_TRUE(WaitForEveryDownloadResult(runs));
     Settle();
@@ -206,13 +188,13 @@ TEST_F(UpdaterTest, APackageIsInstalledOnlyWhenItsSignatureVerifies)
 
     // The publisher's signature appears (the server is healed): the window's
     // retry checks the whole download again without fetching it again.
-    ModuleRun& missing = *runs[5];
+    ModuleRun& missing = *runs[2];
     const std::string name = "missing-pkg";
-    ASSERT_TRUE(Route(Path(name + ".minisig"), "size=" + std::to_string(size) + "&seed=35&ver=1.0"));
+    ASSERT_TRUE(Route(Path(name + ".minisig"), "size=" + std::to_string(size) + "&seed=32&ver=1.0"));
     missing.module->ResumeInstallerDownload();
     ASSERT_TRUE(WaitFor([&] { return missing.listener.Count(E::kDownload) == 2; }));
     EXPECT_EQ(0, missing.listener.Of(E::kDownload)[1].type);
-    EXPECT_TRUE(ReadBytes(missing.pkg.Package()) == ExpectedContent(size, 35));
+    EXPECT_TRUE(ReadBytes(missing.pkg.Package()) == ExpectedContent(size, 32));
     EXPECT_EQ(1u, server_->Requests(Path(name + "?")).size());
 }
 
@@ -226,11 +208,8 @@ TEST_F(UpdaterTest, AManifestMayBe64KiBAndNoMore)
         while (body.size() < size)
             body += std::string(std::min<size_t>(size - body.size(), 60), ';') + (body.size() + 62 <= size ? "\r\n" : "");
         body.resize(size, ';');
-        runs.emplace_back(new ModuleRun);
-        ModuleRun& run = *runs.back();
         const std::wstring endpoint = ManifestEndpoint("m" + std::to_string(size), body);
-        run.module.reset(new UpdateModule(run.pkg.Path(), &run.listener, {endpoint, endpoint}, TestKeys()));
-        ASSERT_TRUE(run.module->Start());
+        StartNew(runs, {endpoint, endpoint}, TestKeys());
     }
     ASSERT_TRUE(WaitFor([&] {
         return runs[0]->listener.Count(E::kDownload) == 1 && runs[1]->listener.Count(E::kManifest) == 1;
@@ -256,14 +235,10 @@ TEST_F(UpdaterTest, AnEndpointThatTricklesIsLeftAtItsDeadline)
         ManifestEndpoint(slow[0], good, "&blob=" + Key(slow[0]) + "&mode=trickle&chunk=2&delay=1000"),
         ManifestEndpoint(slow[1], good, "&sigdelay=2000"),
     };
-    std::vector<std::unique_ptr<ModuleRun>> runs(2);
+    std::vector<std::unique_ptr<ModuleRun>> runs;
     const DWORD begin = GetTickCount();
-    for (int i = 0; i < 2; ++i) {
-        runs[i].reset(new ModuleRun);
-        runs[i]->module.reset(
-            new UpdateModule(runs[i]->pkg.Path(), &runs[i]->listener, {slowEndpoints[i], goodEndpoint}, TestKeys()));
-        ASSERT_TRUE(runs[i]->module->Start());
-    }
+    for (const std::wstring& slowEndpoint : slowEndpoints)
+        StartNew(runs, {slowEndpoint, goodEndpoint}, TestKeys());
     ASSERT_TRUE(WaitForEveryDownloadResult(runs, 120000));
     EXPECT_LT(GetTickCount() - begin, 90000u) << "the trickle would have taken minutes";
     for (int i = 0; i < 2; ++i) {
@@ -277,14 +252,11 @@ TEST_F(UpdaterTest, AnEndpointThatTricklesIsLeftAtItsDeadline)
 
 TEST_F(UpdaterTest, AnUnsignedBuildAsksForNoSignature)
 {
-    PackageDir pkg;
     const std::string body = ManifestBody(PackageUrl("pkg", 1500, 24), "1500", "", "u");
-    RecordingListener listener;
-    UpdateModule module(pkg.Path(), &listener, {ManifestEndpoint("m", body, "&sig=none")});
-    ASSERT_TRUE(module.Start());
-    ASSERT_TRUE(WaitForKind(listener, E::kDownload));
-    EXPECT_EQ(0, listener.First(E::kDownload).type);
-    EXPECT_TRUE(ReadBytes(pkg.Package()) == ExpectedContent(1500, 24));
+    ModuleRun run;
+    ASSERT_TRUE(Run(run, {ManifestEndpoint("m", body, "&sig=none")}));
+    EXPECT_EQ(0, run.Download().type);
+    EXPECT_TRUE(ReadBytes(run.pkg.Package()) == ExpectedContent(1500, 24));
     for (const std::string& path : PathsOf(server_->Requests(Path())))
         EXPECT_EQ(std::string::npos, path.find(".minisig")) << path;
 }
@@ -294,19 +266,15 @@ TEST_F(UpdaterTest, AnHttpsReleaseInstallsWithTheCertificateChecked)
     ASSERT_TRUE(httptest::TrustTestCa());
     httptest::FaultServer& tls = httptest::FaultServer::Tls("localhost");
     ASSERT_NE(0, tls.Port());
-    PackageDir pkg;
     const std::string content = ExpectedContent(120000, 25);
     const std::string pkgUrl = tls.NarrowUrl(Path("pkg?size=120000&seed=25"));
     const std::string key = Key("https-m");
     ASSERT_TRUE(Post("/_put?name=" + key, ManifestBody(pkgUrl, "120000", Narrow(Md5Of(content)), "4.0"), &tls));
-    RecordingListener listener;
-    UpdateModule module(pkg.Path(), &listener, {tls.Url(Path("https-m/ovinstall.txt?mode=stored&name=" + key))},
-                        TestKeys());
-    ASSERT_TRUE(module.Start());
-    ASSERT_TRUE(WaitForKind(listener, E::kDownload));
-    EXPECT_EQ(0, listener.First(E::kManifest).type);
-    EXPECT_EQ(0, listener.First(E::kDownload).type);
-    EXPECT_TRUE(ReadBytes(pkg.Package()) == content);
+    ModuleRun run;
+    ASSERT_TRUE(Run(run, {tls.Url(Path("https-m/ovinstall.txt?mode=stored&name=" + key))}, E::kDownload, TestKeys()));
+    EXPECT_EQ(0, run.Manifest().type);
+    EXPECT_EQ(0, run.Download().type);
+    EXPECT_TRUE(ReadBytes(run.pkg.Package()) == content);
     EXPECT_EQ(4u, tls.Requests(Path()).size());
     EXPECT_TRUE(server_->Requests(Path()).empty());
 }

@@ -28,35 +28,21 @@ void RecordingListener::OnDownloadProgress(uint64_t total, uint64_t completed, i
     e.completed = completed;
     e.speed = speed;
     e.reserved = reserved;
-    e.thread = GetCurrentThreadId();
-    events.push_back(e);
+    Record(e);
 }
 
 void RecordingListener::OnDownloadResult(int errType, int code, const std::wstring& message)
 {
-    ListenerEvent e;
-    e.kind = ListenerEvent::kDownload;
-    e.type = errType;
-    e.code = code;
-    e.text = message;
-    e.thread = GetCurrentThreadId();
-    events.push_back(e);
+    Record({ListenerEvent::kDownload, 0, 0, 0, 0, errType, code, message});
 }
 
 void RecordingListener::OnManifestResult(int errType, int code, const std::wstring& text)
 {
-    ListenerEvent e;
-    e.kind = ListenerEvent::kManifest;
-    e.type = errType;
-    e.code = code;
-    e.text = text;
-    e.thread = GetCurrentThreadId();
-    events.push_back(e);
+    Record({ListenerEvent::kManifest, 0, 0, 0, 0, errType, code, text});
 }
 
-void RecordingListener::Unused()
+void RecordingListener::Record(ListenerEvent e)
 {
-    ListenerEvent e;
     e.thread = GetCurrentThreadId();
     events.push_back(e);
 }
@@ -91,6 +77,30 @@ void UpdaterTest::SetUp()
     uiThread_ = GetCurrentThreadId();
 }
 
+void UpdaterTest::Start(ModuleRun& run, const std::vector<std::wstring>& endpoints,
+                        const std::vector<std::string>& keys, const ReleasePolicy& release)
+{
+    const std::wstring dir = run.packageDir.empty() ? run.pkg.Path() : run.packageDir;
+    run.module.reset(new UpdateModule(channels_, &run.listener, UpdateConfig{dir, endpoints, PublisherKeys(keys), release}));
+    run.module->Start();
+}
+
+bool UpdaterTest::Run(ModuleRun& run, const std::vector<std::wstring>& endpoints, ListenerEvent::Kind until,
+                      const std::vector<std::string>& keys, const ReleasePolicy& release)
+{
+    Start(run, endpoints, keys, release);
+    return WaitForKind(run.listener, until);
+}
+
+ModuleRun& UpdaterTest::StartNew(std::vector<std::unique_ptr<ModuleRun>>& runs,
+                                 const std::vector<std::wstring>& endpoints, const std::vector<std::string>& keys,
+                                 const ReleasePolicy& release)
+{
+    runs.emplace_back(new ModuleRun);
+    Start(*runs.back(), endpoints, keys, release);
+    return *runs.back();
+}
+
 void UpdaterTest::TearDown()
 {
     ReleaseNextHelperClass();
@@ -103,12 +113,9 @@ bool UpdaterTest::BlockNextHelperClass()
     int last = 0;
     {
         // Only to learn the process-wide count of helper classes.
-        RecordingListener probe;
-        testsupport::TempDir dir;
-        UpdateModule module(dir.Path(), &probe, {StatusEndpoint("helper-probe", 404)});
-        if (!module.Start())
-            return false;
-        last = std::stoi(module.HelperClassName().substr(prefix.size()));
+        ModuleRun probe;
+        Start(probe, {StatusEndpoint("helper-probe", 404)});
+        last = std::stoi(probe.module->HelperClassName().substr(prefix.size()));
     }
     blockedClass_ = prefix + std::to_wstring(last + 1);
     WNDCLASSW wc = {};
@@ -199,7 +206,7 @@ std::string UpdaterTest::ManifestBody(std::string url, const std::string& size, 
            "\r\n" + (expires.empty() ? "" : "Expires=" + expires + "\r\n");
 }
 
-std::string UpdaterTest::ExpiresIn(int64_t seconds)
+std::string ExpiresIn(int64_t seconds)
 {
     const __time64_t at = ReleasePolicy().Now() + seconds;
     std::tm t = {};

@@ -15,6 +15,16 @@
 
 namespace updatertest {
 
+using httptest::ExpectedContent;
+using testsupport::PathExists;
+using testsupport::ReadBytes;
+using testsupport::WriteBytes;
+
+inline std::wstring Widen(const std::string& ascii)
+{
+    return std::wstring(ascii.begin(), ascii.end());
+}
+
 // The failure text of a download result.
 const wchar_t kFailure[] = L"安装失败";
 
@@ -25,6 +35,9 @@ struct PackageDir {
     std::wstring Package() const { return dir / L"ovinstaller.exe"; }
     std::wstring Temporary() const { return dir / L"ovinstaller.exe.yw"; }
 };
+
+struct ListenerEvent;
+typedef ListenerEvent E;
 
 struct ListenerEvent {
     enum Kind { kProgress, kDownload, kManifest, kUnused };
@@ -62,19 +75,46 @@ public:
     std::vector<ListenerEvent> events;
 
 private:
-    void Unused();
+    void Unused() { Record(ListenerEvent()); }
+    void Record(ListenerEvent e);
 };
 
-// One module and what it reported, for cases run side by side.
+// One module, its package directory and what it reported.
 struct ModuleRun {
     PackageDir pkg;
+    std::wstring packageDir;  // empty: pkg's
     RecordingListener listener;
     std::unique_ptr<UpdateModule> module;
+
+    ListenerEvent Manifest() const { return listener.First(ListenerEvent::kManifest); }
+    ListenerEvent Download() const { return listener.First(ListenerEvent::kDownload); }
 };
+
+// The channels the engine fixture has started.
+class FixtureChannels : public IHttpChannels {
+public:
+    bool StartHttp() override { return up; }
+    bool up = true;
+};
+
+// "Expires" `seconds` from now (negative: in the past).
+std::string ExpiresIn(int64_t seconds);
 
 class UpdaterTest : public httptest::HttpEngineTest {
 protected:
     void SetUp() override;
+
+    // Makes `run`'s module on `endpoints` (with `keys` and `release`) and
+    // starts it.
+    void Start(ModuleRun& run, const std::vector<std::wstring>& endpoints, const std::vector<std::string>& keys = {},
+               const ReleasePolicy& release = ReleasePolicy());
+    // Start, then pump until `run` has reported `until`.
+    bool Run(ModuleRun& run, const std::vector<std::wstring>& endpoints,
+             ListenerEvent::Kind until = ListenerEvent::kDownload, const std::vector<std::string>& keys = {},
+             const ReleasePolicy& release = ReleasePolicy());
+    // A new run in `runs`, started: for cases run side by side.
+    ModuleRun& StartNew(std::vector<std::unique_ptr<ModuleRun>>& runs, const std::vector<std::wstring>& endpoints,
+                        const std::vector<std::string>& keys = {}, const ReleasePolicy& release = ReleasePolicy());
 
     // Stores `body` on the server; the URL serves it at ".../<name>/ovinstall.txt"
     // (and its signature beside it); `extra` adds query parameters such as
@@ -104,8 +144,6 @@ protected:
     // names the manifest's version, as the publisher's script signs it.
     static std::string ManifestBody(std::string url, const std::string& size, const std::string& md5,
                                     const std::string& version, const std::string& expires = ExpiresIn(86400));
-    // "Expires" `seconds` from now (negative: in the past).
-    static std::string ExpiresIn(int64_t seconds);
     // Lower-case hex MD5 of `bytes`.
     std::wstring Md5Of(const std::string& bytes);
     static std::string Narrow(const std::wstring& ascii) { return std::string(ascii.begin(), ascii.end()); }
@@ -138,6 +176,7 @@ protected:
 
     DWORD uiThread_ = 0;
     testsupport::TempDir scratch_;
+    FixtureChannels channels_;
 
     void TearDown() override;
 

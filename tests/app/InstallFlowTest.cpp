@@ -54,6 +54,7 @@ std::string StandinBytes(const wchar_t* name)
 class FlowWindow : public CMainDlg {
 public:
     std::vector<std::wstring> endpoints;
+    updatertest::FixtureChannels channels;  // the engine fixture's
     bool freeKnown = true;
     uint64_t freeBytes = 1ull << 40;
     std::vector<std::wstring> freeAsked;
@@ -84,7 +85,7 @@ protected:
     bool PrepareStaging(std::wstring* dir) override { return !(*dir = stagingDir).empty(); }
     UpdateModule* CreateUpdater(const std::wstring& packageDir) override
     {
-        return new UpdateModule(packageDir, this, endpoints);
+        return new UpdateModule(channels, this, UpdateConfig{packageDir, endpoints});
     }
     bool QueryFreeBytes(const std::wstring& path, uint64_t* bytes) override
     {

@@ -254,11 +254,11 @@ TEST(InstallSteps, PackageRunsSilentlyAndTheLauncherGetsTheLaunchNumber)
     ASSERT_TRUE(CopyTo(StandinDir() + L"\\ovinstaller.exe", installer)) << ToNarrow(StandinDir());
     const std::wstring installDir = target / L"My Games\\欧维澄岳";
 
-    PROCESS_INFORMATION pi = {};
+    UniqueProcess pi;
     RunInstaller(installer, installDir, &pi);
-    ASSERT_NE(pi.hProcess, nullptr);
+    ASSERT_TRUE(pi);
     EXPECT_EQ(StartLauncherAndFinish(&pi, installDir, 7, installer), 0u);
-    EXPECT_EQ(pi.hProcess, nullptr);  // waited for and closed
+    EXPECT_FALSE(pi);  // waited for and let go
 
     EXPECT_EQ(ReadBytes(installDir + L"\\installer.txt"),
               Utf8(installer + L" /S /unpack=" + installDir + L" /launch=off\n"));
@@ -280,7 +280,7 @@ TEST(InstallSteps, LaunchNumberZeroGivesAnEmptyCommandLine)
     ASSERT_TRUE(CopyTo(StandinDir() + L"\\ovinstaller.exe", installer));
     const std::wstring installDir = target / L"dir";
 
-    PROCESS_INFORMATION pi = {};
+    UniqueProcess pi;
     RunInstaller(installer, installDir, &pi);
     EXPECT_EQ(StartLauncherAndFinish(&pi, installDir, 0, installer), 0u);
     const std::wstring log = installDir + L"\\launched.txt";
@@ -296,9 +296,9 @@ TEST(InstallSteps, LaunchNumberZeroGivesAnEmptyCommandLine)
 TEST(InstallSteps, AMissingPackageIsNotFatal)
 {
     TempDir pkg, target;
-    PROCESS_INFORMATION pi = {};
+    UniqueProcess pi;
     RunInstaller(pkg / L"ovinstaller.exe", target / L"d", &pi);
-    EXPECT_EQ(pi.hProcess, nullptr);
+    EXPECT_FALSE(pi);
     EXPECT_EQ(StartLauncherAndFinish(&pi, target / L"d", 3, pkg / L"ovinstaller.exe"),
               static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
 }

@@ -334,3 +334,15 @@ TEST(WindowBase, PaintsTheTreeAndForgetsItOnDestroy) {
     EXPECT_TRUE(w.destroyed);
     EXPECT_EQ(nullptr, w.PaintHost().GetFocus());
 }
+
+TEST(WindowBase, ALayoutThatCannotBeBuiltFailsTheCreationAndNotTheProcess) {
+    TestWindow broken([](CPaintHostUI&) -> CControlUI* { return nullptr; });
+    EXPECT_EQ(broken.CreateAt(0, 0, 100, 100), nullptr);
+    EXPECT_TRUE(broken.LayoutFailed());
+    EXPECT_TRUE(broken.destroyed) << "the half-made window is taken down again";
+    // Still running: a window with a layout is made as ever.
+    TestWindow fine([](CPaintHostUI&) { return new CContainerUI; });
+    Destroyer d{fine.CreateAt(0, 0, 100, 100)};
+    EXPECT_NE(d.hwnd, nullptr);
+    EXPECT_FALSE(fine.LayoutFailed());
+}
