@@ -95,10 +95,7 @@ TEST_F(AnswerTest, CommandsAreJudgedByTheirFinalAnswer)
         const std::string path = Path("c" + std::to_string(seed)) + "?size=5000&seed=" + std::to_string(seed) + "&" + c.query;
         CHttpCommand cmd;
         CommandOutcome out;
-        cmd.SetUrl(server_->Url(path));
-        cmd.SetCallback(&RecordCommand, reinterpret_cast<uintptr_t>(&out));
-        ASSERT_TRUE(SubmitCommand(&cmd));
-        ASSERT_TRUE(WaitFor([&] { return out.calls > 0; }));
+        ASSERT_TRUE(RunCommand(cmd, server_->Url(path), out));
         EXPECT_EQ(c.type, out.type);
         EXPECT_EQ(c.code, out.code);
         if (c.type == ERR_OK)

@@ -28,18 +28,7 @@ public:
     std::vector<int> statuses;
 };
 
-class CommandTest : public HttpEngineTest {
-protected:
-    // Submits `cmd` for `url` and pumps until its callback ran.
-    bool Run(CHttpCommand& cmd, const std::wstring& url, CommandOutcome& out, DWORD timeoutMs = 10000)
-    {
-        cmd.SetUrl(url);
-        cmd.SetCallback(&RecordCommand, reinterpret_cast<uintptr_t>(&out));
-        if (!SubmitCommand(&cmd))
-            return false;
-        return WaitFor([&] { return out.calls > 0; }, timeoutMs);
-    }
-};
+class CommandTest : public HttpEngineTest {};
 
 TEST_F(CommandTest, BodyArrivesWholeAndEmptyBodyIsSuccess)
 {
@@ -51,7 +40,7 @@ TEST_F(CommandTest, BodyArrivesWholeAndEmptyBodyIsSuccess)
         SCOPED_TRACE(c.size);
         CHttpCommand cmd;
         CommandOutcome out;
-        ASSERT_TRUE(Run(cmd, server_->Url(Path("c?size=" + std::to_string(c.size) + "&seed=" + std::to_string(c.seed))), out));
+        ASSERT_TRUE(RunCommand(cmd, server_->Url(Path("c?size=" + std::to_string(c.size) + "&seed=" + std::to_string(c.seed))), out));
         EXPECT_EQ(1, out.calls);
         EXPECT_EQ(0, out.type);
         EXPECT_EQ(0, out.code);
@@ -69,7 +58,7 @@ TEST_F(CommandTest, HttpErrorIsReportedAtOnceWithoutBodyOrRetry)
         ProbeCommand cmd;
         CommandOutcome out;
         const std::string path = Path(std::to_string(status) + "?mode=status&code=" + std::to_string(status));
-        ASSERT_TRUE(Run(cmd, server_->Url(path), out));
+        ASSERT_TRUE(RunCommand(cmd, server_->Url(path), out));
         EXPECT_EQ(ERR_HTTP, out.type);
         EXPECT_EQ(status, out.code);
         EXPECT_TRUE(out.body.empty());
@@ -85,7 +74,7 @@ TEST_F(CommandTest, RefusedConnectionIsRetriedTwiceAfterWaitsThenReported)
     ProbeCommand cmd;
     CommandOutcome out;
     const std::wstring url = L"http://127.0.0.1:" + std::to_wstring(RefusingPort()) + L"/refused";
-    ASSERT_TRUE(Run(cmd, url, out, 15000));
+    ASSERT_TRUE(RunCommand(cmd, url, out, 15000));
     EXPECT_EQ(1, out.calls);
     EXPECT_EQ(ERR_CURL, out.type);
     EXPECT_EQ(CURLE_COULDNT_CONNECT, out.code);
@@ -107,7 +96,7 @@ TEST_F(CommandTest, ConnectTimeoutAgainstAListenerThatNeverAccepts)
     cmd.SetMaxRetries(0);
     CommandOutcome out;
     const DWORD begin = GetTickCount();
-    ASSERT_TRUE(Run(cmd, L"http://127.0.0.1:" + std::to_wstring(deaf) + L"/deaf", out, 10000));
+    ASSERT_TRUE(RunCommand(cmd, L"http://127.0.0.1:" + std::to_wstring(deaf) + L"/deaf", out, 10000));
     EXPECT_EQ(ERR_CURL, out.type);
     EXPECT_EQ(CURLE_OPERATION_TIMEDOUT, out.code);
     EXPECT_GE(GetTickCount() - begin, 900u);
@@ -118,14 +107,14 @@ TEST_F(CommandTest, RedirectChainReportsEachStatusInOrder)
 {
     ProbeCommand cmd;
     CommandOutcome out;
-    ASSERT_TRUE(Run(cmd, server_->Url(Path("r?mode=redirect&hops=1&size=300&seed=4")), out));
+    ASSERT_TRUE(RunCommand(cmd, server_->Url(Path("r?mode=redirect&hops=1&size=300&seed=4")), out));
     EXPECT_EQ(0, out.type);
     EXPECT_EQ((std::vector<int>{302, 200}), cmd.statuses);
     EXPECT_TRUE(out.body == ExpectedContent(300, 4));
 
     ProbeCommand longer;
     CommandOutcome out2;
-    ASSERT_TRUE(Run(longer, server_->Url(Path("r5?mode=redirect&hops=5&size=10")), out2));
+    ASSERT_TRUE(RunCommand(longer, server_->Url(Path("r5?mode=redirect&hops=5&size=10")), out2));
     EXPECT_EQ(0, out2.type);
     EXPECT_EQ((std::vector<int>{302, 302, 302, 302, 302, 200}), longer.statuses);
 
@@ -133,7 +122,7 @@ TEST_F(CommandTest, RedirectChainReportsEachStatusInOrder)
     ProbeCommand tooLong;
     tooLong.SetMaxRetries(0);
     CommandOutcome out3;
-    ASSERT_TRUE(Run(tooLong, server_->Url(Path("r6?mode=redirect&hops=6&size=10")), out3));
+    ASSERT_TRUE(RunCommand(tooLong, server_->Url(Path("r6?mode=redirect&hops=6&size=10")), out3));
     EXPECT_EQ(ERR_CURL, out3.type);
     EXPECT_EQ(CURLE_TOO_MANY_REDIRECTS, out3.code);
 }
@@ -147,7 +136,7 @@ TEST_F(CommandTest, PostSendsItsDataOrAnEmptyBody)
         cmd.SetPostData(data);
         CommandOutcome out;
         const std::string path = Path("post" + std::to_string(data.size()));
-        ASSERT_TRUE(Run(cmd, server_->Url(path), out));
+        ASSERT_TRUE(RunCommand(cmd, server_->Url(path), out));
         EXPECT_EQ(0, out.type);
         EXPECT_EQ("posted " + std::to_string(data.size()) + " bytes", out.body);
         std::vector<LoggedRequest> log = server_->Requests(path);

@@ -32,39 +32,32 @@ TEST_F(DownloadTest, FreshDownloadIsByteIdenticalAndReportsProgress)
     EXPECT_EQ("-", log[0].range);
 }
 
-TEST_F(DownloadTest, ResumesAPartialFileWithAnOpenEndedRange)
+TEST_F(DownloadTest, APartialFileIsResumedWithAnOpenEndedRangeOrRestartedWhenTheServerIgnoresIt)
 {
-    ASSERT_TRUE(testsupport::WriteBytes(file_, ExpectedContent(400, 7)));
-    CHttpDownloadFile dl;
-    DownloadOutcome out;
-    ASSERT_TRUE(Start(dl, Path("r?size=1000&seed=7"), 1000, out));
-    ASSERT_TRUE(Finish(out));
-    EXPECT_EQ(0, out.type);
-    std::vector<LoggedRequest> log = server_->Requests(Path());
-    ASSERT_EQ(1u, log.size());
-    EXPECT_EQ("bytes=400-", log[0].range);
-    ASSERT_FALSE(out.progress.empty());
-    EXPECT_EQ(1000u, out.progress[0].total);
-    EXPECT_EQ(400u, out.progress[0].completed);
-    EXPECT_TRUE(FileBytes() == ExpectedContent(1000, 7));
-}
-
-TEST_F(DownloadTest, ServerIgnoringTheRangeRestartsTheFileFromZero)
-{
-    // Bytes that are not the content: if they survived, the file would differ.
-    ASSERT_TRUE(testsupport::WriteBytes(file_, std::string(400, 'X')));
-    CHttpDownloadFile dl;
-    DownloadOutcome out;
-    ASSERT_TRUE(Start(dl, Path("n?size=1000&seed=8&mode=norange"), 1000, out));
-    ASSERT_TRUE(Finish(out));
-    EXPECT_EQ(0, out.type);
-    std::vector<LoggedRequest> log = server_->Requests(Path());
-    ASSERT_EQ(1u, log.size());
-    EXPECT_EQ("bytes=400-", log[0].range);
-    EXPECT_TRUE(FileBytes() == ExpectedContent(1000, 8));
-    EXPECT_EQ(0u, dl.ResumeOffset());
-    ASSERT_FALSE(out.progress.empty());
-    EXPECT_EQ(0u, out.progress[0].completed);
+    struct Case {
+        const char* name;
+        const char* mode;
+        bool content;  // the partial file holds the content's first bytes (else bytes that must not survive)
+        uint64_t resumed;
+    } cases[] = {{"resumed", "", true, 400}, {"ignored", "&mode=norange", false, 0}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(testsupport::WriteBytes(file_, c.content ? ExpectedContent(400, 7) : std::string(400, 'X')));
+        CHttpDownloadFile dl;
+        DownloadOutcome out;
+        const std::string path = Path(c.name);
+        ASSERT_TRUE(Start(dl, path + "?size=1000&seed=7" + c.mode, 1000, out));
+        ASSERT_TRUE(Finish(out));
+        EXPECT_EQ(0, out.type);
+        std::vector<LoggedRequest> log = server_->Requests(path);
+        ASSERT_EQ(1u, log.size());
+        EXPECT_EQ("bytes=400-", log[0].range);
+        EXPECT_TRUE(FileBytes() == ExpectedContent(1000, 7));
+        EXPECT_EQ(c.resumed, dl.ResumeOffset());
+        ASSERT_FALSE(out.progress.empty());
+        EXPECT_EQ(1000u, out.progress[0].total);
+        EXPECT_EQ(c.resumed, out.progress[0].completed);
+    }
 }
 
 TEST_F(DownloadTest, ExistingFileDecidesWhatIsFetched)
@@ -108,36 +101,34 @@ TEST_F(DownloadTest, ExistingFileDecidesWhatIsFetched)
     }
 }
 
-TEST_F(DownloadTest, LengthMismatchWithdrawsTheTransfer)
+TEST_F(DownloadTest, AWrongLengthOrAnHttpErrorIsFinalAndWithdrawsTheTransfer)
 {
-    CHttpDownloadFile dl;
-    DownloadOutcome out;
-    ASSERT_TRUE(Start(dl, Path("m?size=1000&mode=badlen&len=900"), 1000, out));
-    ASSERT_TRUE(Finish(out));
-    EXPECT_EQ(ERR_USER, out.type);
-    EXPECT_EQ(DOWNLOAD_ERR_LENGTH_MISMATCH, out.code);
-    EXPECT_FALSE(dl.IsRunning());
-    EXPECT_EQ(nullptr, dl.Transfer());
-    EXPECT_FALSE(DownloadManager()->Contains(&dl));
-    EXPECT_TRUE(WaitFor([] { return DownloadWorkshop()->RunningCount() == 0; }, 3000));
-    // Nothing more arrives for it: no retry, no second callback.
-    testsupport::PumpMessagesFor(700);
-    EXPECT_EQ(1, out.calls);
-    EXPECT_EQ(1u, server_->Requests(Path()).size());
-}
-
-TEST_F(DownloadTest, HttpErrorIsNotRetried)
-{
-    CHttpDownloadFile dl;
-    DownloadOutcome out;
-    ASSERT_TRUE(Start(dl, Path("e?mode=status&code=404"), 1000, out));
-    ASSERT_TRUE(Finish(out));
-    EXPECT_EQ(ERR_HTTP, out.type);
-    EXPECT_EQ(404, out.code);
-    testsupport::PumpMessagesFor(700);
-    EXPECT_EQ(1, out.calls);
-    EXPECT_EQ(1u, server_->Requests(Path()).size());
-    EXPECT_EQ("", FileBytes());
+    struct Case {
+        const char* name;
+        const char* query;
+        int type, code;
+    } cases[] = {{"length", "?size=1000&mode=badlen&len=900", ERR_USER, DOWNLOAD_ERR_LENGTH_MISMATCH},
+                 {"status", "?mode=status&code=404", ERR_HTTP, 404}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CHttpDownloadFile dl;
+        DownloadOutcome out;
+        ASSERT_TRUE(Start(dl, Path(c.name) + c.query, 1000, out));
+        ASSERT_TRUE(Finish(out));
+        EXPECT_EQ(c.type, out.type);
+        EXPECT_EQ(c.code, out.code);
+        EXPECT_FALSE(dl.IsRunning());
+        EXPECT_EQ(nullptr, dl.Transfer());
+        EXPECT_FALSE(DownloadManager()->Contains(&dl));
+        EXPECT_TRUE(WaitFor([] { return DownloadWorkshop()->RunningCount() == 0; }, 3000));
+        // Nothing more arrives for it: no retry, no second callback.
+        testsupport::PumpMessagesFor(700);
+        EXPECT_EQ(1, out.calls);
+        EXPECT_EQ(1u, server_->Requests(Path(c.name)).size());
+        if (c.type == ERR_HTTP) {
+            EXPECT_EQ("", FileBytes());
+        }
+    }
 }
 
 TEST_F(DownloadTest, DroppedConnectionsAreResumedByTheRetries)

@@ -60,6 +60,13 @@ protected:
     // "/Suite.Test/" + suffix: unique to the running test, so its requests can
     // be told apart in the server log (filter on Path()).
     std::string Path(const std::string& suffix = "") const;
+    // Submits `cmd` for `url` and pumps until its callback ran.
+    bool RunCommand(CHttpCommand& cmd, const std::wstring& url, CommandOutcome& out, DWORD timeoutMs = 15000)
+    {
+        cmd.SetUrl(url);
+        cmd.SetCallback(&RecordCommand, reinterpret_cast<uintptr_t>(&out));
+        return SubmitCommand(&cmd) && WaitFor([&] { return out.calls > 0; }, timeoutMs);
+    }
 
     FaultServer* server_ = nullptr;
     UINT_PTR timer_ = 0;

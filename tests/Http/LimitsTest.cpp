@@ -69,15 +69,7 @@ std::string Escaped(const std::string& url)
     return out;
 }
 
-class LimitsTest : public HttpEngineTest {
-protected:
-    bool Run(CHttpCommand& cmd, const std::wstring& url, CommandOutcome& out, DWORD timeoutMs = 15000)
-    {
-        cmd.SetUrl(url);
-        cmd.SetCallback(&RecordCommand, reinterpret_cast<uintptr_t>(&out));
-        return SubmitCommand(&cmd) && WaitFor([&] { return out.calls > 0; }, timeoutMs);
-    }
-};
+class LimitsTest : public HttpEngineTest {};
 
 TEST_F(LimitsTest, OnlyHttpAndHttpsAreEverConnected)
 {
@@ -98,7 +90,7 @@ TEST_F(LimitsTest, OnlyHttpAndHttpsAreEverConnected)
         SCOPED_TRACE(url);
         CHttpCommand cmd;
         CommandOutcome out;
-        ASSERT_TRUE(Run(cmd, std::wstring(url.begin(), url.end()), out));
+        ASSERT_TRUE(RunCommand(cmd, std::wstring(url.begin(), url.end()), out));
         EXPECT_EQ(ERR_CURL, out.type);
         // libcurl without those protocols cannot even parse a redirect to
         // some of them (a malformed URL to it); either way nothing is fetched.
@@ -122,7 +114,7 @@ TEST_F(LimitsTest, ACommandBodyStopsAtItsLimit)
         cmd.SetMaxBodySize(c.limit);
         CommandOutcome out;
         const std::string path = Path("b" + std::to_string(c.size) + "?size=" + std::to_string(c.size) + "&seed=5");
-        ASSERT_TRUE(Run(cmd, server_->Url(path), out));
+        ASSERT_TRUE(RunCommand(cmd, server_->Url(path), out));
         if (c.fits) {
             EXPECT_EQ(0, out.type);
             EXPECT_TRUE(out.body == ExpectedContent(c.size, 5));
@@ -217,7 +209,7 @@ TEST_F(TlsTest, OnlyATrustedCertificateForTheHostGetsARequest)
         CHttpCommand cmd;
         CommandOutcome out;
         const std::string path = Path(std::string(c.cert) + "?size=3000&seed=7");
-        ASSERT_TRUE(Run(cmd, tls.Url(path), out));
+        ASSERT_TRUE(RunCommand(cmd, tls.Url(path), out));
         if (c.trusted) {
             EXPECT_EQ(0, out.type);
             EXPECT_TRUE(out.body == ExpectedContent(3000, 7));
@@ -246,7 +238,7 @@ TEST_F(TlsTest, AnHttpsTransferNeverStepsBackToPlainHttp)
         SCOPED_TRACE(url);
         CHttpCommand cmd;
         CommandOutcome out;
-        ASSERT_TRUE(Run(cmd, std::wstring(url.begin(), url.end()), out));
+        ASSERT_TRUE(RunCommand(cmd, std::wstring(url.begin(), url.end()), out));
         EXPECT_EQ(ERR_CURL, out.type);
         EXPECT_EQ(CURLE_UNSUPPORTED_PROTOCOL, out.code);
     }
@@ -255,7 +247,7 @@ TEST_F(TlsTest, AnHttpsTransferNeverStepsBackToPlainHttp)
     CHttpCommand up;
     CommandOutcome out;
     const std::string secure = tls.NarrowUrl(Path("up?size=200&seed=2"));
-    ASSERT_TRUE(Run(up, server_->Url(Path("r?mode=redirect&to=" + Escaped(secure))), out));
+    ASSERT_TRUE(RunCommand(up, server_->Url(Path("r?mode=redirect&to=" + Escaped(secure))), out));
     EXPECT_EQ(0, out.type);
     EXPECT_TRUE(out.body == ExpectedContent(200, 2));
 }

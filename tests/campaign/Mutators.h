@@ -1,8 +1,8 @@
 #pragma once
-// Damage for the bad-input campaigns: the same kinds of edits the unit suites'
-// randomized tests make (flipped, overwritten, inserted and cut bytes; markup
-// characters and fragments landing on element boundaries), gathered here so
-// that one program can drive every parser with them.
+// Damage for bad input (flipped, overwritten, inserted and cut bytes; markup
+// characters and fragments landing on element boundaries): made by the unit
+// suites' randomized tests and by the campaign program that drives every
+// parser with it in the hardened build.
 //
 // Every function draws only from the generator it is given, so an input is
 // reproduced from the generator's seed alone.

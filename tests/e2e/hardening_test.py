@@ -21,15 +21,12 @@ import re
 import shutil
 import subprocess
 import sys
-import tempfile
 import time
 import unittest
-import urllib.request
 
-import e2e_test as e2e  # the shared helpers; reads BUILD from argv[1]
-from e2e_test import BASE, BUILD, DRIVE_C, INSTALL_DIR, INSTALL_ROOT, INSTALL_BUTTON, ROOT, STAGING_DIR
+import harness as e2e  # reads BUILD from argv[1]
+from harness import BUILD, DRIVE_C, INSTALL_DIR, INSTALL_ROOT, INSTALL_BUTTON, ROOT, STAGING_DIR
 
-NOTICE = "澄岳提示"  # the failure notice's caption
 PLANTED = os.path.join(BUILD, "planting", "planted.dll")
 PROBE = os.path.join(BUILD, "planting", "dll_probe.exe")
 PLANT_EXIT = 0x7E57 & 0xFF  # a planted DLL ends its process with this code
@@ -75,48 +72,13 @@ def planted_loads(folder):
     return loads
 
 
-class HardeningTest(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.work = tempfile.mkdtemp(prefix="ovhard_")
-        cls.addClassCleanup(shutil.rmtree, cls.work, ignore_errors=True)
-        cls.server = e2e.start_server(cls.work)
-        cls.addClassCleanup(e2e.stop_server, cls.server)
-        with open(os.path.join(BUILD, "standins", "ovinstaller.exe"), "rb") as f:
-            cls.package = f.read()
-        e2e.post("/_put?name=package", cls.package)
+class HardeningTest(e2e.InstallerCase):
+    WORK_PREFIX = "ovhard_"
 
     def setUp(self):
-        e2e.InstallerTest.clear_traces(self)
-        shutil.rmtree(INSTALL_ROOT, ignore_errors=True)
-        e2e.clear_staging()
-        urllib.request.urlopen(BASE + "/_clear", timeout=5).read()
-        e2e.post("/_put?name=manifest", e2e.manifest_text(BASE + "/ovinstaller.exe", self.package))
-        e2e.post("/_route?path=/ovinstall.txt", b"mode=stored&name=manifest")
-        e2e.post("/_route?path=/ovinstaller.exe", b"blob=package")
-        self.runs = []
-        self.cleanups = []
-
-    def tearDown(self):
-        for run in self.runs:
-            run.kill()
-        for undo in reversed(self.cleanups):
-            undo()
-        e2e.InstallerTest.clear_traces(self)
-
-    def start(self, exe=None, launch_number=None, env=None, cwd=None):
-        run = e2e.Installer(exe or os.path.join(BUILD, "local", "OvSetup.exe"), launch_number, env, cwd)
-        self.runs.append(run)
-        return run
-
-    def install(self, run):
-        wid = e2e.find_window("安装澄岳")
-        self.assertIsNotNone(wid, "the install window did not appear")
-        time.sleep(1.0)
-        e2e.click(wid, INSTALL_BUTTON)
-
-    def requests(self):
-        return [r[1] for r in e2e.server_log()]
+        super().setUp()
+        self.serve_manifest()
+        self.serve_package("blob=package")
 
     # -- planted DLLs -------------------------------------------------------------
     def test_dlls_planted_beside_the_installer_are_never_loaded(self):
@@ -216,8 +178,8 @@ class HardeningTest(unittest.TestCase):
                     with open(os.path.join(theirs, name), "wb") as f:
                         f.write(b"theirs")
                     os.link(os.path.join(theirs, name), os.path.join(STAGING_DIR, name))
-                self.install(self.start(env={"OV_TEST_STAGING_SDDL": users} if kind == "a user's" else None))
-                self.assertEqual(self.runs[-1].wait(120), 0)
+                run = self.install(env={"OV_TEST_STAGING_SDDL": users} if kind == "a user's" else None)
+                self.assertEqual(run.wait(120), 0)
                 cwd = e2e.utf8_lines(os.path.join(INSTALL_DIR, "installer-cwd.txt"))[0]
                 self.assertEqual(cwd.startswith(e2e.WIN_STAGING_DIR + "-"), kind != "hard links", cwd)
                 for name in os.listdir(theirs):

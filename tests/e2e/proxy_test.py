@@ -5,24 +5,16 @@ started here (tinyproxy; squid asking for a password), the settings written
 where Windows keeps them (Wine reads only "DefaultConnectionSettings").
 Usage: proxy_test.py BUILD_DIR [unittest arguments]; like e2e_test.py."""
 
-import hashlib
 import os
-import shutil
 import socket
 import struct
 import subprocess
 import sys
-import tempfile
 import time
 import unittest
-import urllib.request
 
-import e2e_test as e2e  # noqa: E402  (the shared helpers; reads BUILD from argv[1])
-from e2e_test import BASE, BUILD, INSTALL_DIR, INSTALL_ROOT, INSTALL_BUTTON  # noqa: E402
-
-NOTICE = "澄岳提示"
-INSTALLER_TXT = os.path.join(INSTALL_DIR, "installer.txt")
-PACKAGE_PATH = os.path.join(e2e.STAGING_DIR, "ovinstaller.exe")
+import harness as e2e  # reads BUILD from argv[1]
+from harness import BASE, NOTICE
 USER_CONNECTIONS = "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Connections"
 MACHINE_CONNECTIONS = "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Connections"
 POLICY = "HKLM\\SOFTWARE\\Policies\\Microsoft\\Windows\\CurrentVersion\\Internet Settings"
@@ -106,85 +98,40 @@ def squid_with_password(work, port):
     return daemon(["squid", "-N", "-f", conf], port)
 
 
-def visible_window_names():
-    return [e2e.xdo("getwindowname", wid, check=False).strip()
-            for wid in e2e.xdo("search", "--onlyvisible", "--name", "", check=False).split()]
+class ProxyTest(e2e.InstallerCase):
+    WORK_PREFIX = "ovproxy_"
+    PADDING = b"\x55" * 2000000
 
-
-class ProxyTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.work = tempfile.mkdtemp(prefix="ovproxy_")
-        cls.addClassCleanup(shutil.rmtree, cls.work, ignore_errors=True)
+        super().setUpClass()
         clear_settings()
         cls.addClassCleanup(clear_settings)
-        cls.server = e2e.start_server(cls.work)
-        cls.addClassCleanup(e2e.stop_server, cls.server)
         cls.proxy_port = free_port()
         cls.addClassCleanup(stop, tinyproxy(cls.work, cls.proxy_port))
-        with open(os.path.join(BUILD, "standins", "ovinstaller.exe"), "rb") as f:
-            cls.package = f.read() + b"\x55" * 2000000
-        cls.md5 = hashlib.md5(cls.package).hexdigest()
-        e2e.post("/_put?name=package", cls.package)
-        e2e.post("/_put?name=manifest", e2e.manifest_text(BASE + "/ovinstaller.exe", cls.package))
 
     def setUp(self):
-        shutil.rmtree(INSTALL_ROOT, ignore_errors=True)
-        e2e.clear_staging()
-        urllib.request.urlopen(BASE + "/_clear", timeout=5).read()
-        e2e.post("/_route?path=/ovinstall.txt", b"mode=stored&name=manifest")
-        e2e.post("/_route?path=/ovinstaller.exe", b"blob=package")
-        urllib.request.urlopen(BASE + "/_requirevia?on=1", timeout=5).read()
-        self.log = os.path.join(self.work, "support-%s.log" % self._testMethodName)
-        self.runs = []
+        super().setUp()
+        self.serve_manifest()
+        self.serve_package("blob=package")
+        e2e.get("/_requirevia?on=1")
         clear_settings()
 
-    def tearDown(self):
-        for run in self.runs:
-            run.kill()
-
-    def start(self):
+    def run_installer(self):
         # libcurl's own variables name a dead proxy and would send 127.0.0.1
         # direct: the installer must go by the system's settings alone.
-        env = {"OV_LOG_FILE": "Z:" + self.log.replace("/", "\\"), "http_proxy": "http://127.0.0.1:9",
-               "HTTPS_PROXY": "http://127.0.0.1:9", "ALL_PROXY": "http://127.0.0.1:9", "NO_PROXY": "127.0.0.1"}
-        run = e2e.Installer(os.path.join(BUILD, "local", "OvSetup.exe"), 1, env)
-        self.runs.append(run)
-        wid = e2e.find_window("安装澄岳")
-        time.sleep(1.0)
-        e2e.click(wid, INSTALL_BUTTON)
-        return run
+        return self.install(launch_number=1, env=self.logging_env({
+            "http_proxy": "http://127.0.0.1:9", "HTTPS_PROXY": "http://127.0.0.1:9",
+            "ALL_PROXY": "http://127.0.0.1:9", "NO_PROXY": "127.0.0.1"}))
 
-    def support_log(self):
-        if not os.path.exists(self.log):
-            return ""
-        with open(self.log, "rb") as f:
-            return f.read().decode("utf-16-le", errors="replace")
+    def failure_detail(self):
+        return "; log:\n" + self.support_log()[-3000:]
 
     def via(self):
-        with urllib.request.urlopen(BASE + "/_via", timeout=10) as r:
-            return [line.split("\t") for line in r.read().decode().splitlines()]
-
-    def wait_for(self, run, seen, what, timeout):
-        end = time.time() + timeout
-        while time.time() < end:
-            if seen():
-                return
-            self.assertIsNone(run.proc.poll(), "the installer ended before " + what)
-            time.sleep(0.1)
-        self.fail("no %s within %d s; log:\n%s" % (what, timeout, self.support_log()[-3000:]))
-
-    def wait_package_ran(self, run, timeout=120):
-        """The MD5 of the package that ran (still there until the hand-off)."""
-        self.wait_for(run, lambda: os.path.exists(INSTALLER_TXT), "the package ran", timeout)
-        with open(PACKAGE_PATH, "rb") as f:
-            return hashlib.md5(f.read()).hexdigest()
-
-    def wait_notice(self, run, timeout):
-        self.wait_for(run, lambda: NOTICE in visible_window_names(), "the notice", timeout)
+        return [line.split("\t") for line in e2e.get("/_via").decode().splitlines()]
 
     def installs_through_the_proxy(self):
-        run = self.start()
+        run = self.run_installer()
         self.assertEqual(self.wait_package_ran(run), self.md5, "the package that ran is not the one served")
         self.assertEqual(run.wait(60), 0)
         seen = self.via()
@@ -209,10 +156,10 @@ class ProxyTest(unittest.TestCase):
         self.installs_through_the_proxy()
 
     def test_a_bypass_list_naming_the_origin_goes_direct(self):
-        urllib.request.urlopen(BASE + "/_requirevia?on=0", timeout=5).read()
+        e2e.get("/_requirevia?on=0")
         # The proxy is dead: only the bypass can bring the install through.
         set_settings(USER_CONNECTIONS, connection_settings(DIRECT | NAMED, "127.0.0.1:9", "*.example;127.0.0.*"))
-        run = self.start()
+        run = self.run_installer()
         self.assertEqual(self.wait_package_ran(run), self.md5)
         self.assertEqual(run.wait(60), 0)
         self.assertTrue(self.via())
@@ -228,11 +175,11 @@ class ProxyTest(unittest.TestCase):
     def test_every_proxy_dead_one_notice_the_back_off_and_no_hang(self):
         dead = free_port()
         set_settings(USER_CONNECTIONS, connection_settings(DIRECT | NAMED, "127.0.0.1:%d" % dead))
-        run = self.start()
+        run = self.run_installer()
         self.wait_notice(run, 30)
         self.assertIn("notice: 安装失败，请检查网络后重试！", self.support_log())
         time.sleep(6)  # a retry has failed again meanwhile: still one notice
-        self.assertEqual(visible_window_names().count(NOTICE), 1)
+        self.assertEqual(len(self.notices()), 1)
         # The proxy comes up: the next scheduled try gets through, no click needed.
         self.addCleanup(stop, tinyproxy(self.work, dead))
         self.assertEqual(self.wait_package_ran(run, timeout=90), self.md5)
@@ -241,11 +188,12 @@ class ProxyTest(unittest.TestCase):
         port = free_port()
         self.addCleanup(stop, squid_with_password(self.work, port))
         set_settings(USER_CONNECTIONS, connection_settings(DIRECT | NAMED, "127.0.0.1:%d" % port))
-        run = self.start()
+        run = self.run_installer()
         self.wait_notice(run, 30)
         time.sleep(2)
         self.assertIn("notice: 代理服务器需要验证，请检查代理设置！", self.support_log())
-        names = [n for n in visible_window_names() if n]
+        names = [n for n in (e2e.xdo("getwindowname", wid, check=False).strip()
+                          for wid in e2e.xdo("search", "--onlyvisible", "--name", "", check=False).split()) if n]
         self.assertTrue(set(names) <= {"安装澄岳", NOTICE, "OvShadowWnd"}, "unexpected windows: %s" % names)
         self.assertEqual(self.via(), [], "nothing reached the origin")
         self.assertIsNone(run.proc.poll())

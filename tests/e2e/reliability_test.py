@@ -17,44 +17,32 @@ Needs DISPLAY, WINEPREFIX (a prefix of its own) and xdotool, like e2e_test.py.
 
 import hashlib
 import os
-import pathlib
-import shutil
 import subprocess
 import sys
-import tempfile
 import time
 import unittest
-import urllib.request
 
 QUICK = "--quick" in sys.argv
 if QUICK:
     sys.argv.remove("--quick")
 
-import e2e_test as e2e  # noqa: E402  (the shared helpers; reads BUILD from argv[1])
-from e2e_test import BASE, BUILD, INSTALL_ROOT, INSTALL_DIR, INSTALL_BUTTON, CLOSE_BUTTON, BOX_OK_BUTTON  # noqa: E402
-from e2e_test import STAGING_DIR  # noqa: E402
+import harness as e2e  # noqa: E402  (reads BUILD from argv[1])
+from harness import (BASE, BOX_OK_BUTTON, CLOSE_BUTTON, INSTALL_DIR, INSTALLER_TXT, PACKAGE_PATH,  # noqa: E402
+                     STAGING_DIR)
 
-PACKAGE_PATH = os.path.join(STAGING_DIR, "ovinstaller.exe")
 PARTIAL_PATH = PACKAGE_PATH + ".yw"
-INSTALLER_TXT = os.path.join(INSTALL_DIR, "installer.txt")
 PACKAGE_SIZE = 8 * 1024 * 1024
 MB = 1024 * 1024
 # About 2.6 MB/s: slow enough to stop a download at a chosen byte, fast enough
 # that a whole package takes a few seconds.
 SLOW = "blob=package&mode=trickle&chunk=131072&delay=50"
-NOTICE = "澄岳提示"  # the failure notice's caption
 EXIT_BOX = "退出安装"
 
 FIGURES = []  # one row per case for the closing table
 
 
 def stats():
-    with urllib.request.urlopen(BASE + "/_stats", timeout=10) as r:
-        return dict(kv.split("=") for kv in r.read().decode().split())
-
-
-def windows_named(title):
-    return e2e.xdo("search", "--onlyvisible", "--name", "^%s$" % title, check=False).split()
+    return dict(kv.split("=") for kv in e2e.get("/_stats").decode().split())
 
 
 def file_size(path):
@@ -64,20 +52,17 @@ def file_size(path):
         return -1
 
 
-class ReliabilityTest(unittest.TestCase):
+class ReliabilityTest(e2e.InstallerCase):
+    WORK_PREFIX = "ovrel_"
+    SERVER_ARGS = ("--max-life", "3600")
+
     @classmethod
     def setUpClass(cls):
-        cls.work = tempfile.mkdtemp(prefix="ovrel_")
-        cls.addClassCleanup(shutil.rmtree, cls.work, ignore_errors=True)
-        cls.server = e2e.start_server(cls.work, "--max-life", "3600")
-        # Runs even when the rest of the set-up fails, so no server outlives us.
-        cls.addClassCleanup(e2e.stop_server, cls.server)
+        super().setUpClass()
         # The stand-in package padded to 8 MB (a PE file ignores what follows it),
         # with a pattern that shows any misplaced byte.
-        with open(os.path.join(BUILD, "standins", "ovinstaller.exe"), "rb") as f:
-            head = f.read()
-        pad = PACKAGE_SIZE - len(head)
-        cls.package = head + bytes((i * 7 + i // 4099) & 0xFF for i in range(pad))
+        pad = PACKAGE_SIZE - len(cls.package)
+        cls.package += bytes((i * 7 + i // 4099) & 0xFF for i in range(pad))
         cls.md5 = hashlib.md5(cls.package).hexdigest()
         e2e.post("/_put?name=package", cls.package)
         bad = bytearray(cls.package)  # the same length, one byte wrong
@@ -85,15 +70,10 @@ class ReliabilityTest(unittest.TestCase):
         e2e.post("/_put?name=badpackage", bytes(bad))
 
     def setUp(self):
-        e2e.InstallerTest.clear_traces(self)
-        shutil.rmtree(INSTALL_ROOT, ignore_errors=True)
-        e2e.clear_staging()
-        urllib.request.urlopen(BASE + "/_clear", timeout=5).read()
+        super().setUp()
         self.serve_manifest()
         self.serve_package(SLOW)
-        self.runs = []
         self.started = time.time()
-        self.cleanups = []
         self.recorded = False
         self.most_notices = 0
 
@@ -103,35 +83,12 @@ class ReliabilityTest(unittest.TestCase):
                 self.record(self.id().rsplit(".", 1)[-1], runs=len(self.runs), result="FAIL or skipped")
             except OSError:
                 pass
-        for run in self.runs:
-            run.kill()
-        for undo in reversed(self.cleanups):
-            undo()
-        e2e.InstallerTest.clear_traces(self)
+        super().tearDown()
 
     # -- helpers ---------------------------------------------------------------
-    def serve_manifest(self):
-        e2e.post("/_put?name=manifest", e2e.manifest_text(BASE + "/ovinstaller.exe", self.package, self.md5))
-        e2e.post("/_route?path=/ovinstall.txt", b"mode=stored&name=manifest")
-
-    def serve_package(self, query):
-        e2e.post("/_route?path=/ovinstaller.exe", query.encode())
-
-    def start_and_install(self, env=None):
-        """A new installer process, with the install button clicked."""
-        run = e2e.Installer(os.path.join(BUILD, "local", "OvSetup.exe"), extra_env=env)
-        self.runs.append(run)
-        wid = e2e.find_window("安装澄岳")
-        self.assertIsNotNone(wid, "the install window did not appear")
-        time.sleep(1.0)
-        e2e.click(wid, INSTALL_BUTTON)
-        return run, wid
-
-    def watch_notices(self):
+    def watching(self):
         """Counts the failure notices open now; keeps the most seen in the case."""
-        open_now = len(windows_named(NOTICE))
-        self.most_notices = max(self.most_notices, open_now)
-        return open_now
+        self.most_notices = max(self.most_notices, len(self.notices()))
 
     def wait_partial(self, at_least, run, timeout=60):
         """Waits until the partial file holds at least `at_least` bytes."""
@@ -152,29 +109,12 @@ class ReliabilityTest(unittest.TestCase):
         self.assertLess(partial, PACKAGE_SIZE, "killed too late: the download had finished")
         return partial
 
-    def wait_notice(self, run, timeout):
-        end = time.time() + timeout
+    def keeps_running(self, run, seconds):
+        end = time.time() + seconds
         while time.time() < end:
-            if windows_named(NOTICE):
-                return
-            self.assertIsNone(run.proc.poll(), "the installer ended instead of showing the failure notice")
-            time.sleep(0.2)
-        self.fail("the failure notice did not appear within %d s" % timeout)
-
-    def wait_package_ran(self, run, timeout):
-        """Waits for the package to run and returns the MD5 of the file that ran.
-
-        The package runs at the first install tick and is deleted at the hand-off
-        about ten seconds later, so it is still there to be read."""
-        end = time.time() + timeout
-        while time.time() < end:
-            if os.path.exists(INSTALLER_TXT):
-                with open(PACKAGE_PATH, "rb") as f:
-                    return hashlib.md5(f.read()).hexdigest()
-            self.assertIsNone(run.proc.poll(), "the installer ended before the package ran")
-            self.watch_notices()
-            time.sleep(0.1)
-        self.fail("the package did not run within %d s" % timeout)
+            self.assertIsNone(run.proc.poll(), "the installer ended")
+            self.watching()
+            time.sleep(0.5)
 
     def assert_not_run(self):
         self.assertFalse(os.path.exists(INSTALLER_TXT), "a package ran")
@@ -212,12 +152,12 @@ class ReliabilityTest(unittest.TestCase):
         points = [("middle", PACKAGE_SIZE // 2)] if QUICK else [
             ("early", 256 * 1024), ("middle", PACKAGE_SIZE // 2), ("last MB", PACKAGE_SIZE - MB + 64 * 1024)]
         kills = []
-        run, _ = self.start_and_install()
+        run = self.install()
         for name, at in points:
             partial = self.kill_at(at, run)
             kills.append((name, partial))
             before = len(self.package_requests())
-            run, _ = self.start_and_install()
+            run = self.install()
             # The restarted run asks for the rest, from exactly where the file ends.
             self.assertEqual(self.next_package_request(before)[2], "bytes=%d-" % partial, "after the kill at %s" % name)
         self.finish_and_check(run)
@@ -228,7 +168,7 @@ class ReliabilityTest(unittest.TestCase):
     def test_2_dropped_connections_in_a_row_end_in_the_right_package(self):
         drops = 5 if QUICK else 20
         self.serve_package("blob=package&mode=drop&after=20000&after_max=400000&rseed=7&times=%d" % drops)
-        run, _ = self.start_and_install()
+        run = self.install()
         self.assertEqual(self.wait_package_ran(run, 30 + drops * 8), self.md5)
         run.kill()
         requests = self.package_requests()
@@ -241,10 +181,10 @@ class ReliabilityTest(unittest.TestCase):
 
     # -- 3. server ignores ranges after an interruption -------------------------------
     def test_3_a_server_that_ignores_ranges_restarts_from_zero(self):
-        run, _ = self.start_and_install()
+        run = self.install()
         partial = self.kill_at(PACKAGE_SIZE // 2, run)
         self.serve_package("blob=package&mode=norange")
-        run, _ = self.start_and_install()
+        run = self.install()
         self.finish_and_check(run)
         requests = self.package_requests()
         self.assertEqual(requests[-1][2], "bytes=%d-" % partial)
@@ -255,7 +195,7 @@ class ReliabilityTest(unittest.TestCase):
     def bad_answer(self, label, fault, notice_timeout=30):
         """The fault until the failure notice; then the server heals and the 5-second retry installs."""
         self.serve_package(fault)
-        run, _ = self.start_and_install()
+        run = self.install()
         self.wait_notice(run, notice_timeout)
         self.assert_not_run()
         self.assertIsNone(run.proc.poll(), "no crash, no exit")
@@ -286,7 +226,7 @@ class ReliabilityTest(unittest.TestCase):
 
     # -- 5. corrupt package ---------------------------------------------------------------
     def test_5_a_corrupted_partial_file_is_never_run(self):
-        run, _ = self.start_and_install()
+        run = self.install()
         partial = self.kill_at(PACKAGE_SIZE // 2, run)
         with open(PARTIAL_PATH, "r+b") as f:  # the disk, not the server, spoilt a byte
             f.seek(partial // 2)
@@ -294,7 +234,7 @@ class ReliabilityTest(unittest.TestCase):
             f.seek(partial // 2)
             f.write(bytes([byte[0] ^ 0xFF]))
         self.serve_package("blob=package")
-        run, _ = self.start_and_install()
+        run = self.install()
         self.wait_notice(run, 30)
         self.assert_not_run()
         # The checksum failed, the file was dropped; the retry downloads it whole.
@@ -305,7 +245,8 @@ class ReliabilityTest(unittest.TestCase):
 
     # -- 6. close during download ---------------------------------------------------------
     def test_6_close_during_download_ends_at_once_and_keeps_the_partial_file(self):
-        run, wid = self.start_and_install()
+        run = self.install()
+        wid = run.wid
         self.wait_partial(2 * MB, run)
         e2e.click(wid, CLOSE_BUTTON)
         box = e2e.find_window(EXIT_BOX, timeout=10)
@@ -319,7 +260,7 @@ class ReliabilityTest(unittest.TestCase):
         self.assertGreater(partial, 0, "the partial file is kept")
         self.assertLess(partial, PACKAGE_SIZE)
         before = len(self.package_requests())
-        run, _ = self.start_and_install()
+        run = self.install()
         self.finish_and_check(run)
         self.assertEqual(self.package_requests()[before][2], "bytes=%d-" % partial)
         self.record("close during download", runs=2, note="exit took %.2fs" % took)
@@ -329,7 +270,7 @@ class ReliabilityTest(unittest.TestCase):
         # Something else holds the name: the file cannot be opened for writing.
         os.makedirs(STAGING_DIR)
         os.makedirs(PARTIAL_PATH)
-        run, _ = self.start_and_install()
+        run = self.install()
         self.wait_notice(run, 30)
         self.assert_not_run()
         self.assertEqual(self.package_requests(), [], "nothing is fetched that cannot be stored")
@@ -340,7 +281,7 @@ class ReliabilityTest(unittest.TestCase):
     def test_7b_package_directory_is_a_file(self):
         # A file where the staging folder must go: one of a new name is made.
         open(STAGING_DIR, "w").close()
-        run, _ = self.start_and_install()
+        run = self.install()
         self.assertEqual(run.wait(60), 0)
         self.assertIn(e2e.WIN_STAGING_DIR + "-", e2e.utf8_lines(os.path.join(INSTALL_DIR, "installer-cwd.txt"))[0])
         self.assertTrue(os.path.isfile(STAGING_DIR), "the file in the way is left alone")
@@ -353,7 +294,7 @@ class ReliabilityTest(unittest.TestCase):
         if not small.mounted:
             self.skipTest("no tmpfs mount here (needs root)")
         self.serve_package("blob=package")
-        run, _ = self.start_and_install()
+        run = self.install()
         self.wait_notice(run, 30)
         self.assert_not_run()
         self.assertIsNone(run.proc.poll())
@@ -371,12 +312,8 @@ class ReliabilityTest(unittest.TestCase):
         watch = 45 if QUICK else 180
         most = 3 if QUICK else 5
         self.serve_package("blob=badpackage")
-        run, _ = self.start_and_install()
-        end = time.time() + watch
-        while time.time() < end:
-            self.assertIsNone(run.proc.poll(), "the installer ended")
-            self.watch_notices()
-            time.sleep(0.5)
+        run = self.install()
+        self.keeps_running(run, watch)
         fetched = len(self.package_requests())
         self.assert_not_run()
         run.kill()
@@ -389,13 +326,9 @@ class ReliabilityTest(unittest.TestCase):
     # -- 9. a manifest endpoint that heals -------------------------------------------------
     def test_9_a_manifest_endpoint_that_heals_leads_to_an_install_without_any_action(self):
         heal = 20 if QUICK else 60
-        e2e.post("/_route?path=/ovinstall.txt", b"mode=status&code=503")
-        run, _ = self.start_and_install()
-        end = time.time() + heal
-        while time.time() < end:
-            self.assertIsNone(run.proc.poll(), "the installer ended")
-            self.watch_notices()
-            time.sleep(0.5)
+        self.route("/ovinstall.txt", "mode=status&code=503")
+        run = self.install()
+        self.keeps_running(run, heal)
         self.assert_not_run()
         failed = len([r for r in e2e.server_log() if r[1] == "/ovinstall.txt"])
         self.serve_manifest()  # healed; nobody clicks anything
@@ -415,15 +348,11 @@ class ReliabilityTest(unittest.TestCase):
         e2e.post("/_put?name=manifest", e2e.manifest_text(BASE + self.MIRRORS[0], self.package) +
                  ("Url2=%s%s\r\n" % (BASE, self.MIRRORS[1])).encode())
         for path, query in zip(self.MIRRORS + [self.MIRRORS[0] + ".minisig"], (first, second, "blob=package")):
-            e2e.post("/_route?path=" + path, query.encode())  # the first one's signature is intact
-        self.log = os.path.join(self.work, self._testMethodName + ".log")
-        return self.start_and_install({"OV_LOG_FILE": "Z:" + self.log.replace("/", "\\")})[0]
+            self.route(path, query)  # the first one's signature is intact
+        return self.install(env=self.logging_env())
 
     def mirror_ranges(self):
         return [[r[2] for r in self.package_requests(path)] for path in self.MIRRORS]
-
-    def support_log(self):
-        return pathlib.Path(self.log).read_bytes().decode("utf-16-le", errors="replace")
 
     def test_10_a_failing_mirror_hands_over_to_the_next_one_without_a_notice(self):
         # What Url does, the reason logged, Url's requests, whether Url2 resumes the partial file.
@@ -451,7 +380,7 @@ class ReliabilityTest(unittest.TestCase):
         self.next_package_request(1, path=self.MIRRORS[0])
         self.assertGreater(time.time() - noticed, 3.5, "the next round came without the back-off")
         self.assertIn("new round: %s%s -> %s%s" % (BASE, self.MIRRORS[1], BASE, self.MIRRORS[0]), self.support_log())
-        e2e.post("/_route?path=" + self.MIRRORS[0], b"blob=package")  # heals; no click
+        self.route(self.MIRRORS[0], "blob=package")  # heals; no click
         self.finish_and_check(run, timeout=60)
         self.assertEqual(self.most_notices, 1)
         self.record("mirrors: all fail, then Url heals", runs=1)
@@ -466,7 +395,7 @@ class ReliabilityTest(unittest.TestCase):
         self.serve_manifest()
         self.serve_package("blob=bigpackage&rate=2000000")
         journal = PARTIAL_PATH + ".parts"
-        run, _ = self.start_and_install()
+        run = self.install()
         end = time.time() + 60
         while file_size(journal) <= 0 and time.time() < end:
             time.sleep(0.05)
@@ -476,7 +405,7 @@ class ReliabilityTest(unittest.TestCase):
             kept = [tuple(map(int, line.split()[1:])) for line in f if line.startswith("done ")]
         self.assertGreater(len(kept), 1, "no parts on disk out of order")
         before = len(self.package_requests())
-        run, _ = self.start_and_install()
+        run = self.install()
         self.finish_and_check(run, timeout=60)
         after = [r[2] for r in self.package_requests()[before:]]
         self.assertTrue(after)

@@ -27,11 +27,9 @@ DPI = 96 * SCALE // 100
 WANTED = set(a for a in sys.argv[3:] if not a.startswith("--scale="))
 del sys.argv[2:]
 
-import e2e_test as e2e  # noqa: E402  (reads BUILD from argv[1])
-from e2e_test import (BASE, BUILD, INSTALL_DIR, INSTALL_ROOT, INSTALL_BUTTON, CUSTOM_LINK, CLOSE_BUTTON,  # noqa: E402
-                      STAGING_DIR, post, find_window, scaled)
-
-NOTICE = "澄岳提示"
+import harness as e2e  # noqa: E402  (reads BUILD from argv[1])
+from harness import (BASE, BUILD, INSTALL_DIR, INSTALL_ROOT, INSTALL_BUTTON, CUSTOM_LINK, CLOSE_BUTTON,  # noqa: E402
+                      NOTICE, STAGING_DIR, post, find_window, scaled)
 
 
 def click(wid, pos):
@@ -70,7 +68,7 @@ class Shots:
         for run in self.runs:
             run.kill()
         self.runs = []
-        e2e.InstallerTest.clear_traces(self)
+        e2e.clear_traces()
         shutil.rmtree(INSTALL_ROOT, ignore_errors=True)
         e2e.clear_staging()
         urllib.request.urlopen(BASE + "/_clear", timeout=5).read()

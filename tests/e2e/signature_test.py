@@ -19,38 +19,27 @@ import os
 import shutil
 import subprocess
 import sys
-import tempfile
-import time
 import unittest
-import urllib.request
 
-import e2e_test as e2e  # noqa: E402  (the shared helpers; reads BUILD from argv[1])
-from e2e_test import BASE, BUILD, DRIVE_C, INSTALL_DIR, INSTALL_ROOT, INSTALL_BUTTON, BOX_OK_BUTTON, STANDINS  # noqa: E402
+import harness as e2e
+from harness import BUILD, DRIVE_C, INSTALL_DIR, INSTALL_ROOT, BOX_OK_BUTTON, NOTICE, STANDINS
 
 MARKER = os.path.join(DRIVE_C, "substituted.txt")
 INSTALLER_TXT = os.path.join(INSTALL_DIR, "installer.txt")
-NOTICE = "澄岳提示"
 
 
-def windows_named(title):
-    return e2e.xdo("search", "--onlyvisible", "--name", "^%s$" % title, check=False).split()
+class SignatureTest(e2e.InstallerCase):
+    WORK_PREFIX = "ovsig_"
+    PADDING = b"\x55" * 2000000
 
-
-class SignatureTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.work = tempfile.mkdtemp(prefix="ovsig_")
-        cls.addClassCleanup(shutil.rmtree, cls.work, ignore_errors=True)
-        cls.server = e2e.start_server(cls.work)
-        cls.addClassCleanup(e2e.stop_server, cls.server)
-        with open(os.path.join(STANDINS, "ovinstaller.exe"), "rb") as f:
-            cls.package = f.read() + b"\x55" * 2000000
+        super().setUpClass()
         # The attacker's program, padded to the package's size (a program
         # ignores bytes after its end), so that only a signature can tell.
         with open(os.path.join(STANDINS, "attacker.exe"), "rb") as f:
             cls.attacker = f.read()
         cls.attacker += b"\xAA" * (len(cls.package) - len(cls.attacker))
-        e2e.post("/_put?name=package", cls.package)
         e2e.post("/_put?name=attacker", cls.attacker)
         cls.put_manifest("manifest", cls.package, "/ovinstaller.exe")
         cls.put_manifest("evilmanifest", cls.attacker, "/evil.exe")
@@ -58,42 +47,16 @@ class SignatureTest(unittest.TestCase):
 
     @staticmethod
     def put_manifest(name, package, path, **fields):
-        e2e.post("/_put?name=" + name, e2e.manifest_text(BASE + path, package, **fields))
+        e2e.post("/_put?name=" + name, e2e.manifest_text(e2e.BASE + path, package, **fields))
 
     def setUp(self):
-        e2e.InstallerTest.clear_traces(self)
-        shutil.rmtree(INSTALL_ROOT, ignore_errors=True)
-        e2e.clear_staging()
+        super().setUp()
         if os.path.exists(MARKER):
             os.remove(MARKER)
-        urllib.request.urlopen(BASE + "/_clear", timeout=5).read()
         for path in ("/ovinstall.txt.minisig", "/ovinstaller.exe.minisig"):
             self.route(path, "")
         self.route("/ovinstall.txt", "mode=stored&name=manifest")
-        self.route("/ovinstaller.exe", "blob=package")
-        self.runs = []
-
-    def tearDown(self):
-        for run in self.runs:
-            run.kill()
-        e2e.InstallerTest.clear_traces(self)
-
-    # -- helpers ---------------------------------------------------------------
-    def route(self, path, query):
-        e2e.post("/_route?path=" + path, query.encode())
-
-    def start(self, exe=None):
-        run = e2e.Installer(exe or os.path.join(BUILD, "local", "OvSetup.exe"))
-        self.runs.append(run)
-        wid = e2e.find_window("安装澄岳")
-        self.assertIsNotNone(wid, "the install window did not appear")
-        time.sleep(1.0)
-        return run, wid
-
-    def install(self, exe=None):
-        run, wid = self.start(exe)
-        e2e.click(wid, INSTALL_BUTTON)
-        return run
+        self.serve_package("blob=package")
 
     def assert_refused_and_responsive(self, run):
         """The failure notice, nothing of the attacker's ran, and the window
@@ -112,9 +75,6 @@ class SignatureTest(unittest.TestCase):
         self.assertEqual(code, 0)
         self.assertTrue(os.path.exists(INSTALLER_TXT), "the publisher's package did not run")
         self.assertEqual(len(e2e.utf8_lines(INSTALLER_TXT)), 1)
-
-    def requested(self):
-        return [r[1] for r in e2e.server_log()]
 
     # -- cases -------------------------------------------------------------------
     def test_a_a_manifest_signed_by_another_key_is_refused(self):
@@ -197,10 +157,10 @@ class SignatureTest(unittest.TestCase):
                     e2e.sign_file(os.path.join(local, "ovinstaller.exe"), signature)
                 elif signature:
                     os.remove(os.path.join(local, "ovinstaller.exe"))
-                e2e.InstallerTest.clear_traces(self)
+                e2e.clear_traces()
                 shutil.rmtree(INSTALL_ROOT, ignore_errors=True)
                 e2e.clear_staging()
-                urllib.request.urlopen(BASE + "/_clear", timeout=5).read()
+                e2e.get("/_clear")
                 # Fetched and installed as if nothing were shipped.
                 self.assert_honest_install(self.install(os.path.join(local, "OvSetup.exe")))
                 self.assertIn("/ovinstaller.exe", self.requested())
@@ -217,7 +177,7 @@ class SignatureTest(unittest.TestCase):
         self.put_manifest("expired", self.package, "/ovinstaller.exe", expires=e2e.utc_after(-3600))
         for name in ("old", "expired"):
             with self.subTest(name):
-                urllib.request.urlopen(BASE + "/_clear", timeout=5).read()
+                e2e.get("/_clear")
                 self.route("/ovinstall.txt", "mode=stored&name=" + name)
                 run = self.install()
                 self.assert_refused_and_responsive(run)

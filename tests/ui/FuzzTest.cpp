@@ -7,6 +7,7 @@
 #include <random>
 
 #include "UiTestSupport.h"
+#include "campaign/Mutators.h"
 #include "ui/ImageLoader.h"
 #include "ui/ImageString.h"
 #include "ui/PaintHost.h"
@@ -16,22 +17,6 @@
 namespace {
 
 const DWORD kBudgetMs = 8000;
-
-std::string Mutate(std::string s, std::mt19937& rng) {
-    std::uniform_int_distribution<int> kind(0, 4);
-    int edits = 1 + static_cast<int>(rng() % 8);
-    for (int e = 0; e < edits && !s.empty(); ++e) {
-        size_t pos = rng() % s.size();
-        switch (kind(rng)) {
-            case 0: s[pos] = static_cast<char>(rng()); break;
-            case 1: s[pos] = static_cast<char>(s[pos] ^ (1 << (rng() % 8))); break;
-            case 2: s.resize(pos); break;
-            case 3: s.insert(pos, std::string(1 + rng() % 4, static_cast<char>(rng()))); break;
-            case 4: s[pos] = static_cast<char>((rng() & 1) ? 0xFF : 0x00); break;
-        }
-    }
-    return s;
-}
 
 std::string Text(size_t n, unsigned seed) {
     std::string s;
@@ -50,7 +35,7 @@ TEST(Fuzz, MutatedArchives) {
     int opened = 0, cases = 0;
     std::vector<char> buffer;
     for (; cases < 4000 && GetTickCount() - start < kBudgetMs; ++cases) {
-        std::string bad = Mutate(zip, rng);
+        std::string bad = campaign::MutateBytes(zip, rng);
         HZIP h = OpenArchive(bad.data(), static_cast<DWORD>(bad.size()), ZIP_MEMORY);
         if (!h) {
             EXPECT_NE(ZR_OK, LastArchiveResult());
@@ -121,7 +106,7 @@ TEST(Fuzz, MutatedPngFiles) {
     const DWORD start = GetTickCount();
     int cases = 0, decoded = 0;
     for (; cases < 4000 && GetTickCount() - start < kBudgetMs; ++cases) {
-        std::string bad = Mutate(png, rng);
+        std::string bad = campaign::MutateBytes(png, rng);
         TImageInfo* info = DecodeImage(reinterpret_cast<const unsigned char*>(bad.data()), bad.size(), 0xFFFF00FF);
         if (info) {
             ++decoded;

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "UiTestSupport.h"
+#include "campaign/Mutators.h"
 #include "support/TestSupport.h"
 #include "ui/Container.h"
 #include "ui/LayoutBuilder.h"
@@ -251,32 +252,11 @@ TEST(LayoutBuilder, MutatedLayoutsBuildOrFailWithoutCrashing) {
         ASSERT_EQ(CSkinResources::kReadOk, CSkinResources::ReadZipEntry(name, bytes, CXmlDocument::kMaxFileBytes));
         seeds.emplace_back(bytes.begin(), bytes.end());
     }
-    const char* const kFragments[] = {
-        "<", ">", "\"", "/", "</", "/>", "<!--", "&amp;", "<Control/>", "</VerticalLayout>", "<Button>",
-        "<HorizontalLayout inset=\"9,9,9,9\">", "<Include source=\"MessageBox.xml\" count=\"3\"/>",
-        "<Include source=\"InstallPackages.xml\"/>", "<Default name=\"Button\" value=\"width=&quot;-5&quot;\"/>",
-        "<Font name=\"x\" size=\"-9999\"/>", "<Control pos=\"-1,-1,99999,99999\" float=\"true\"/>"};
     std::mt19937 rng(20240611u);
     const DWORD start = GetTickCount();
     int built = 0, runs = 0;
     for (; runs < 20000 && GetTickCount() - start < 8000; ++runs) {
-        std::string doc = seeds[rng() % seeds.size()];
-        const int edits = 1 + static_cast<int>(rng() % 3);
-        for (int e = 0; e < edits && !doc.empty(); ++e) {
-            size_t pos = rng() % doc.size();
-            // Structural edits land on element boundaries so that most
-            // documents still parse and reach the builder.
-            size_t tag = doc.find('<', pos);
-            if (tag == std::string::npos) tag = pos;
-            switch (rng() % 6) {
-                case 0: doc[pos] = "<>\"/=ax0-,# "[rng() % 13]; break;
-                case 1: doc.erase(pos, 1 + rng() % 40); break;
-                case 2:
-                case 3: doc.insert(tag, kFragments[rng() % (sizeof(kFragments) / sizeof(kFragments[0]))]); break;
-                case 4: doc.insert(tag, doc.substr(rng() % doc.size(), 1 + rng() % 400)); break;
-                case 5: doc.resize(pos); break;
-            }
-        }
+        const std::string doc = campaign::MutateLayout(seeds[rng() % seeds.size()], rng);
         CPaintHostUI host;
         CLayoutBuilder builder;
         if (!builder.GetMarkup().LoadFromMemory(doc.data(), doc.size())) continue;

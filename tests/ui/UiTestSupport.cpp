@@ -114,30 +114,27 @@ std::string BuildZip(const std::vector<ZipItem>& items) {
             crc32(0L, reinterpret_cast<const Bytef*>(it.data.data()), static_cast<uInt>(it.data.size())));
         const uint32_t offset = static_cast<uint32_t>(body.size());
         const uint16_t method = it.deflate ? 8 : 0;
+        // From the flags to the extra field's length, both headers say the same.
+        auto shared = [&](std::string& out) {
+            Put16(out, 0);
+            Put16(out, method);
+            Put32(out, 0);
+            Put32(out, crc);
+            Put32(out, static_cast<uint32_t>(payload.size()));
+            Put32(out, static_cast<uint32_t>(it.data.size()));
+            Put16(out, static_cast<uint32_t>(it.name.size()));
+            Put16(out, 0);
+        };
         Put32(body, 0x04034b50);
         Put16(body, 20);
-        Put16(body, 0);
-        Put16(body, method);
-        Put32(body, 0);
-        Put32(body, crc);
-        Put32(body, static_cast<uint32_t>(payload.size()));
-        Put32(body, static_cast<uint32_t>(it.data.size()));
-        Put16(body, static_cast<uint32_t>(it.name.size()));
-        Put16(body, 0);
+        shared(body);
         body += it.name;
         body += payload;
 
         Put32(central, 0x02014b50);
         Put16(central, 20);
         Put16(central, 20);
-        Put16(central, 0);
-        Put16(central, method);
-        Put32(central, 0);
-        Put32(central, crc);
-        Put32(central, static_cast<uint32_t>(payload.size()));
-        Put32(central, static_cast<uint32_t>(it.data.size()));
-        Put16(central, static_cast<uint32_t>(it.name.size()));
-        Put16(central, 0);
+        shared(central);
         Put16(central, 0);
         Put16(central, 0);
         Put16(central, 0);

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "campaign/Mutators.h"
 #include "support/TestSupport.h"
 #include "ui/XmlDocument.h"
 
@@ -348,24 +349,11 @@ TEST(XmlDocument, SurvivesMutatedLayouts) {
         L"Expected attribute value", L"Error while parsing attribute string", L"Expected start-tag closing",
         L"Expected end-tag start", L"Unmatched closing tag",
     };
-    const char specials[] = {'<', '>', '/', '"', '\'', '=', '&', '!', '?', '-', ';', ' ', '\0', '\xEF', '\xC3'};
     std::mt19937 rng(20240611u);
-    auto pick = [&](size_t n) { return n ? static_cast<size_t>(rng() % n) : 0; };
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     int parsed = 0, rejected = 0;
     for (int round = 0; round < 5000 && std::chrono::steady_clock::now() < deadline; ++round) {
-        std::string doc = seeds[round % 2];
-        for (size_t edits = 1 + pick(4); edits > 0; --edits) {
-            const size_t at = pick(doc.size() + 1);
-            const char special = specials[pick(sizeof specials)];
-            switch (pick(5)) {
-                case 0: doc.resize(at); break;
-                case 1: doc.insert(at, 1, special); break;
-                case 2: doc.erase(at, pick(40)); break;
-                case 3: doc.insert(at, doc.substr(pick(doc.size()), pick(200))); break;
-                default: if (at < doc.size()) doc[at] = pick(2) ? special : static_cast<char>(rng());
-            }
-        }
+        const std::string doc = campaign::MutateMarkup(seeds[round % 2], rng);
         CXmlDocument xml;
         if (xml.LoadFromMemory(doc.data(), doc.size())) {
             ++parsed;

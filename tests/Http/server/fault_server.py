@@ -109,6 +109,7 @@ Control paths:
                          an empty body removes the route
 """
 
+import argparse
 import hashlib
 import os
 import random
@@ -235,10 +236,10 @@ class Handler(BaseHTTPRequestHandler):
         pass
 
     # -- helpers ---------------------------------------------------------
-    def send_text(self, code, text, close=False):
-        body = text.encode("utf-8")
+    def send_whole(self, code, body, content_type="text/plain", close=False):
+        """An answer with its whole body at once (none for HEAD)."""
         self.send_response(code)
-        self.send_header("Content-Type", "text/plain")
+        self.send_header("Content-Type", content_type)
         self.send_header("Content-Length", str(len(body)))
         if close:
             self.send_header("Connection", "close")
@@ -246,6 +247,9 @@ class Handler(BaseHTTPRequestHandler):
         self.end_headers()
         if self.command != "HEAD":
             self.wfile.write(body)
+
+    def send_text(self, code, text, close=False):
+        self.send_whole(code, text.encode("utf-8"), close=close)
 
     def send_body(self, seed, start, end):
         if self.blob is not None:
@@ -428,24 +432,15 @@ class Handler(BaseHTTPRequestHandler):
 
     def answer_get(self):
         url = urllib.parse.urlsplit(self.path)
-        if url.path == "/_timing":
+        listing = {"/_timing": STATE.timing, "/_log": STATE.log, "/_via": STATE.via}.get(url.path)
+        if listing is not None:
             with STATE.lock:
-                text = "".join(line + "\n" for line in STATE.timing)
-            self.send_text(200, text)
-            return
-        if url.path == "/_log":
-            with STATE.lock:
-                text = "".join(line + "\n" for line in STATE.log)
+                text = "".join(line + "\n" for line in listing)
             self.send_text(200, text)
             return
         if url.path == "/_requirevia":
             REQUIRE_VIA[0] = urllib.parse.parse_qs(url.query).get("on", ["1"])[-1] == "1"
             self.send_text(200, "require via: %s" % REQUIRE_VIA[0])
-            return
-        if url.path == "/_via":
-            with STATE.lock:
-                text = "".join(line + "\n" for line in STATE.via)
-            self.send_text(200, text)
             return
         if url.path == "/_clear":
             with STATE.lock:
@@ -543,12 +538,7 @@ class Handler(BaseHTTPRequestHandler):
                 return
             mode = q.get("then", "normal")
         if mode == "noloc":
-            body = b"m" * int(q.get("rbody", 20))
-            self.send_response(int(q.get("code", 302)))
-            self.send_header("Content-Type", "text/html")
-            self.send_header("Content-Length", str(len(body)))
-            self.end_headers()
-            self.wfile.write(body)
+            self.send_whole(int(q.get("code", 302)), b"m" * int(q.get("rbody", 20)), "text/html")
             return
         if mode == "status":
             code = int(q.get("code", 404))
@@ -559,13 +549,8 @@ class Handler(BaseHTTPRequestHandler):
                 body = STATE.stored.get(q.get("name", ""))
             if body is None:
                 self.send_text(404, "nothing stored for %s" % url.path)
-                return
-            self.send_response(200)
-            self.send_header("Content-Type", "text/plain")
-            self.send_header("Content-Length", str(len(body)))
-            self.end_headers()
-            if self.command != "HEAD":
-                self.wfile.write(body)
+            else:
+                self.send_whole(200, body)
             return
         if mode == "stall":
             self.wait_for_close(float(q.get("hold", 20)))
@@ -680,31 +665,25 @@ class Server(ThreadingHTTPServer):
 
 
 def main():
-    args = sys.argv[1:]
-    if not args:
-        print(__doc__)
-        return 2
-    portfile = args[0]
-    idle = 60.0
-    max_life = 900.0
-    if "--idle" in args:
-        idle = float(args[args.index("--idle") + 1])
-    if "--max-life" in args:
-        max_life = float(args[args.index("--max-life") + 1])
-
-    port = 0
-    if "--port" in args:
-        port = int(args[args.index("--port") + 1])
-    if "--sign-key" in args:
-        SIGN_KEYS["good"] = args[args.index("--sign-key") + 1]
-        SIGN_KEYS["other"] = args[args.index("--other-key") + 1] if "--other-key" in args else SIGN_KEYS["good"]
-    if "--release-version" in args:
-        RELEASE["version"] = args[args.index("--release-version") + 1]
+    parser = argparse.ArgumentParser(usage=__doc__.split("\n\n")[1].replace("Usage: ", "", 1))
+    parser.add_argument("portfile")
+    parser.add_argument("--idle", type=float, default=60.0)
+    parser.add_argument("--max-life", type=float, default=900.0)
+    parser.add_argument("--port", type=int, default=0)
+    parser.add_argument("--sign-key")
+    parser.add_argument("--other-key")
+    parser.add_argument("--release-version", default="1.0.0")
+    parser.add_argument("--tls", nargs=2, metavar=("CERT", "KEY"))
+    args = parser.parse_args()
+    if args.sign_key:
+        SIGN_KEYS["good"] = args.sign_key
+        SIGN_KEYS["other"] = args.other_key or args.sign_key
+    RELEASE["version"] = args.release_version
+    portfile, idle, max_life, port = args.portfile, args.idle, args.max_life, args.port
     server = Server(("127.0.0.1", port), Handler)
-    if "--tls" in args:
-        at = args.index("--tls")
+    if args.tls:
         server.tls = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-        server.tls.load_cert_chain(args[at + 1], args[at + 2])
+        server.tls.load_cert_chain(*args.tls)
         server.scheme = "https"
     port = server.server_address[1]
     tmp = portfile + ".tmp"
