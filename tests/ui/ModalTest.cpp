@@ -116,6 +116,9 @@ TEST(ModalBox, RealInputReachesTheBoxOverItsDisabledOwner) {
         std::thread driver([&] {
             // RunModal has started once the owner is disabled.
             if (!WaitFor([&] { return stop.load() || !IsWindowEnabled(ownerWnd); }, 5000)) return;
+            // Input goes to what is shown and active: on a loaded machine the
+            // box can take far longer than a moment to get there.
+            WaitFor([&] { return stop.load() || (IsWindowVisible(boxWnd) && GetForegroundWindow() == boxWnd); }, 5000);
             Sleep(200);
             if (c.input == kClickButton) {
                 SendMouse(MOUSEEVENTF_MOVE, POINT{target.x - 1, target.y - 1});
