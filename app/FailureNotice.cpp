@@ -28,7 +28,9 @@ struct Row {
 
 // First match wins; no match is the network's.
 const Row kRows[] = {
-    {Stage::kAny, ERR_USER, UM_ERR_HELPER_WINDOW, UM_ERR_HELPER_WINDOW, static_cast<int>(NoticeKind::kSystem)},
+    // The module could not make its window or bring its channels up: this
+    // machine's fault, not the network's.
+    {Stage::kAny, ERR_USER, UM_ERR_HELPER_WINDOW, UM_ERR_CHANNELS, static_cast<int>(NoticeKind::kSystem)},
     {Stage::kAny, ERR_USER, HTTP_ERR_PROXY_AUTH, HTTP_ERR_PROXY_AUTH, static_cast<int>(NoticeKind::kProxyAuth)},
     {Stage::kDownload, ERR_USER, UM_ERR_PACKAGE_CHECK, UM_ERR_PACKAGE_CHECK,
      static_cast<int>(NoticeKind::kPackageCheck)},

@@ -58,6 +58,7 @@ TEST(FailureNotice, EachResultGetsTheNoticeThatNamesItsCause)
         {"manifest signature", Facts(M, ERR_USER, UM_ERR_MANIFEST_SIGNATURE), NoticeKind::kNetwork},
         {"checksum code from the manifest", Facts(M, ERR_USER, UM_ERR_PACKAGE_CHECK), NoticeKind::kNetwork},
         {"helper window", Facts(M, ERR_USER, UM_ERR_HELPER_WINDOW), NoticeKind::kSystem},
+        {"channels", Facts(M, ERR_USER, UM_ERR_CHANNELS), NoticeKind::kSystem},
         {"proxy credentials, manifest", Facts(M, ERR_USER, HTTP_ERR_PROXY_AUTH), NoticeKind::kProxyAuth},
         {"proxy credentials, package", Facts(D, ERR_USER, HTTP_ERR_PROXY_AUTH, known, 0), NoticeKind::kProxyAuth},
         // The system said so itself.
