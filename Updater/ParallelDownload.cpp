@@ -385,7 +385,7 @@ bool ParallelDownload::PickMirror(size_t slot, size_t& mirror, std::wstring& url
     std::vector<size_t> healthy;
     for (size_t k = 0; k < mirrors_->Count(); ++k) {
         const size_t i = (current + k) % mirrors_->Count();
-        if (mirrors_->Healthy(i))
+        if (mirrors_->Healthy(i) && !rangeless_.count(i))
             healthy.push_back(i);
     }
     if (healthy.empty())
@@ -496,8 +496,24 @@ bool ParallelDownload::Prepare()
     return true;
 }
 
-void ParallelDownload::OnRangesRefused(CHttpRangePart*)
+void ParallelDownload::OnRangesRefused(CHttpRangePart* part)
 {
+    // Among several addresses, one that does not serve closed ranges only
+    // stops getting parts; the part asks another (nothing of the refused
+    // answer was written). With none left, one connection as before.
+    if (mirrors_ && mirrors_->Count() >= 2 && part->Mirror() < mirrors_->Count()) {
+        rangeless_.insert(part->Mirror());
+        size_t mirror = 0;
+        std::wstring url;
+        if (PickMirror(part->Index(), mirror, url)) {
+            OV_LOG(LOG_WARN, kSource, L"[PD] package address serves no closed ranges, parts go elsewhere: %s",
+                   mirrors_->Url(part->Mirror()).c_str());
+            part->Assign(url, file_, CRefPtr<RangePartState>(part->State()), expected_, mirror);
+            part->ResetAttempts();
+            SubmitDownload(part);
+            return;
+        }
+    }
     FallBackToOneConnection();
 }
 

@@ -13,8 +13,9 @@
 // retried on its own (its own transport retries, then another healthy
 // address of the MirrorSet); a part that finishes while others run takes
 // the second half of the slowest one. A server that answers a closed range
-// with a 200 or another range ends parallel fetching for the rest of the
-// run: the file is cut back to its contiguous prefix and one connection
+// with a 200 or another range gets no more parts; when no address is left
+// that serves them, parallel fetching ends for the rest of the run: the
+// file is cut back to its contiguous prefix and one connection
 // (CHttpDownloadFile, exactly as before parts existed) goes on from there.
 // A small package, an unknown size, or a file nearly complete is always
 // fetched over that one connection.
@@ -37,6 +38,7 @@
 #include <deque>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -152,6 +154,9 @@ private:
     // start at once), or refused one (one connection from now on).
     bool confirmed_ = false;
     bool rangesRefused_ = false;
+    // Addresses (MirrorSet indices) that answered a closed range otherwise
+    // than asked: they get no more parts in this run.
+    std::set<size_t> rangeless_;
     bool journalPrepared_ = false;
     // This start: the file has its full length and a journal.
     bool prepared_ = false;
