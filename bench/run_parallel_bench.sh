@@ -92,12 +92,22 @@ settle() { sync; read -rt 1 -u 9 || true; }
 # First arrival to last byte of every package request since the last /_clear.
 span() { curl -s "$BASE/_timing" | awk -F '\t' '$1 == "/ovinstaller.exe" {
   if (n == 0 || $4 < a) a = $4; if ($5 > e) e = $5; n++ } END { printf "%.3f %d\n", e - a, n }'; }
-click() {  # "立即安装" (btn_install) is centred at 269,259 in the window
-  local wid
-  wid=$(timeout 30 xdotool search --sync --onlyvisible --name "$TITLE" | head -n 1)
-  read -rt 0.5 -u 9 || true  # the channels start after the first paint
-  eval "$(xdotool getwindowgeometry --shell "$wid")"
-  xdotool mousemove $((X + 269)) $((Y + 259)) click 1
+# "立即安装" (btn_install) is centred at 269,259 in the window. The window
+# found by the search may be gone or not yet mapped when asked for its
+# geometry (BadWindow): looked up again until one answers.
+click() {
+  local wid geo
+  for _ in $(seq 150); do
+    wid=$(xdotool search --onlyvisible --name "^$TITLE\$" 2>/dev/null | head -n 1) || true
+    [ -n "$wid" ] && { read -rt 0.5 -u 9 || true; }  # the channels start after the first paint
+    if [ -n "$wid" ] && geo=$(xdotool getwindowgeometry --shell "$wid" 2>/dev/null); then
+      eval "$geo"
+      xdotool mousemove $((X + 269)) $((Y + 259)) click 1 2>/dev/null && return 0
+    fi
+    read -rt 0.2 -u 9 || true
+  done
+  echo "no install window to click" >&2
+  return 1
 }
 installer_run() {
   reset_machine; settle; curl -s "$BASE/_clear" >/dev/null
