@@ -20,7 +20,6 @@
 namespace {
 
 const wchar_t kSource[] = L".\\Http\\CurlHttp";
-const long kReceiveBufferBytes = 100 * 1024;
 // A connection on which nothing arrives for this long is given up as a curl
 // time-out (28), which the request and the window then retry, resuming the
 // file. Without it a server that holds the socket open and sends nothing (a
@@ -422,11 +421,9 @@ bool CCurlHttp::Prepare(const std::wstring& url, int method, uint64_t resumeOffs
     set(CURLOPT_PREREQDATA, "PREREQDATA", curl_easy_setopt(easy_, CURLOPT_PREREQDATA, static_cast<CCurlBase*>(this)));
     set(CURLOPT_CONNECTTIMEOUT, "CONNECTTIMEOUT",
         curl_easy_setopt(easy_, CURLOPT_CONNECTTIMEOUT, static_cast<long>(connectTimeoutSeconds)));
-    // libcurl's 16 KB default receive buffer means one select/perform cycle of
-    // the worker per 16 KB; each cycle is a system round trip, and at that size
-    // the cycles, not the network, limit a download. curl's own tool uses
-    // 100 KB, and so do we.
-    set(CURLOPT_BUFFERSIZE, "BUFFERSIZE", curl_easy_setopt(easy_, CURLOPT_BUFFERSIZE, kReceiveBufferBytes));
+    // libcurl's 16 KB default receive buffer would mean one worker cycle per
+    // 16 KB (see SetReceiveBufferBytes).
+    set(CURLOPT_BUFFERSIZE, "BUFFERSIZE", curl_easy_setopt(easy_, CURLOPT_BUFFERSIZE, receiveBufferBytes_));
     set(CURLOPT_LOW_SPEED_LIMIT, "LOW_SPEED_LIMIT",
         curl_easy_setopt(easy_, CURLOPT_LOW_SPEED_LIMIT, kStallLimitBytesPerSecond));
     set(CURLOPT_LOW_SPEED_TIME, "LOW_SPEED_TIME", curl_easy_setopt(easy_, CURLOPT_LOW_SPEED_TIME, kStallSeconds));

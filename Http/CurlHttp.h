@@ -81,6 +81,18 @@ public:
     bool ProgressEvents() const { return progressEvents_; }
     void SetProgressEvents(bool on) { progressEvents_ = on; }
 
+    // libcurl's receive buffer: each worker cycle reads at most this much,
+    // and under Wine every cycle costs system round trips, so on a fast line
+    // the cycles, not the network, set the pace. curl's own tool uses
+    // kReceiveBufferBytes; the connection that carries a package's bulk
+    // reads kBulkReceiveBufferBytes per cycle (about twice the throughput on
+    // loopback). Most of the buffer is touched, so only that one connection
+    // gets it: the extra parts of a slow line carry little per cycle.
+    static const long kReceiveBufferBytes = 100 * 1024;
+    static const long kBulkReceiveBufferBytes = 512 * 1024;
+    // Before the transfer is started.
+    void SetReceiveBufferBytes(long bytes) { receiveBufferBytes_ = bytes; }
+
     // Any thread: queue an event for the listener on the UI thread. A transfer
     // that the request check ended reports why (a refused certificate as
     // CURLE_PEER_FAILED_VERIFICATION, a refused protocol as
@@ -124,6 +136,7 @@ protected:
     // Reset when the transfer is prepared; then the worker's (request check).
     bool secureSeen_ = false;
     CURLcode refusedWith_ = CURLE_OK;
+    long receiveBufferBytes_ = kReceiveBufferBytes;
 
 private:
     CurlListener* listener_;

@@ -154,6 +154,7 @@ bool CHttpDownloadFile::Start()
     CCurlHttp* http = new CCurlHttp(manager_);
     transfer_ = http;
     http->SetProgressEvents(true);
+    http->SetReceiveBufferBytes(CCurlBase::kBulkReceiveBufferBytes);
 
     DownloadWriteFile* file = new DownloadWriteFile();
     if (!file->Open(localPath_)) {

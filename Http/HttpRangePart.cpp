@@ -246,6 +246,9 @@ bool CHttpRangePart::Start()
     CCurlHttp* http = new CCurlHttp(manager_);
     transfer_ = http;
     http->SetProgressEvents(true);
+    // The first part is the probe that a fast line finishes alone.
+    if (index_ == 0)
+        http->SetReceiveBufferBytes(CCurlBase::kBulkReceiveBufferBytes);
     http->SetWriteStream(new RangeWriteStream(file_, state_));
     http->SetResumeRequested(true);
     http->SetClosedRange(range.end - 1, total_);
