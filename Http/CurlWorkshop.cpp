@@ -68,7 +68,7 @@ bool CCurlWorkshop::RemoveTransfer(const CRefPtr<CCurlBase>& transfer)
     return true;
 }
 
-bool CCurlWorkshop::Stop(unsigned timeoutMs)
+void CCurlWorkshop::Stop(unsigned timeoutMs)
 {
     // Set before the wake-up, so the woken worker finds it.
     stopRequested_ = true;
@@ -76,7 +76,7 @@ bool CCurlWorkshop::Stop(unsigned timeoutMs)
         const CriticalSectionGuard guard(&lock_);
         WakeWorker();
     }
-    return CSimpleThread::Stop(timeoutMs);
+    CSimpleThread::Stop(timeoutMs);
 }
 
 void CCurlWorkshop::WakeWorker()

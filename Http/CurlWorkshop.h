@@ -64,7 +64,7 @@ public:
     // frees the multi handle and empties the lists. Posts nothing.
     void Uninit();
     // Asks the worker to stop and wakes it, then waits as CSimpleThread does.
-    bool Stop(unsigned timeoutMs) override;
+    void Stop(unsigned timeoutMs) override;
 
     // Diagnostics (any thread).
     bool HasMultiHandle();

@@ -101,7 +101,7 @@ bool CHttpBase::Start()
     return true;
 }
 
-bool CHttpBase::Stop()
+void CHttpBase::Stop()
 {
     if (running_) {
         running_ = false;
@@ -114,7 +114,6 @@ bool CHttpBase::Stop()
     if (manager_ && CurlListener::IsLive(manager_))
         manager_->Remove(this);
     manager_ = nullptr;
-    return true;
 }
 
 void CHttpBase::NoteUnfollowedRedirect(CURLcode code)
@@ -176,12 +175,12 @@ bool CHttpCommand::Start()
     return CHttpBase::Start();
 }
 
-bool CHttpCommand::Stop()
+void CHttpCommand::Stop()
 {
     // Stopped from outside, the request's next start is a new one; Done
     // stops it before it decides on a retry, so this never cancels one.
     retrying_ = false;
-    return CHttpBase::Stop();
+    CHttpBase::Stop();
 }
 
 void CHttpCommand::OnHttpCode(int status)

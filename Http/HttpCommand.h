@@ -51,7 +51,7 @@ public:
     // Starts an attempt; false if one is running. Called by the manager.
     virtual bool Start();
     // Ends the request without a callback and takes it out of its manager.
-    virtual bool Stop();
+    virtual void Stop();
     virtual void Done(CURLcode code) = 0;
     virtual void OnHttpCode(int status) = 0;
     virtual void OnProgressTick() {}
@@ -182,7 +182,7 @@ public:
     // out of time. 0 (the default) means no limit. A new request (one not
     // resubmitted by its own retry) starts a new span.
     void SetDeadline(DWORD ms) { deadlineMs_ = ms; }
-    bool Stop() override;
+    void Stop() override;
     const std::string& PostData() const { return postData_; }
     void SetPostData(const std::string& data) { postData_ = data; }
 

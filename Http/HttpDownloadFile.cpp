@@ -208,13 +208,13 @@ bool CHttpDownloadFile::Start()
     return CHttpBase::Start();
 }
 
-bool CHttpDownloadFile::Stop()
+void CHttpDownloadFile::Stop()
 {
     received_ = 0;
     sinceLastTick_ = 0;
     contentLength_ = 0;
     lengthUnannounced_ = false;
-    return CHttpBase::Stop();
+    CHttpBase::Stop();
 }
 
 void CHttpDownloadFile::Done(CURLcode curlCode)

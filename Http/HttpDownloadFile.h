@@ -91,7 +91,7 @@ public:
                   DownloadDoneCallback done, DownloadProgressCallback progress);
 
     bool Start() override;
-    bool Stop() override;
+    void Stop() override;
     void Done(CURLcode code) override;
     void OnHttpCode(int status) override;
     void OnProgressTick() override;

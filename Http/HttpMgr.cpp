@@ -43,7 +43,7 @@ bool StartChannel(Channel& channel)
     return ok;
 }
 
-bool StopChannel(Channel& channel)
+void StopChannel(Channel& channel)
 {
     if (channel.workshop) {
         channel.workshop->Stop(INFINITE);
@@ -56,7 +56,6 @@ bool StopChannel(Channel& channel)
         delete channel.manager;
         channel.manager = nullptr;
     }
-    return true;
 }
 
 }  // namespace
@@ -267,14 +266,14 @@ bool StartDownloadChannel()
     return StartChannel(g_download);
 }
 
-bool StopCommandChannel()
+void StopCommandChannel()
 {
-    return StopChannel(g_command);
+    StopChannel(g_command);
 }
 
-bool StopDownloadChannel()
+void StopDownloadChannel()
 {
-    return StopChannel(g_download);
+    StopChannel(g_download);
 }
 
 CCurlWorkshop* CommandWorkshop()

@@ -104,8 +104,8 @@ bool StartDownloadChannel();
 // Stop and join the worker, free the multi handle, then unbind the queued
 // requests and delete the manager. The caller discards the queued main-thread
 // tasks first (they may point at transfers of this channel).
-bool StopCommandChannel();
-bool StopDownloadChannel();
+void StopCommandChannel();
+void StopDownloadChannel();
 
 CCurlWorkshop* CommandWorkshop();
 CHttpMgr* CommandManager();

@@ -69,12 +69,12 @@ ProxyResolver::~ProxyResolver()
     DeleteCriticalSection(&lock_);
 }
 
-bool ProxyResolver::Stop(unsigned timeoutMs)
+void ProxyResolver::Stop(unsigned timeoutMs)
 {
     stopRequested_ = true;
     if (signal_)
         SetEvent(signal_);
-    return CSimpleThread::Stop(timeoutMs);
+    CSimpleThread::Stop(timeoutMs);
 }
 
 void ProxyResolver::StartThread()

@@ -61,7 +61,7 @@ public:
     // `hop` could not be reached.
     void MarkFailed(const ProxyHop& hop);
 
-    bool Stop(unsigned timeoutMs) override;
+    void Stop(unsigned timeoutMs) override;
 
 protected:
     void Run() override;

@@ -47,15 +47,14 @@ bool CSimpleThread::Start()
     return true;
 }
 
-bool CSimpleThread::Stop(unsigned timeoutMs)
+void CSimpleThread::Stop(unsigned timeoutMs)
 {
     if (!IsRunning())
-        return true;
+        return;
     stopRequested_ = true;
     // DestroyThread finds no handle only when the thread ended and handed its
     // handle back between the two checks: it is stopped all the same.
     DestroyThread(timeoutMs);
-    return true;
 }
 
 bool CSimpleThread::DestroyThread(unsigned timeoutMs)

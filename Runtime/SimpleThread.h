@@ -16,8 +16,9 @@ public:
     CSimpleThread();
     virtual ~CSimpleThread();
 
-    // Returns true once a stop has been asked for (or the thread finished).
-    virtual bool Stop(unsigned timeoutMs);
+    // Asks the thread to stop and waits for it (terminating it after
+    // timeoutMs); afterwards it is not running.
+    virtual void Stop(unsigned timeoutMs);
     // Starts the thread; true if it is running afterwards.
     virtual bool Start();
 

@@ -88,7 +88,7 @@ void ParallelDownload::ResetAttempts()
         part->ResetAttempts();
 }
 
-bool ParallelDownload::Stop()
+void ParallelDownload::Stop()
 {
     single_.Stop();
     if (active_) {
@@ -98,7 +98,6 @@ bool ParallelDownload::Stop()
         file_.Reset();
         active_ = false;
     }
-    return true;
 }
 
 bool ParallelDownload::Begin()

@@ -80,7 +80,7 @@ public:
     bool Resubmit();
     // Ends the run without a callback; the parts already written stay
     // recorded for the next run.
-    bool Stop();
+    void Stop();
     bool IsRunning() const { return active_ || single_.IsRunning(); }
 
     const std::wstring& Url() const { return url_; }

@@ -113,6 +113,8 @@ TEST_F(AnswerTest, APartialFileIsKeptOnlyForA206ToOurRange)
         bool foreignPartial;  // the partial file holds bytes that are not the content
         size_t requests;
     } cases[] = {
+        {"206", "", false, 1},
+        {"a 200 that ignores the range", "mode=norange", true, 1},
         {"redirect with a body, then 206", "mode=redirect&hops=1&rbody=700", false, 2},
         {"redirect, then chunked 206", "mode=redirect&hops=1&then=chunked&chunk=2500", false, 2},
         {"early hints, then 206", "mode=early&hintlen=5", false, 1},

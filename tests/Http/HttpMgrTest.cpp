@@ -107,22 +107,25 @@ TEST_F(ManagerTest, EventsOfAnEarlierAttemptAreDropped)
 
 TEST_F(ManagerTest, RetryWaitIsReleasedOnlyAfterMoreThan500ms)
 {
-    CHttpMgr mgr;
+    CHttpMgr mgr(2);
     const DWORD now = 100000;
-    FakeRequest waiting, other;
-    waiting.WaitSince(now);
-    waiting.SetManager(&mgr);
-    mgr.Add(&waiting);
-    EXPECT_FALSE(waiting.IsRunning());
+    FakeRequest waiting[2], other;
+    for (FakeRequest& r : waiting) {
+        r.WaitSince(now);
+        r.SetManager(&mgr);
+        mgr.Add(&r);
+    }
     other.SetManager(&mgr);
-    mgr.Add(&other);  // its Schedule must leave the waiting one alone
+    mgr.Add(&other);  // its Schedule must leave the waiting ones alone
     EXPECT_TRUE(other.IsRunning());
-    EXPECT_FALSE(waiting.IsRunning());
+    EXPECT_FALSE(waiting[0].IsRunning());
 
     EXPECT_FALSE(mgr.ReleaseRetryWaits(now + 500));
-    EXPECT_FALSE(waiting.IsRunning());
+    EXPECT_FALSE(waiting[0].IsRunning());
+    // Released together, they still start only up to the limit.
     EXPECT_TRUE(mgr.ReleaseRetryWaits(now + 501));
-    EXPECT_TRUE(waiting.IsRunning());
+    EXPECT_TRUE(waiting[0].IsRunning());
+    EXPECT_FALSE(waiting[1].IsRunning());
     EXPECT_EQ(2u, mgr.Running());
 
     // Across the wrap of the 32-bit tick count, and a start "in the future".
@@ -222,8 +225,8 @@ TEST_F(ManagerTest, StoppingChannelsUnderLoadJoinsAndLeaksNothing)
         ASSERT_TRUE(WaitFor([&] { return DownloadLocalFileSize(dir / L"d.yw") > 0; }, 5000));
 
         const DWORD begin = GetTickCount();
-        EXPECT_TRUE(StopCommandChannel());
-        EXPECT_TRUE(StopDownloadChannel());
+        StopCommandChannel();
+        StopDownloadChannel();
         EXPECT_LT(GetTickCount() - begin, 2000u);
         EXPECT_EQ(nullptr, CommandManager());
         EXPECT_EQ(nullptr, DownloadWorkshop());

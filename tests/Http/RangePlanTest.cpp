@@ -59,4 +59,34 @@ TEST(RangePlanTest, MissingBytesAreCutIntoParts)
     }
 }
 
+TEST(RangePlanTest, AJournalHoldsOnlyForItsReleaseAndInsideTheFile)
+{
+    RangeJournalHeader header;
+    header.size = 1000;
+    header.md5 = "ab12";
+    RangeJournalHeader bigger = header, otherSum = header;
+    bigger.size = 2000;
+    otherSum.md5 = "ab13";
+    struct Case {
+        const char* name;
+        const RangeJournalHeader& written;
+        RangeSet done;
+        bool holds;
+    } cases[] = {
+        {"kept", header, {{0, 100}, {200, 1000}}, true},
+        {"pastTheEnd", header, {{0, 100}, {200, 1001}}, false},
+        {"overlapping", header, {{0, 100}, {50, 200}}, false},
+        {"otherSize", bigger, {{0, 100}}, false},
+        {"otherChecksum", otherSum, {{0, 100}}, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        RangeSet read;
+        ASSERT_EQ(c.holds, DecodeRangeJournal(EncodeRangeJournal(c.written, c.done), header, read));
+        if (c.holds) {
+            EXPECT_EQ(c.done, read);
+        }
+    }
+}
+
 }  // namespace

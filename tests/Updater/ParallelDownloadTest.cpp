@@ -214,6 +214,22 @@ TEST_F(ParallelDownloadTest, AKilledRunKeepsItsPartsUnlessTheJournalIsDamaged)
     }
 }
 
+TEST_F(ParallelDownloadTest, OneConnectionTakesOnlyTheInOrderStartOfAJournalledFile)
+{
+    // Once a server ignored the ranges, this download asks with one connection.
+    Attempt a;
+    ASSERT_TRUE(Run(a, {Path(std::string("norange") + kSizeQuery + "&mode=norange")}));
+    ASSERT_EQ(0, a.out.type);
+    // An earlier run's parts: the first and the third, the second not written.
+    const std::string content = ExpectedContent(kSize, 9);
+    ASSERT_TRUE(testsupport::WriteBytes(file_, content.substr(0, kPart) + std::string(kPart, 'X') +
+                                                   content.substr(2 * kPart, kPart) + std::string(kPart, '\0')));
+    ASSERT_TRUE(testsupport::WriteBytes(Journal(), EncodeRangeJournal({kSize, ""}, {{0, kPart}, {2 * kPart, 3 * kPart}})));
+    ASSERT_TRUE(Run(a, {Path(std::string("ranged") + kSizeQuery)}));
+    EXPECT_EQ(0, a.out.type);
+    EXPECT_TRUE(Identical());
+}
+
 TEST_F(ParallelDownloadTest, TwoAddressesServePartsAndAFailingOneGetsNoMore)
 {
     struct Case {
