@@ -100,6 +100,13 @@ TEST(InstallSteps, CommandLinesAreUnquoted)
     EXPECT_EQ(LauncherCommandLine(L"D:\\a b\\OrvelLauncher.exe", 0), L"D:\\a b\\OrvelLauncher.exe -i \"0\" -d");
     EXPECT_EQ(LauncherCommandLine(L"L.exe", 65535), L"L.exe -i \"65535\" -d");
     EXPECT_EQ(LauncherPathIn(L"D:\\x"), L"D:\\x\\OrvelLauncher.exe");
+    // So only a plain path on a drive goes into the package's line: nothing
+    // that a shell or the package would read as more than a path.
+    for (const wchar_t* dir : {L"D:", L"D:\\My Games\\欧维澄岳", L"D:\\a/b"})
+        EXPECT_TRUE(IsUsableInstallDir(dir)) << dir;
+    for (const wchar_t* dir : {L"", L"\\\\host\\share", L"Dx\\a", L"D:a", L"D:\\a:b", L"D:\\a\"b", L"D:\\a*",
+                               L"D:\\a\tb", L"D:\\games /S"})
+        EXPECT_FALSE(IsUsableInstallDir(dir)) << dir;
 }
 
 // Drive types for DefaultInstallDir, by root; roots not listed do not exist.

@@ -66,28 +66,6 @@ struct Harness {
 
 }  // namespace
 
-TEST(Controls, ClassAndInterfaceNames) {
-    CLabelUI label;
-    CButtonUI button;
-    COptionUI option;
-    CEditUI edit;
-    CProgressUI progress;
-    struct Case {
-        CControlUI* c;
-        const wchar_t* cls;
-        const wchar_t* iface;
-    } cases[] = {{&label, L"LabelUI", L"Label"},    {&button, L"ButtonUI", L"Button"},
-                 {&option, L"OptionUI", L"Option"}, {&edit, L"EditUI", L"Edit"},
-                 {&progress, L"ProgressUI", L"Progress"}};
-    for (const Case& c : cases) {
-        EXPECT_STREQ(c.cls, c.c->ClassName());
-        EXPECT_EQ(c.c, c.c->AsInterface(c.iface));
-        EXPECT_EQ(c.c, c.c->AsInterface(L"Control"));  // answered by the base
-    }
-    EXPECT_EQ(nullptr, label.AsInterface(L"Button"));
-    EXPECT_EQ(&option, option.AsInterface(L"Label"));
-}
-
 TEST(Controls, AlignWordsAreSubstringTests) {
     struct Case {
         UINT start;

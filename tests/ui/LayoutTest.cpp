@@ -215,21 +215,23 @@ TEST(Layout, TabSelectRulesAndNotification) {
     EXPECT_TRUE(p2->IsVisible());
     ExpectRect(p2->GetPosition(), 0, 0, 300, 200);
 
-    // A page inserted in front of the selection shifts it and stays hidden.
+    // A page inserted at the selection's place goes in front of it: the
+    // selection shifts with its page, and the new one stays hidden.
     auto* early = Child();
-    tab->AddAt(early, 0);
+    tab->AddAt(early, 2);
     EXPECT_EQ(3, tab->GetCurSel());
+    EXPECT_EQ(p2, tab->GetItemAt(tab->GetCurSel()));
     EXPECT_FALSE(early->IsVisible());
     // Removing the selected page selects page 0.
     tab->SetDelayedDestroy(false);
     tab->Remove(p2);
     EXPECT_EQ(0, tab->GetCurSel());
-    EXPECT_TRUE(early->IsVisible());
+    EXPECT_TRUE(p0->IsVisible());
     // Removing a page before the selection keeps the same page selected.
     ASSERT_TRUE(tab->Select(2));
     tab->RemoveAt(0);
     EXPECT_EQ(1, tab->GetCurSel());
-    EXPECT_EQ(p1, tab->GetItemAt(tab->GetCurSel()));
+    EXPECT_EQ(early, tab->GetItemAt(tab->GetCurSel()));
     tab->SetProperty(L"selectedid", L"0");
     EXPECT_EQ(0, tab->GetCurSel());
     h.host.RemoveNotifier(&rec);

@@ -66,33 +66,6 @@ std::wstring Dump(const CXmlNode& node) {
     return out;
 }
 
-CXmlNode FindByName(const CXmlNode& first, const wchar_t* name) {
-    for (CXmlNode n = first; n.IsValid(); n = n.GetSibling()) {
-        if (n.GetAttributeValue(L"name") == name) return n;
-        CXmlNode found = FindByName(n.GetChild(), name);
-        if (found.IsValid()) return found;
-    }
-    return CXmlNode();
-}
-
-TEST(XmlDocument, ReadsTheInstallLayoutFromDisk) {
-    CXmlDocument doc;
-    ASSERT_TRUE(doc.LoadFromFile(SkinPath(L"InstallPackages.xml"), ReadXmlFileFromDisk)) << doc.GetLastErrorMessage();
-    CXmlNode root = doc.GetRoot();
-    EXPECT_STREQ(L"Window", root.GetName());
-    EXPECT_EQ(L"540,355", root.GetAttributeValue(L"size"));
-    EXPECT_STREQ(L"Font", root.GetChild().GetName());
-    EXPECT_EQ(L"宋体", root.GetChild().GetAttributeValue(L"name"));
-    CXmlNode tabs = FindByName(root.GetChild(), L"tb_main");
-    EXPECT_STREQ(L"TabLayout", tabs.GetName());
-    int pages = 0;
-    for (CXmlNode page = tabs.GetChild(); page.IsValid(); page = page.GetSibling()) ++pages;
-    EXPECT_EQ(3, pages);
-    EXPECT_EQ(L"同意", FindByName(root, L"opt_agree").GetAttributeValue(L"text"));
-    EXPECT_EQ(L"file='install_1.png' source='5,5,189,49'",
-              FindByName(root, L"btn_install").GetAttributeValue(L"hotimage"));
-}
-
 TEST(XmlDocument, ByteOrderMarkParsesLikeNone) {
     for (const wchar_t* name : {L"InstallPackages.xml", L"MessageBox.xml"}) {
         std::string bytes = SkinBytes(name);
