@@ -26,12 +26,20 @@ std::wstring SolidPng(const wchar_t* name, uint32_t rgba, int w = 40, int h = 20
     return L"file='" + path + L"'";
 }
 
+// `name` in the skin folder, with more image attributes after it.
+std::wstring SkinFile(const wchar_t* name, const wchar_t* more = L"") {
+    return L"file='" + ctltest::SkinImage(name) + L"'" + more;
+}
+
+using Props = std::initializer_list<std::pair<const wchar_t*, std::wstring>>;
+
 template <typename T>
-T* Floating(const wchar_t* name, const wchar_t* pos) {
+T* Floating(const wchar_t* name, const wchar_t* pos, Props props = {}) {
     T* c = new T;
     c->SetProperty(L"name", name);
     c->SetProperty(L"float", L"true");
     c->SetProperty(L"pos", pos);
+    for (const auto& p : props) c->SetProperty(p.first, p.second.c_str());
     return c;
 }
 
@@ -143,13 +151,10 @@ TEST(Controls, ProgressFillRectangle) {
 }
 
 TEST(Controls, ProgressPaintsTheFillOnlyOverTheDonePart) {
-    const std::wstring track = SolidPng(L"ctl_track.png", 0xDDDDDDFF, 200, 20);
-    const std::wstring fill = SolidPng(L"ctl_fill.png", 0x2080F0FF, 200, 20);
-    Harness h([&](CVerticalLayoutUI* root) {
-        auto* p = Floating<CProgressUI>(L"bar", L"10,10,210,30");
-        p->SetProperty(L"bkimage", track.c_str());
-        p->SetProperty(L"foreimage", fill.c_str());
-        root->Add(p);
+    Harness h([](CVerticalLayoutUI* root) {
+        root->Add(Floating<CProgressUI>(L"bar", L"10,10,210,30",
+                                        {{L"bkimage", SolidPng(L"ctl_track.png", 0xDDDDDDFF, 200, 20)},
+                                         {L"foreimage", SolidPng(L"ctl_fill.png", 0x2080F0FF, 200, 20)}}));
     });
     ASSERT_NE(nullptr, h.hwnd);
     auto* bar = h.Get<CProgressUI>(L"bar");
@@ -166,17 +171,12 @@ TEST(Controls, ProgressPaintsTheFillOnlyOverTheDonePart) {
 }
 
 TEST(Controls, ButtonStatesFollowTheMouse) {
-    const std::wstring normal = SolidPng(L"ctl_n.png", 0x0000FFFF);
-    const std::wstring hot = SolidPng(L"ctl_h.png", 0x00FF00FF);
-    const std::wstring pushed = SolidPng(L"ctl_p.png", 0xFF0000FF);
-    const std::wstring disabled = SolidPng(L"ctl_d.png", 0x808080FF);
-    Harness h([&](CVerticalLayoutUI* root) {
-        auto* b = Floating<CButtonUI>(L"btn", L"10,10,50,30");
-        b->SetProperty(L"normalimage", normal.c_str());
-        b->SetProperty(L"hotimage", hot.c_str());
-        b->SetProperty(L"pushedimage", pushed.c_str());
-        b->SetProperty(L"disabledimage", disabled.c_str());
-        root->Add(b);
+    Harness h([](CVerticalLayoutUI* root) {
+        root->Add(Floating<CButtonUI>(L"btn", L"10,10,50,30",
+                                      {{L"normalimage", SolidPng(L"ctl_n.png", 0x0000FFFF)},
+                                       {L"hotimage", SolidPng(L"ctl_h.png", 0x00FF00FF)},
+                                       {L"pushedimage", SolidPng(L"ctl_p.png", 0xFF0000FF)},
+                                       {L"disabledimage", SolidPng(L"ctl_d.png", 0x808080FF)}}));
     });
     ASSERT_NE(nullptr, h.hwnd);
     auto* btn = h.Get<CButtonUI>(L"btn");
@@ -206,9 +206,7 @@ TEST(Controls, ButtonsTakeKeysOnlyWhenTheSkinAsks) {
     Harness h([](CVerticalLayoutUI* root) {
         root->Add(Floating<CButtonUI>(L"btn", L"10,10,50,30"));
         root->Add(Floating<COptionUI>(L"opt", L"60,10,100,30"));
-        auto* keyed = Floating<CButtonUI>(L"keyed", L"110,10,150,30");
-        keyed->SetProperty(L"keyboard", L"true");
-        root->Add(keyed);
+        root->Add(Floating<CButtonUI>(L"keyed", L"110,10,150,30", {{L"keyboard", L"true"}}));
     });
     ASSERT_NE(nullptr, h.hwnd);
     // By default no tab stop: the first paint focuses nothing but the keyed one.
@@ -230,22 +228,14 @@ TEST(Controls, ButtonsTakeKeysOnlyWhenTheSkinAsks) {
 }
 
 TEST(Controls, OptionGroupIsExclusiveAndReportsOnce) {
-    const std::wstring on = SolidPng(L"ctl_on.png", 0x00C000FF);
-    const std::wstring off = SolidPng(L"ctl_off.png", 0xFFFFFFFF);
-    Harness h([&](CVerticalLayoutUI* root) {
+    Harness h([](CVerticalLayoutUI* root) {
+        const std::wstring on = SolidPng(L"ctl_on.png", 0x00C000FF), off = SolidPng(L"ctl_off.png", 0xFFFFFFFF);
         const wchar_t* names[] = {L"a", L"b", L"c"};
         const wchar_t* pos[] = {L"10,10,50,30", L"60,10,100,30", L"110,10,150,30"};
-        for (int i = 0; i < 3; ++i) {
-            auto* o = Floating<COptionUI>(names[i], pos[i]);
-            o->SetProperty(L"group", L"g");
-            o->SetProperty(L"bkimage", off.c_str());
-            o->SetProperty(L"selectedimage", on.c_str());
-            root->Add(o);
-        }
-        auto* check = Floating<COptionUI>(L"check", L"10,50,50,70");
-        check->SetProperty(L"bkimage", off.c_str());
-        check->SetProperty(L"selectedimage", on.c_str());
-        root->Add(check);
+        for (int i = 0; i < 3; ++i)
+            root->Add(Floating<COptionUI>(names[i], pos[i],
+                                          {{L"group", L"g"}, {L"bkimage", off}, {L"selectedimage", on}}));
+        root->Add(Floating<COptionUI>(L"check", L"10,50,50,70", {{L"bkimage", off}, {L"selectedimage", on}}));
     });
     ASSERT_NE(nullptr, h.hwnd);
     auto* a = h.Get<COptionUI>(L"a");
@@ -283,9 +273,7 @@ TEST(Controls, OptionGroupIsExclusiveAndReportsOnce) {
 
 TEST(Controls, EditTypingGoesThroughTheNativeWindow) {
     Harness h([](CVerticalLayoutUI* root) {
-        auto* e = Floating<CEditUI>(L"edit", L"10,10,210,40");
-        e->SetProperty(L"text", L"C:\\Games");
-        root->Add(e);
+        root->Add(Floating<CEditUI>(L"edit", L"10,10,210,40", {{L"text", L"C:\\Games"}}));
         root->Add(Floating<CButtonUI>(L"other", L"10,100,50,120"));
     });
     ASSERT_NE(nullptr, h.hwnd);
@@ -327,11 +315,8 @@ TEST(Controls, EditTypingGoesThroughTheNativeWindow) {
 
 TEST(Controls, EditNativeWindowHonoursItsSettings) {
     Harness h([](CVerticalLayoutUI* root) {
-        auto* e = Floating<CEditUI>(L"edit", L"10,10,210,40");
-        e->SetProperty(L"readonly", L"true");
-        e->SetProperty(L"numberonly", L"true");
-        e->SetProperty(L"maxchar", L"5");
-        root->Add(e);
+        root->Add(Floating<CEditUI>(L"edit", L"10,10,210,40",
+                                    {{L"readonly", L"true"}, {L"numberonly", L"true"}, {L"maxchar", L"5"}}));
     });
     ASSERT_NE(nullptr, h.hwnd);
     auto* edit = h.Get<CEditUI>(L"edit");
@@ -355,33 +340,25 @@ TEST(Controls, EditNativeWindowHonoursItsSettings) {
 }
 
 TEST(Controls, RealSkinImagesDraw) {
-    using ctltest::SkinImage;
-    const std::wstring install0 = L"file='" + SkinImage(L"install_0.png") + L"'";
-    const std::wstring install1 = L"file='" + SkinImage(L"install_1.png") + L"' source='5,5,189,49'";
-    Harness h([&](CVerticalLayoutUI* root) {
+    Harness h([](CVerticalLayoutUI* root) {
         root->SetBkColor(0xFFFFFFFF);
-        auto* b = Floating<CButtonUI>(L"btn_install", L"10,10,194,54");
-        b->SetProperty(L"normalimage", install0.c_str());
-        b->SetProperty(L"hotimage", install1.c_str());
-        b->SetProperty(L"pushedimage", install1.c_str());
-        root->Add(b);
-        auto* o = Floating<COptionUI>(L"opt_agree", L"10,70,110,86");
-        o->SetProperty(L"bkimage", (L"file='" + SkinImage(L"opt_000.png") + L"' dest='0,0,16,16'").c_str());
-        o->SetProperty(L"selectedimage", (L"file='" + SkinImage(L"opt_001.png") + L"' dest='0,0,16,16'").c_str());
-        o->SetProperty(L"selected", L"true");
-        o->SetProperty(L"textpadding", L"20,0,0,0");
-        o->SetProperty(L"text", L"同意");
-        root->Add(o);
-        auto* p = Floating<CProgressUI>(L"bar", L"10,100,290,130");
-        p->SetProperty(L"bkimage", (L"file='" + SkinImage(L"progress_bk.png") + L"'").c_str());
-        p->SetProperty(L"foreimage", (L"file='" + SkinImage(L"progress_fore.png") + L"'").c_str());
-        p->SetProperty(L"value", L"60");
-        p->SetProperty(L"text", L"60%");
-        root->Add(p);
-        auto* e = Floating<CEditUI>(L"edit_input", L"10,140,290,169");
-        e->SetProperty(L"bkimage", (L"file='" + SkinImage(L"input.png") + L"'").c_str());
-        e->SetProperty(L"text", L"C:\\Program Files\\澄岳");
-        root->Add(e);
+        const std::wstring hot = SkinFile(L"install_1.png", L" source='5,5,189,49'");
+        root->Add(Floating<CButtonUI>(
+            L"btn_install", L"10,10,194,54",
+            {{L"normalimage", SkinFile(L"install_0.png")}, {L"hotimage", hot}, {L"pushedimage", hot}}));
+        root->Add(Floating<COptionUI>(L"opt_agree", L"10,70,110,86",
+                                      {{L"bkimage", SkinFile(L"opt_000.png", L" dest='0,0,16,16'")},
+                                       {L"selectedimage", SkinFile(L"opt_001.png", L" dest='0,0,16,16'")},
+                                       {L"selected", L"true"},
+                                       {L"textpadding", L"20,0,0,0"},
+                                       {L"text", L"同意"}}));
+        root->Add(Floating<CProgressUI>(L"bar", L"10,100,290,130",
+                                        {{L"bkimage", SkinFile(L"progress_bk.png")},
+                                         {L"foreimage", SkinFile(L"progress_fore.png")},
+                                         {L"value", L"60"},
+                                         {L"text", L"60%"}}));
+        root->Add(Floating<CEditUI>(L"edit_input", L"10,140,290,169",
+                                    {{L"bkimage", SkinFile(L"input.png")}, {L"text", L"C:\\Program Files\\澄岳"}}));
     });
     ASSERT_NE(nullptr, h.hwnd);
     h.window.PaintHost().SetDefaultFont(L"宋体", 12, false, false, false);

@@ -7,43 +7,23 @@
 
 #include <windows.h>
 
-#include <algorithm>
 #include <chrono>
 #include <random>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "ControlTestSupport.h"
+#include "Runtime/TextUtil.h"
 #include "campaign/Mutators.h"
 #include "support/TestSupport.h"
 #include "ui/XmlDocument.h"
 
 namespace {
 
-std::string Utf8(const std::wstring& text) {
-    if (text.empty()) return std::string();
-    const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
-                                      nullptr);
-    std::string out(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], n, nullptr, nullptr);
-    return out;
-}
+std::string Utf8(const std::wstring& text) { return ToNarrow(text, CP_UTF8); }
 
-// The skin folder of this checkout, seen through Wine's Z: drive (the source
-// path the compiler saw is a Linux path).
-std::wstring SkinPath(const std::wstring& name) {
-    std::string file = __FILE__;
-    const std::string tail = "tests/ui/XmlDocumentTest.cpp";
-    if (file.size() >= tail.size() && file.compare(file.size() - tail.size(), tail.size(), tail) == 0) {
-        file.erase(file.size() - tail.size());
-    }
-    std::wstring path(file.begin(), file.end());
-    std::replace(path.begin(), path.end(), L'/', L'\\');
-    if (!path.empty() && path[0] == L'\\') path = L"Z:" + path;
-    return path + L"skin\\" + name;
-}
-
-std::string SkinBytes(const std::wstring& name) { return testsupport::ReadBytes(SkinPath(name)); }
+std::string SkinBytes(const std::wstring& name) { return testsupport::ReadBytes(ctltest::SkinDir() + name); }
 
 // The whole tree as one line, for comparing two parses.
 std::wstring Dump(const CXmlNode& node) {
