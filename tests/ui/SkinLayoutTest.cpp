@@ -14,32 +14,9 @@
 #include "ui/WindowImplBase.h"
 #include "ui/WndShadow.h"
 
+using uitest::SkinWindow;
+
 namespace {
-
-class SkinWindow : public WindowImplBase {
-public:
-    explicit SkinWindow(const wchar_t* file) : file_(file) {}
-    const wchar_t* WindowClassName() const override { return L"OvUiSkinTestWindow"; }
-    std::wstring SkinFolder() override { return L"skin"; }
-    std::wstring SkinFile() override { return file_; }
-
-    bool Open() {
-        // The archive comes from the build step that embeds the skin into
-        // this test program (cmake/skin.cmake).
-        EXPECT_TRUE(FindResourceW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(150), L"ZIPRES"))
-            << "skin resource ZIPRES 150 is not linked into ui_tests";
-        if (!Create(nullptr, L"skin test", WS_POPUP | WS_CLIPCHILDREN, 0, 0, 0, 0, 0)) return false;
-        ::ShowWindow(hwnd_, SW_SHOWNOACTIVATE);
-        paintHost_.UpdateLayout();
-        return true;
-    }
-    ~SkinWindow() override {
-        if (hwnd_) DestroyWindow(hwnd_);
-    }
-
-private:
-    std::wstring file_;
-};
 
 struct Expected {
     const wchar_t* name;
