@@ -188,20 +188,10 @@ TEST(WindowBase, MouseKeyboardAndTimersReachControls) {
     probe->SetToolTip(L"tip");
     SendMessageW(hwnd, WM_MOUSEMOVE, 0, MAKELPARAM(20, 20));
     SendMessageW(hwnd, WM_MOUSEHOVER, 0, MAKELPARAM(20, 20));
-    struct Find {
-        HWND owner, tip;
-        static BOOL CALLBACK Each(HWND h, LPARAM p) {
-            Find* f = reinterpret_cast<Find*>(p);
-            wchar_t cls[64] = {};
-            GetClassNameW(h, cls, 64);
-            if (lstrcmpiW(cls, L"tooltips_class32") == 0 && GetWindow(h, GW_OWNER) == f->owner) f->tip = h;
-            return TRUE;
-        }
-    } find{hwnd, nullptr};
-    EnumThreadWindows(GetCurrentThreadId(), Find::Each, reinterpret_cast<LPARAM>(&find));
-    HWND tip = find.tip;
+    HWND tip = nullptr;  // the tooltip window this one owns
+    while ((tip = FindWindowExW(nullptr, tip, L"tooltips_class32", nullptr)) && GetWindow(tip, GW_OWNER) != hwnd) {
+    }
     ASSERT_NE(nullptr, tip);
-    EXPECT_EQ(hwnd, GetWindow(tip, GW_OWNER));
     EXPECT_TRUE(IsWindowVisible(tip));
     SendMessageW(hwnd, WM_MOUSELEAVE, 0, 0);
     EXPECT_FALSE(IsWindowVisible(tip));
