@@ -209,11 +209,9 @@ TEST(Controls, ButtonsTakeKeysOnlyWhenTheSkinAsks) {
         root->Add(Floating<CButtonUI>(L"keyed", L"110,10,150,30", {{L"keyboard", L"true"}}));
     });
     ASSERT_NE(nullptr, h.hwnd);
-    // By default no tab stop: the first paint focuses nothing but the keyed one.
-    EXPECT_EQ(0u, h.Get<CButtonUI>(L"btn")->GetControlFlags() & UIFLAG_TABSTOP);
-    EXPECT_EQ(0u, h.Get<COptionUI>(L"opt")->GetControlFlags() & UIFLAG_TABSTOP);
-    // Focused by a click, neither takes Space or Enter afterwards.
+    // By default no tab stop; focused by a click, neither takes Space or Enter afterwards.
     for (const wchar_t* name : {L"btn", L"opt"}) {
+        EXPECT_EQ(0u, h.Get<CButtonUI>(name)->GetControlFlags() & UIFLAG_TABSTOP) << name;
         h.Get<CButtonUI>(name)->SetFocus();
         SendMessageW(h.hwnd, WM_KEYDOWN, VK_SPACE, 0);
         SendMessageW(h.hwnd, WM_KEYDOWN, VK_RETURN, 0);
@@ -271,9 +269,11 @@ TEST(Controls, OptionGroupIsExclusiveAndReportsOnce) {
     EXPECT_TRUE(b->IsSelected());
 }
 
-TEST(Controls, EditTypingGoesThroughTheNativeWindow) {
+TEST(Controls, EditTypingGoesThroughANativeWindowThatHonoursTheSettings) {
     Harness h([](CVerticalLayoutUI* root) {
         root->Add(Floating<CEditUI>(L"edit", L"10,10,210,40", {{L"text", L"C:\\Games"}}));
+        root->Add(Floating<CEditUI>(L"locked", L"10,50,210,80",
+                                    {{L"readonly", L"true"}, {L"numberonly", L"true"}, {L"maxchar", L"5"}}));
         root->Add(Floating<CButtonUI>(L"other", L"10,100,50,120"));
     });
     ASSERT_NE(nullptr, h.hwnd);
@@ -311,17 +311,10 @@ TEST(Controls, EditTypingGoesThroughTheNativeWindow) {
     EXPECT_EQ(L"E:\\x", edit->GetText());
     edit->SetText(L"F:");  // without a native window: reported at once
     EXPECT_EQ(4, h.recorder.Count(L"textchanged", L"edit"));
-}
 
-TEST(Controls, EditNativeWindowHonoursItsSettings) {
-    Harness h([](CVerticalLayoutUI* root) {
-        root->Add(Floating<CEditUI>(L"edit", L"10,10,210,40",
-                                    {{L"readonly", L"true"}, {L"numberonly", L"true"}, {L"maxchar", L"5"}}));
-    });
-    ASSERT_NE(nullptr, h.hwnd);
-    auto* edit = h.Get<CEditUI>(L"edit");
-    Click(h.hwnd, 50, 25);
-    HWND native = edit->GetNativeWindow();
+    // The native window honours the edit's settings.
+    Click(h.hwnd, 50, 65);
+    native = h.Get<CEditUI>(L"locked")->GetNativeWindow();
     ASSERT_NE(nullptr, native);
     const LONG style = GetWindowLongW(native, GWL_STYLE);
     EXPECT_TRUE(style & ES_READONLY);
@@ -334,9 +327,9 @@ TEST(Controls, EditNativeWindowHonoursItsSettings) {
     MapWindowPoints(HWND_DESKTOP, h.hwnd, reinterpret_cast<POINT*>(&rc), 2);
     EXPECT_EQ(14, rc.left);
     EXPECT_EQ(206, rc.right);
-    EXPECT_GE(rc.top, 13);
-    EXPECT_LE(rc.bottom, 37);
-    EXPECT_LE(std::abs((rc.top - 13) - (37 - rc.bottom)), 1);
+    EXPECT_GE(rc.top, 53);
+    EXPECT_LE(rc.bottom, 77);
+    EXPECT_LE(std::abs((rc.top - 53) - (77 - rc.bottom)), 1);
 }
 
 TEST(Controls, RealSkinImagesDraw) {
