@@ -25,15 +25,6 @@ std::wstring CommonAppData()
     return path;
 }
 
-std::string Utf8(const std::wstring& w)
-{
-    int n = WideCharToMultiByte(CP_UTF8, 0, w.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    std::string s(n > 0 ? n - 1 : 0, '\0');
-    if (n > 1)
-        WideCharToMultiByte(CP_UTF8, 0, w.c_str(), -1, &s[0], n, nullptr, nullptr);
-    return s;
-}
-
 bool CopyTo(const std::wstring& from, const std::wstring& to)
 {
     return CopyFileW(from.c_str(), to.c_str(), FALSE) != 0;
@@ -55,14 +46,15 @@ protected:
                                                IniPath().c_str()));
     }
 
-    void WriteRegistry(const std::wstring& dir, DWORD type = REG_SZ)
+    // `terminated` false: the characters alone, without the closing null.
+    void WriteRegistry(const std::wstring& dir, DWORD type = REG_SZ, bool terminated = true)
     {
         HKEY key = nullptr;
         ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\OrvelLauncher", 0, nullptr, 0,
                                   KEY_WRITE | KEY_WOW64_32KEY, nullptr, &key, nullptr),
                   ERROR_SUCCESS);
         RegSetValueExW(key, L"InstPath", 0, type, reinterpret_cast<const BYTE*>(dir.c_str()),
-                       static_cast<DWORD>((dir.size() + 1) * sizeof(wchar_t)));
+                       static_cast<DWORD>((dir.size() + (terminated ? 1 : 0)) * sizeof(wchar_t)));
         RegCloseKey(key);
     }
 
@@ -100,6 +92,13 @@ TEST(InstallSteps, CommandLinesAreUnquoted)
     EXPECT_EQ(LauncherCommandLine(L"D:\\a b\\OrvelLauncher.exe", 0), L"D:\\a b\\OrvelLauncher.exe -i \"0\" -d");
     EXPECT_EQ(LauncherCommandLine(L"L.exe", 65535), L"L.exe -i \"65535\" -d");
     EXPECT_EQ(LauncherPathIn(L"D:\\x"), L"D:\\x\\OrvelLauncher.exe");
+    // So only a plain path on a drive goes into the package's line: nothing
+    // that a shell or the package would read as more than a path.
+    for (const wchar_t* dir : {L"D:", L"D:\\My Games\\欧维澄岳", L"D:\\a/b"})
+        EXPECT_TRUE(IsUsableInstallDir(dir)) << dir;
+    for (const wchar_t* dir : {L"", L"\\\\host\\share", L"Dx\\a", L"D:a", L"D:\\a:b", L"D:\\a\"b", L"D:\\a*",
+                               L"D:\\a\tb", L"D:\\games /S"})
+        EXPECT_FALSE(IsUsableInstallDir(dir)) << dir;
 }
 
 // Drive types for DefaultInstallDir, by root; roots not listed do not exist.
@@ -146,100 +145,66 @@ TEST(InstallSteps, TheDefaultDirIsOnTheFirstLocalFixedDiskOfDCE)
     g_asked.clear();
     DefaultInstallDir(&FakeDriveType);
     EXPECT_EQ((std::vector<std::wstring>{L"D:\\", L"C:\\"}), g_asked);
-}
 
-TEST(InstallSteps, TheTestPrefixsFixedDiskDIsProposed)
-{
-    // scripts/setup.sh maps D: in the test prefix as a fixed disk beside C:.
+    // The system's own answer: scripts/setup.sh maps D: in the test prefix as
+    // a fixed disk beside C:.
     ASSERT_EQ(static_cast<UINT>(DRIVE_FIXED), GetDriveTypeW(L"D:\\")) << "the test prefix has no fixed disk D:";
     ASSERT_EQ(static_cast<UINT>(DRIVE_FIXED), GetDriveTypeW(L"C:\\"));
     EXPECT_EQ(L"D:\\欧维网络\\欧维澄岳", DefaultInstallDir());
 }
 
-TEST_F(InstalledLauncherTraces, NothingInstalledFindsNothing)
+TEST_F(InstalledLauncherTraces, ATrustedIniThenAPlainRegistryValueNameTheLauncher)
 {
-    InstalledLauncher l = FindInstalledLauncher();
-    EXPECT_FALSE(l.found);
-    EXPECT_TRUE(l.launcherPath.empty());
-    EXPECT_TRUE(l.installDir.empty());
-}
-
-TEST_F(InstalledLauncherTraces, AnAdministratorsIniNamingAnExistingLauncherWinsOverTheRegistry)
-{
+    enum Where { kNowhere, kA, kGoneInA, kB, kEmptyDirInB };
+    struct Case {
+        const char* what;
+        Where ini;
+        const wchar_t* sddl;  // null: the descriptor Wine reports, naming the Unix user as owner
+        Where registry;
+        DWORD type;
+        bool found;
+        Where launcher, dir;
+    } const cases[] = {
+        {"nothing installed", kNowhere, nullptr, kNowhere, REG_SZ, false, kNowhere, kNowhere},
+        {"an administrator's ini wins", kA, kElevatedInstallersIni, kB, REG_SZ, true, kA, kNowhere},
+        // A standard user's ini naming their own program, beside a real installation.
+        {"a standard user's ini", kA, kStandardUsersIni, kB, REG_SZ, true, kB, kB},
+        {"Wine's descriptor", kA, nullptr, kB, REG_SZ, true, kB, kB},
+        {"an untrusted ini alone", kA, kStandardUsersIni, kNowhere, REG_SZ, false, kNowhere, kNowhere},
+        {"a missing ini target", kGoneInA, kElevatedInstallersIni, kB, REG_SZ, true, kB, kB},
+        {"a registry dir without launcher is only proposed", kNowhere, nullptr, kEmptyDirInB, REG_SZ, false,
+         kNowhere, kEmptyDirInB},
+        {"only a plain string value counts", kNowhere, nullptr, kB, REG_EXPAND_SZ, false, kNowhere, kNowhere},
+    };
     TempDir a, b;
     ASSERT_TRUE(WriteBytes(a / L"OrvelLauncher.exe", "MZ"));
     ASSERT_TRUE(WriteBytes(b / L"OrvelLauncher.exe", "MZ"));
-    WriteIni(a / L"OrvelLauncher.exe");
-    WriteRegistry(b.Path());
-    GiveIniTheDescriptor(kElevatedInstallersIni);
-    InstalledLauncher l = FindInstalledLauncher();
-    EXPECT_TRUE(l.found);
-    EXPECT_EQ(l.launcherPath, a / L"OrvelLauncher.exe");
-    EXPECT_TRUE(l.installDir.empty());
-}
-
-TEST_F(InstalledLauncherTraces, AnIniOthersCanWriteIsIgnoredAndTheRegistryDecides)
-{
-    // A standard user's ini naming their own program, beside a real installation.
-    TempDir planted, b;
-    ASSERT_TRUE(WriteBytes(planted / L"OrvelLauncher.exe", "MZ"));
-    ASSERT_TRUE(WriteBytes(b / L"OrvelLauncher.exe", "MZ"));
-    WriteIni(planted / L"OrvelLauncher.exe");
-    WriteRegistry(b.Path());
-    for (const wchar_t* sddl : {kStandardUsersIni, static_cast<const wchar_t*>(nullptr)}) {
-        // Null: the descriptor Wine reports, which names the Unix user as owner.
-        GiveIniTheDescriptor(sddl);
-        InstalledLauncher l = FindInstalledLauncher();
-        EXPECT_TRUE(l.found);
-        EXPECT_EQ(l.launcherPath, b / L"OrvelLauncher.exe") << (sddl ? "standard user's" : "Wine's");
+    auto dir = [&](Where w) {
+        return w == kNowhere ? std::wstring() : w == kEmptyDirInB ? b / L"欧维澄岳" : (w == kB ? b : a).Path();
+    };
+    auto file = [&](Where w) {
+        return w == kNowhere ? std::wstring() : w == kGoneInA ? a / L"gone.exe" : dir(w) + L"\\OrvelLauncher.exe";
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Clear();
+        if (c.ini != kNowhere)
+            WriteIni(file(c.ini));
+        if (c.registry != kNowhere)
+            WriteRegistry(dir(c.registry), c.type);
+        GiveIniTheDescriptor(c.sddl);
+        const InstalledLauncher l = FindInstalledLauncher();
+        EXPECT_EQ(c.found, l.found);
+        EXPECT_EQ(file(c.launcher), l.launcherPath);
+        EXPECT_EQ(dir(c.dir), l.installDir);
     }
-    // Without a registry value nothing is found at all.
-    RegDeleteKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\OrvelLauncher", KEY_WOW64_32KEY, 0);
-    GiveIniTheDescriptor(kStandardUsersIni);
-    EXPECT_FALSE(FindInstalledLauncher().found);
-}
-
-TEST_F(InstalledLauncherTraces, AMissingIniTargetFallsThroughToTheRegistry)
-{
-    TempDir a, b;
-    WriteIni(a / L"gone.exe");
-    ASSERT_TRUE(WriteBytes(b / L"OrvelLauncher.exe", "MZ"));
-    WriteRegistry(b.Path());
-    InstalledLauncher l = FindInstalledLauncher();
-    EXPECT_TRUE(l.found);
-    EXPECT_EQ(l.launcherPath, b / L"OrvelLauncher.exe");
-    EXPECT_EQ(l.installDir, b.Path());
-}
-
-TEST_F(InstalledLauncherTraces, ARegistryDirWithoutLauncherIsOnlyProposed)
-{
-    TempDir b;
-    WriteRegistry(b.Path() + L"\\欧维澄岳");
-    InstalledLauncher l = FindInstalledLauncher();
-    EXPECT_FALSE(l.found);
-    EXPECT_EQ(l.installDir, b.Path() + L"\\欧维澄岳");
-}
-
-TEST_F(InstalledLauncherTraces, OnlyAPlainStringValueCounts)
-{
-    TempDir b;
-    ASSERT_TRUE(WriteBytes(b / L"OrvelLauncher.exe", "MZ"));
-    WriteRegistry(b.Path(), REG_EXPAND_SZ);
-    InstalledLauncher l = FindInstalledLauncher();
-    EXPECT_FALSE(l.found);
-    EXPECT_TRUE(l.installDir.empty());
 }
 
 TEST_F(InstalledLauncherTraces, AValueFillingTheWholeBufferIsCutSafely)
 {
     // 2048 characters without a terminator: the read must not run past its buffer.
-    HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\OrvelLauncher", 0, nullptr, 0,
-                              KEY_WRITE | KEY_WOW64_32KEY, nullptr, &key, nullptr),
-              ERROR_SUCCESS);
-    std::wstring full(2048, L'x');
-    RegSetValueExW(key, L"InstPath", 0, REG_SZ, reinterpret_cast<const BYTE*>(full.data()), 4096);
-    RegCloseKey(key);
+    const std::wstring full(2048, L'x');
+    WriteRegistry(full, REG_SZ, false);
     InstalledLauncher l = FindInstalledLauncher();
     EXPECT_FALSE(l.found);
     // Windows returns the value whole; Wine refuses it for want of room for a
@@ -247,58 +212,55 @@ TEST_F(InstalledLauncherTraces, AValueFillingTheWholeBufferIsCutSafely)
     EXPECT_TRUE(l.installDir.empty() || l.installDir == full) << l.installDir.size();
 }
 
-TEST(InstallSteps, PackageRunsSilentlyAndTheLauncherGetsTheLaunchNumber)
+// The stand-in package copied into a folder of its own, run into a target
+// folder, then the launcher it leaves started.
+class Package : public ::testing::Test {
+protected:
+    void RunWith(int launchNumber)
+    {
+        ASSERT_TRUE(CopyTo(StandinDir() + L"\\ovinstaller.exe", installer_)) << ToNarrow(StandinDir());
+        UniqueProcess pi;
+        RunInstaller(installer_, installDir_, &pi);
+        ASSERT_TRUE(pi);
+        EXPECT_EQ(StartLauncherAndFinish(&pi, installDir_, launchNumber, installer_), 0u);
+        EXPECT_FALSE(pi);  // waited for and let go
+        const std::wstring log = installDir_ + L"\\launched.txt";
+        ASSERT_TRUE(testsupport::PumpMessagesUntil([&] { return PathExists(log); }, 10000));
+        Sleep(100);
+        launched_ = ReadBytes(log);
+    }
+
+    TempDir pkg_, target_;
+    const std::wstring installer_ = pkg_ / L"ovinstaller.exe";
+    const std::wstring installDir_ = target_ / L"My Games\\欧维澄岳";
+    std::string launched_;  // the launcher's command line as it saw it
+};
+
+TEST_F(Package, RunsSilentlyAndTheLauncherGetsTheLaunchNumber)
 {
-    TempDir pkg, target;
-    const std::wstring installer = pkg / L"ovinstaller.exe";
-    ASSERT_TRUE(CopyTo(StandinDir() + L"\\ovinstaller.exe", installer)) << ToNarrow(StandinDir());
-    const std::wstring installDir = target / L"My Games\\欧维澄岳";
-
-    UniqueProcess pi;
-    RunInstaller(installer, installDir, &pi);
-    ASSERT_TRUE(pi);
-    EXPECT_EQ(StartLauncherAndFinish(&pi, installDir, 7, installer), 0u);
-    EXPECT_FALSE(pi);  // waited for and let go
-
-    EXPECT_EQ(ReadBytes(installDir + L"\\installer.txt"),
-              Utf8(installer + L" /S /unpack=" + installDir + L" /launch=off\n"));
-    EXPECT_EQ(ReadBytes(installDir + L"\\installer-cwd.txt"), Utf8(pkg.Path() + L"\n"));  // its own folder
-    const std::wstring log = installDir + L"\\launched.txt";
-    ASSERT_TRUE(testsupport::PumpMessagesUntil([&] { return PathExists(log); }, 10000));
-    Sleep(100);
+    ASSERT_NO_FATAL_FAILURE(RunWith(7));
+    EXPECT_EQ(ReadBytes(installDir_ + L"\\installer.txt"),
+              ToNarrow(installer_ + L" /S /unpack=" + installDir_ + L" /launch=off\n", CP_UTF8));
+    EXPECT_EQ(ReadBytes(installDir_ + L"\\installer-cwd.txt"), ToNarrow(pkg_.Path() + L"\n", CP_UTF8));  // its own folder
     const std::string expected = "\\OrvelLauncher.exe -i \"7\" -d\n";
-    const std::string got = ReadBytes(log);
-    ASSERT_GE(got.size(), expected.size());
-    EXPECT_EQ(got.substr(got.size() - expected.size()), expected);
-    EXPECT_FALSE(PathExists(installer)) << "the package that ran is deleted after the hand-off";
+    ASSERT_GE(launched_.size(), expected.size());
+    EXPECT_EQ(launched_.substr(launched_.size() - expected.size()), expected);
+    EXPECT_FALSE(PathExists(installer_)) << "the package that ran is deleted after the hand-off";
 }
 
-TEST(InstallSteps, LaunchNumberZeroGivesAnEmptyCommandLine)
+TEST_F(Package, LaunchNumberZeroGivesAnEmptyCommandLine)
 {
-    TempDir pkg, target;
-    const std::wstring installer = pkg / L"ovinstaller.exe";
-    ASSERT_TRUE(CopyTo(StandinDir() + L"\\ovinstaller.exe", installer));
-    const std::wstring installDir = target / L"dir";
-
-    UniqueProcess pi;
-    RunInstaller(installer, installDir, &pi);
-    EXPECT_EQ(StartLauncherAndFinish(&pi, installDir, 0, installer), 0u);
-    const std::wstring log = installDir + L"\\launched.txt";
-    ASSERT_TRUE(testsupport::PumpMessagesUntil([&] { return PathExists(log); }, 10000));
-    Sleep(100);
+    ASSERT_NO_FATAL_FAILURE(RunWith(0));
     // Started without arguments (Wine shows the program's own quoted path as
     // the command line then; Windows an empty one): no launch number.
-    const std::string got = ReadBytes(log);
-    EXPECT_EQ(got.find("-i"), std::string::npos) << got;
-    EXPECT_EQ(std::count(got.begin(), got.end(), '\n'), 1) << got;
+    EXPECT_EQ(launched_.find("-i"), std::string::npos) << launched_;
+    EXPECT_EQ(std::count(launched_.begin(), launched_.end(), '\n'), 1) << launched_;
 }
 
-TEST(InstallSteps, AMissingPackageIsNotFatal)
+TEST_F(Package, AMissingOneIsNotFatal)
 {
-    TempDir pkg, target;
     UniqueProcess pi;
-    RunInstaller(pkg / L"ovinstaller.exe", target / L"d", &pi);
+    RunInstaller(installer_, installDir_, &pi);
     EXPECT_FALSE(pi);
-    EXPECT_EQ(StartLauncherAndFinish(&pi, target / L"d", 3, pkg / L"ovinstaller.exe"),
-              static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+    EXPECT_EQ(StartLauncherAndFinish(&pi, installDir_, 3, installer_), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
 }

@@ -4,46 +4,15 @@ every page and a notice, hears the events and installs; and an install from
 the keyboard alone. Usage: access_test.py BUILD_DIR MSAA_CLIENT [unittest args]."""
 
 import os
-import subprocess
 import sys
 import time
 
 import harness as e2e
 
 CLIENT = os.path.abspath(sys.argv[2])
-PUSH, CHECK, LINK, STATIC, TEXT, BAR = 43, 44, 30, 41, 42, 48
-# State letters: unavailable, focused, checked, focusable.
-STATES = (("u", 0x1), ("F", 0x4), ("c", 0x10), ("f", 0x100000))
+PUSH, CHECK, LINK, TEXT, BAR = 43, 44, 30, 42, 48
+STATIC = e2e.STATIC
 FOCUS, STATE, NAME, VALUE, SHOW, HIDE, ALERT = "8005", "800a", "800c", "800e", "8002", "8003", "0002"
-
-
-class Reader:
-    """msaa_client.exe runs, each writing a file of its own (Wine programs never
-    write to a pipe of ours, see harness.WINE_ENV)."""
-
-    def __init__(self, work):
-        self.work, self.n = work, 0
-
-    def start(self, *args):
-        self.n += 1
-        out = os.path.join(self.work, "reader%d.txt" % self.n)
-        return subprocess.Popen(["wine", CLIENT] + list(args) + [out], env=e2e.WINE_ENV, stdin=subprocess.DEVNULL,
-                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL), out
-
-    def run(self, *args):
-        proc, out = self.start(*args)
-        return proc.wait(60), read(out)
-
-    def tree(self, title):
-        rc, rows = self.run("tree", title)
-        assert rc == 0 and rows, "no accessible object for %s (%d)" % (title, rc)
-        kids = [(r[3], int(r[1]), "".join(k for k, bit in STATES if int(r[2], 16) & bit)) for r in rows[1:]]
-        return (rows[0][3], int(rows[0][1])), kids, rows[1:]
-
-
-def read(path):
-    with open(path, encoding="utf-8") as f:
-        return [line.split("\t") for line in f.read().splitlines()]
 
 
 class AccessTest(e2e.InstallerCase):
@@ -61,7 +30,7 @@ class AccessTest(e2e.InstallerCase):
             time.sleep(0.3)
 
     def test_a_screen_reader_reads_every_page_and_installs(self):
-        reader = Reader(self.work)
+        reader = e2e.Reader(self.work, CLIENT)
         run = self.start(launch_number=3)
         wid = self.main_window()
         watch, heard = reader.start("watch", "安装澄岳", "90")
@@ -86,7 +55,7 @@ class AccessTest(e2e.InstallerCase):
         time.sleep(3)
         self.assertEqual(reader.run("do", "退出安装", "取消")[0], 0)
         holder.wait(60)
-        self.assertIn(read(held)[0][0], ("0x80010108", "0x800401fd"), "a gone box answers disconnected")
+        self.assertIn(e2e.read_rows(held)[0][0], ("0x80010108", "0x800401fd"), "a gone box answers disconnected")
         self.assertIsNone(run.proc.poll(), "cancelled: the installer keeps running")
 
         self.assertEqual(reader.run("do", "安装澄岳", "自定义安装")[0], 0)
@@ -105,7 +74,7 @@ class AccessTest(e2e.InstallerCase):
         self.assertEqual(run.wait(120), 0, "handed over to the launcher")
 
         watch.wait(120)
-        events = [e for e in read(heard) if e[0] == "event"]
+        events = [e for e in e2e.read_rows(heard) if e[0] == "event"]
         seen = lambda kind, field=4: [e[field] for e in events if e[1] == kind]
         self.assertLessEqual({"立即安装", "同意软件许可协议", "安装目录"}, set(seen(FOCUS)))
         # The native edit window's own object (a window without a title) too.

@@ -279,6 +279,44 @@ class Installer:
             wait_gone("安装澄岳", 10)
 
 
+# The screen reader of the access suite (tests/e2e/msaa_client.cpp): what a
+# window shows, read from outside as a user's reader reads it.
+MSAA_CLIENT = os.path.join(BUILD, "tests", "msaa_client.exe")
+STATIC = 41  # the role of a text
+# State letters: unavailable, focused, checked, focusable.
+STATES = (("u", 0x1), ("F", 0x4), ("c", 0x10), ("f", 0x100000))
+
+
+def read_rows(path):
+    with open(path, encoding="utf-8") as f:
+        return [line.split("\t") for line in f.read().splitlines()]
+
+
+class Reader:
+    """msaa_client.exe runs, each writing a file of its own (Wine programs never
+    write to a pipe of ours, see WINE_ENV)."""
+
+    def __init__(self, work, client=MSAA_CLIENT):
+        self.work, self.client, self.n = work, client, 0
+
+    def start(self, *args):
+        self.n += 1
+        out = os.path.join(self.work, "reader%d.txt" % self.n)
+        return subprocess.Popen(["wine", self.client] + list(args) + [out], env=WINE_ENV, stdin=subprocess.DEVNULL,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL), out
+
+    def run(self, *args):
+        proc, out = self.start(*args)
+        return proc.wait(60), read_rows(out)
+
+    def tree(self, title):
+        """(name, role) of the window's object; (name, role, state letters) of each visible child; the raw rows."""
+        rc, rows = self.run("tree", title)
+        assert rc == 0 and rows, "no accessible object for %s (%d)" % (title, rc)
+        kids = [(r[3], int(r[1]), "".join(k for k, bit in STATES if int(r[2], 16) & bit)) for r in rows[1:]]
+        return (rows[0][3], int(rows[0][1])), kids, rows[1:]
+
+
 NOTICE = "澄岳提示"  # the failure notice's caption
 MAIN_TITLE = "安装澄岳"
 PACKAGE_PATH = os.path.join(STAGING_DIR, "ovinstaller.exe")
@@ -386,6 +424,10 @@ class InstallerCase(unittest.TestCase):
 
     def notices(self):
         return windows_named(NOTICE)
+
+    def notice_texts(self):
+        """The texts the open failure notice shows."""
+        return [name for name, role, _ in Reader(self.work).tree(NOTICE)[1] if role == STATIC]
 
     def watching(self):
         """Called at every poll of a wait (a suite that counts notices hooks in here)."""

@@ -177,7 +177,7 @@ class ProxyTest(e2e.InstallerCase):
         set_settings(USER_CONNECTIONS, connection_settings(DIRECT | NAMED, "127.0.0.1:%d" % dead))
         run = self.run_installer()
         self.wait_notice(run, 30)
-        self.assertIn("notice: 安装失败，请检查网络后重试！", self.support_log())
+        self.assertIn("安装失败，请检查网络后重试！", self.notice_texts())
         time.sleep(6)  # a retry has failed again meanwhile: still one notice
         self.assertEqual(len(self.notices()), 1)
         # The proxy comes up: the next scheduled try gets through, no click needed.
@@ -191,7 +191,7 @@ class ProxyTest(e2e.InstallerCase):
         run = self.run_installer()
         self.wait_notice(run, 30)
         time.sleep(2)
-        self.assertIn("notice: 代理服务器需要验证，请检查代理设置！", self.support_log())
+        self.assertIn("代理服务器需要验证，请检查代理设置！", self.notice_texts())
         names = [n for n in (e2e.xdo("getwindowname", wid, check=False).strip()
                           for wid in e2e.xdo("search", "--onlyvisible", "--name", "", check=False).split()) if n]
         self.assertTrue(set(names) <= {"安装澄岳", NOTICE, "OvShadowWnd"}, "unexpected windows: %s" % names)

@@ -1,17 +1,17 @@
 #!/usr/bin/env python3
 """Reliability campaign: the real OvSetup.exe (local build) under Wine, driven
 like e2e_test.py, against the fault server misbehaving on purpose: killed and
-restarted mid-download, dropped connections, a server that forgets ranges, bad
-answers of every kind, a corrupt partial file, a close during the download, an
+restarted mid-download, dropped connections, a server that forgets ranges, a
+bad answer, a corrupt partial file, a close during the download, an
 unwritable or full package directory, a package that always fails its check,
 a manifest endpoint that fails for a while and then heals, and package mirrors (the first
 address failing, then all of them). Every case ends by itself within its
 own time bound and prints its counted figures; a summary table closes the run.
 
 Usage: reliability_test.py BUILD_DIR [--quick] [unittest arguments]
-  --quick  the short version CI runs (fewer kill points, fewer drops, no
-           stalled-server case, shorter watches of the failing check and the
-           failing manifest); the full run is the one the README's table is from.
+  --quick  the short version CI runs (fewer kill points, fewer drops,
+           shorter watches of the failing check and the failing manifest);
+           the full run is the one the README's table is from.
 Needs DISPLAY, WINEPREFIX (a prefix of its own) and xdotool, like e2e_test.py.
 """
 
@@ -191,38 +191,21 @@ class ReliabilityTest(e2e.InstallerCase):
         self.assertGreaterEqual(int(stats()["bytes"]), partial + PACKAGE_SIZE, "the whole body was sent again")
         self.record("server ignores ranges after a kill", runs=2)
 
-    # -- 4. bad answers ----------------------------------------------------------------
-    def bad_answer(self, label, fault, notice_timeout=30):
-        """The fault until the failure notice; then the server heals and the 5-second retry installs."""
-        self.serve_package(fault)
+    # -- 4. a bad answer ---------------------------------------------------------------
+    def test_4_a_bad_answer_is_a_notice_and_the_retry_installs_once_the_server_heals(self):
+        # What each kind of bad answer (status, redirect loop, stall) comes to
+        # is the HTTP layer's; here one of them, a body 1000 bytes short that
+        # claims to be whole, goes through the real window: nothing of it runs.
+        self.serve_package("blob=package&mode=badlen&len=%d" % (PACKAGE_SIZE - 1000))
         run = self.install()
-        self.wait_notice(run, notice_timeout)
+        self.wait_notice(run, 30)
         self.assert_not_run()
         self.assertIsNone(run.proc.poll(), "no crash, no exit")
         healed = len(self.package_requests())
         self.serve_package("blob=package")
         self.finish_and_check(run, timeout=30)
         self.assertGreater(len(self.package_requests()), healed, "the window retried")
-        self.record(label, runs=1)
-
-    def test_4a_wrong_length(self):
-        self.bad_answer("wrong length", "blob=package&mode=badlen&len=%d" % (PACKAGE_SIZE - 1000))
-
-    def test_4b_not_found(self):
-        self.bad_answer("404", "blob=package&mode=status&code=404")
-
-    def test_4c_server_error(self):
-        self.bad_answer("500", "blob=package&mode=status&code=500")
-
-    def test_4d_redirect_loop(self):
-        self.bad_answer("redirect loop (20 hops)", "blob=package&mode=redirect&hops=20")
-
-    @unittest.skipIf(QUICK, "three 15-second stalls")
-    def test_4e_stalled_server(self):
-        # Headers, then silence for two minutes: each attempt gives up after
-        # 15 s without a byte, three attempts, then the notice.
-        self.bad_answer("stalled server (headers then nothing)", "blob=package&mode=stallhdr&hold=120",
-                        notice_timeout=75)
+        self.record("bad answer (wrong length), then the server heals", runs=1)
 
     # -- 5. corrupt package ---------------------------------------------------------------
     def test_5_a_corrupted_partial_file_is_never_run(self):
@@ -357,9 +340,9 @@ class ReliabilityTest(e2e.InstallerCase):
     def test_10_a_failing_mirror_hands_over_to_the_next_one_without_a_notice(self):
         # What Url does, the reason logged, Url's requests, whether Url2 resumes the partial file.
         for name, fault, why, tries, resumes in [
-                ("500", "mode=status&code=500", "server error, 4:500", 1, False),
+                ("500", "mode=status&code=500", "server error", 1, False),
                 ("drop mid-file", "blob=package&mode=drop&after=400000", "connection error", 3, True),
-                ("corrupt copy", "blob=badpackage", "copy failed its check, 3:3002", 1, False)]:
+                ("corrupt copy", "blob=badpackage", "copy failed its check", 1, False)]:
             with self.subTest(name):
                 for run in self.runs:
                     run.kill()
@@ -368,8 +351,10 @@ class ReliabilityTest(e2e.InstallerCase):
                 first, second = self.mirror_ranges()
                 self.assertEqual((len(first), first[0], self.most_notices), (tries, "-", 0), (first, second))
                 self.assertEqual(second[0].startswith("bytes="), resumes, (first, second))
-                self.assertIn("package address switch: %s%s -> %s%s (%s" % (BASE, self.MIRRORS[0], BASE,
-                                                                            self.MIRRORS[1], why), self.support_log())
+                # Why an address was left shows nowhere but in the support log,
+                # which is what support reads to tell a bad mirror from a bad link.
+                self.assertTrue(any(self.MIRRORS[0] in line and self.MIRRORS[1] in line and why in line
+                                    for line in self.support_log().splitlines()), why)
         self.record("mirrors: Url fails (500, drop mid-file, corrupt copy), Url2 installs", runs=1)
 
     def test_11_every_mirror_failing_is_one_notice_the_back_off_then_url_again(self):
@@ -379,7 +364,8 @@ class ReliabilityTest(e2e.InstallerCase):
         self.assertEqual([len(r) for r in self.mirror_ranges()], [1, 1], "one round, each address once")
         self.next_package_request(1, path=self.MIRRORS[0])
         self.assertGreater(time.time() - noticed, 3.5, "the next round came without the back-off")
-        self.assertIn("new round: %s%s -> %s%s" % (BASE, self.MIRRORS[1], BASE, self.MIRRORS[0]), self.support_log())
+        asked = [r[1] for r in e2e.server_log() if r[1] in self.MIRRORS]
+        self.assertEqual(asked[:3], [self.MIRRORS[0], self.MIRRORS[1], self.MIRRORS[0]], "the new round starts at Url")
         self.route(self.MIRRORS[0], "blob=package")  # heals; no click
         self.finish_and_check(run, timeout=60)
         self.assertEqual(self.most_notices, 1)

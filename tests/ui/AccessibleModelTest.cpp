@@ -8,46 +8,31 @@
 #include <string>
 #include <vector>
 
+#include "UiTestSupport.h"
 #include "ui/AccessibleModel.h"
 #include "ui/Control.h"
 #include "ui/FocusChain.h"
 #include "ui/TabLayout.h"
-#include "ui/WindowImplBase.h"
 
 namespace {
 
-class SkinWindow : public WindowImplBase {
-public:
-    explicit SkinWindow(const wchar_t* file) : file_(file) {
-        EXPECT_NE(nullptr, Create(nullptr, L"skin", WS_POPUP, 0, 0, 0, 0, 0));
-        paintHost_.UpdateLayout();
+// The names Tab visits, starting with nothing focused, once round.
+std::vector<std::wstring> TabChain(CPaintHostUI& host) {
+    host.SetFocus(nullptr);
+    std::vector<std::wstring> names;
+    while (names.size() < 12 && host.SetNextTabControl(true)) {
+        const std::wstring& n = host.GetFocus()->GetName();
+        if (!names.empty() && n == names.front()) break;
+        names.push_back(n);
     }
-    ~SkinWindow() override { DestroyWindow(hwnd_); }
-    const wchar_t* WindowClassName() const override { return L"OvUiAccessTestWindow"; }
-    std::wstring SkinFolder() override { return L"skin"; }
-    std::wstring SkinFile() override { return file_; }
-
-    // The names Tab visits, starting with nothing focused, once round.
-    std::vector<std::wstring> TabChain() {
-        paintHost_.SetFocus(nullptr);
-        std::vector<std::wstring> names;
-        while (names.size() < 12 && paintHost_.SetNextTabControl(true)) {
-            const std::wstring& n = paintHost_.GetFocus()->GetName();
-            if (!names.empty() && n == names.front()) break;
-            names.push_back(n);
-        }
-        return names;
-    }
-    CControlUI* Find(const wchar_t* name) { return paintHost_.FindByName(name); }
-
-private:
-    std::wstring file_;
-};
+    return names;
+}
 
 using Names = std::vector<std::wstring>;
 
 TEST(Accessible, TabGoesThroughEachPageInReadingOrder) {
-    SkinWindow w(L"InstallPackages.xml");
+    uitest::SkinWindow w(L"InstallPackages.xml");
+    ASSERT_TRUE(w.Open());
     auto* pages = dynamic_cast<CTabLayoutUI*>(w.Find(L"tb_main"));
     ASSERT_NE(nullptr, pages);
     // By its top alone btn_free (a pixel higher) would come before
@@ -58,12 +43,12 @@ TEST(Accessible, TabGoesThroughEachPageInReadingOrder) {
     for (int page = 0; page < 3; ++page) {
         pages->Select(page);
         w.PaintHost().UpdateLayout();
-        EXPECT_EQ(chains[page], w.TabChain()) << "page " << page;
+        EXPECT_EQ(chains[page], TabChain(w.PaintHost())) << "page " << page;
     }
     // A disabled button leaves the chain and loses its default action.
     w.Find(L"btn_install2")->SetEnabled(false);
     pages->Select(1);
-    EXPECT_EQ((Names{L"edit_input", L"btn_select"}), w.TabChain());
+    EXPECT_EQ((Names{L"edit_input", L"btn_select"}), TabChain(w.PaintHost()));
     EXPECT_EQ(L"", DescribeControl(*w.Find(L"btn_install2"), true).defaultAction);
     // The bar reads as a clamped percentage, a two-line label as one line.
     w.Find(L"pro_InstallProgress")->SetProperty(L"value", L"250");

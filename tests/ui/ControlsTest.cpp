@@ -26,12 +26,20 @@ std::wstring SolidPng(const wchar_t* name, uint32_t rgba, int w = 40, int h = 20
     return L"file='" + path + L"'";
 }
 
+// `name` in the skin folder, with more image attributes after it.
+std::wstring SkinFile(const wchar_t* name, const wchar_t* more = L"") {
+    return L"file='" + ctltest::SkinImage(name) + L"'" + more;
+}
+
+using Props = std::initializer_list<std::pair<const wchar_t*, std::wstring>>;
+
 template <typename T>
-T* Floating(const wchar_t* name, const wchar_t* pos) {
+T* Floating(const wchar_t* name, const wchar_t* pos, Props props = {}) {
     T* c = new T;
     c->SetProperty(L"name", name);
     c->SetProperty(L"float", L"true");
     c->SetProperty(L"pos", pos);
+    for (const auto& p : props) c->SetProperty(p.first, p.second.c_str());
     return c;
 }
 
@@ -65,28 +73,6 @@ struct Harness {
 };
 
 }  // namespace
-
-TEST(Controls, ClassAndInterfaceNames) {
-    CLabelUI label;
-    CButtonUI button;
-    COptionUI option;
-    CEditUI edit;
-    CProgressUI progress;
-    struct Case {
-        CControlUI* c;
-        const wchar_t* cls;
-        const wchar_t* iface;
-    } cases[] = {{&label, L"LabelUI", L"Label"},    {&button, L"ButtonUI", L"Button"},
-                 {&option, L"OptionUI", L"Option"}, {&edit, L"EditUI", L"Edit"},
-                 {&progress, L"ProgressUI", L"Progress"}};
-    for (const Case& c : cases) {
-        EXPECT_STREQ(c.cls, c.c->ClassName());
-        EXPECT_EQ(c.c, c.c->AsInterface(c.iface));
-        EXPECT_EQ(c.c, c.c->AsInterface(L"Control"));  // answered by the base
-    }
-    EXPECT_EQ(nullptr, label.AsInterface(L"Button"));
-    EXPECT_EQ(&option, option.AsInterface(L"Label"));
-}
 
 TEST(Controls, AlignWordsAreSubstringTests) {
     struct Case {
@@ -165,13 +151,10 @@ TEST(Controls, ProgressFillRectangle) {
 }
 
 TEST(Controls, ProgressPaintsTheFillOnlyOverTheDonePart) {
-    const std::wstring track = SolidPng(L"ctl_track.png", 0xDDDDDDFF, 200, 20);
-    const std::wstring fill = SolidPng(L"ctl_fill.png", 0x2080F0FF, 200, 20);
-    Harness h([&](CVerticalLayoutUI* root) {
-        auto* p = Floating<CProgressUI>(L"bar", L"10,10,210,30");
-        p->SetProperty(L"bkimage", track.c_str());
-        p->SetProperty(L"foreimage", fill.c_str());
-        root->Add(p);
+    Harness h([](CVerticalLayoutUI* root) {
+        root->Add(Floating<CProgressUI>(L"bar", L"10,10,210,30",
+                                        {{L"bkimage", SolidPng(L"ctl_track.png", 0xDDDDDDFF, 200, 20)},
+                                         {L"foreimage", SolidPng(L"ctl_fill.png", 0x2080F0FF, 200, 20)}}));
     });
     ASSERT_NE(nullptr, h.hwnd);
     auto* bar = h.Get<CProgressUI>(L"bar");
@@ -188,17 +171,12 @@ TEST(Controls, ProgressPaintsTheFillOnlyOverTheDonePart) {
 }
 
 TEST(Controls, ButtonStatesFollowTheMouse) {
-    const std::wstring normal = SolidPng(L"ctl_n.png", 0x0000FFFF);
-    const std::wstring hot = SolidPng(L"ctl_h.png", 0x00FF00FF);
-    const std::wstring pushed = SolidPng(L"ctl_p.png", 0xFF0000FF);
-    const std::wstring disabled = SolidPng(L"ctl_d.png", 0x808080FF);
-    Harness h([&](CVerticalLayoutUI* root) {
-        auto* b = Floating<CButtonUI>(L"btn", L"10,10,50,30");
-        b->SetProperty(L"normalimage", normal.c_str());
-        b->SetProperty(L"hotimage", hot.c_str());
-        b->SetProperty(L"pushedimage", pushed.c_str());
-        b->SetProperty(L"disabledimage", disabled.c_str());
-        root->Add(b);
+    Harness h([](CVerticalLayoutUI* root) {
+        root->Add(Floating<CButtonUI>(L"btn", L"10,10,50,30",
+                                      {{L"normalimage", SolidPng(L"ctl_n.png", 0x0000FFFF)},
+                                       {L"hotimage", SolidPng(L"ctl_h.png", 0x00FF00FF)},
+                                       {L"pushedimage", SolidPng(L"ctl_p.png", 0xFF0000FF)},
+                                       {L"disabledimage", SolidPng(L"ctl_d.png", 0x808080FF)}}));
     });
     ASSERT_NE(nullptr, h.hwnd);
     auto* btn = h.Get<CButtonUI>(L"btn");
@@ -228,16 +206,12 @@ TEST(Controls, ButtonsTakeKeysOnlyWhenTheSkinAsks) {
     Harness h([](CVerticalLayoutUI* root) {
         root->Add(Floating<CButtonUI>(L"btn", L"10,10,50,30"));
         root->Add(Floating<COptionUI>(L"opt", L"60,10,100,30"));
-        auto* keyed = Floating<CButtonUI>(L"keyed", L"110,10,150,30");
-        keyed->SetProperty(L"keyboard", L"true");
-        root->Add(keyed);
+        root->Add(Floating<CButtonUI>(L"keyed", L"110,10,150,30", {{L"keyboard", L"true"}}));
     });
     ASSERT_NE(nullptr, h.hwnd);
-    // By default no tab stop: the first paint focuses nothing but the keyed one.
-    EXPECT_EQ(0u, h.Get<CButtonUI>(L"btn")->GetControlFlags() & UIFLAG_TABSTOP);
-    EXPECT_EQ(0u, h.Get<COptionUI>(L"opt")->GetControlFlags() & UIFLAG_TABSTOP);
-    // Focused by a click, neither takes Space or Enter afterwards.
+    // By default no tab stop; focused by a click, neither takes Space or Enter afterwards.
     for (const wchar_t* name : {L"btn", L"opt"}) {
+        EXPECT_EQ(0u, h.Get<CButtonUI>(name)->GetControlFlags() & UIFLAG_TABSTOP) << name;
         h.Get<CButtonUI>(name)->SetFocus();
         SendMessageW(h.hwnd, WM_KEYDOWN, VK_SPACE, 0);
         SendMessageW(h.hwnd, WM_KEYDOWN, VK_RETURN, 0);
@@ -252,22 +226,14 @@ TEST(Controls, ButtonsTakeKeysOnlyWhenTheSkinAsks) {
 }
 
 TEST(Controls, OptionGroupIsExclusiveAndReportsOnce) {
-    const std::wstring on = SolidPng(L"ctl_on.png", 0x00C000FF);
-    const std::wstring off = SolidPng(L"ctl_off.png", 0xFFFFFFFF);
-    Harness h([&](CVerticalLayoutUI* root) {
+    Harness h([](CVerticalLayoutUI* root) {
+        const std::wstring on = SolidPng(L"ctl_on.png", 0x00C000FF), off = SolidPng(L"ctl_off.png", 0xFFFFFFFF);
         const wchar_t* names[] = {L"a", L"b", L"c"};
         const wchar_t* pos[] = {L"10,10,50,30", L"60,10,100,30", L"110,10,150,30"};
-        for (int i = 0; i < 3; ++i) {
-            auto* o = Floating<COptionUI>(names[i], pos[i]);
-            o->SetProperty(L"group", L"g");
-            o->SetProperty(L"bkimage", off.c_str());
-            o->SetProperty(L"selectedimage", on.c_str());
-            root->Add(o);
-        }
-        auto* check = Floating<COptionUI>(L"check", L"10,50,50,70");
-        check->SetProperty(L"bkimage", off.c_str());
-        check->SetProperty(L"selectedimage", on.c_str());
-        root->Add(check);
+        for (int i = 0; i < 3; ++i)
+            root->Add(Floating<COptionUI>(names[i], pos[i],
+                                          {{L"group", L"g"}, {L"bkimage", off}, {L"selectedimage", on}}));
+        root->Add(Floating<COptionUI>(L"check", L"10,50,50,70", {{L"bkimage", off}, {L"selectedimage", on}}));
     });
     ASSERT_NE(nullptr, h.hwnd);
     auto* a = h.Get<COptionUI>(L"a");
@@ -303,11 +269,11 @@ TEST(Controls, OptionGroupIsExclusiveAndReportsOnce) {
     EXPECT_TRUE(b->IsSelected());
 }
 
-TEST(Controls, EditTypingGoesThroughTheNativeWindow) {
+TEST(Controls, EditTypingGoesThroughANativeWindowThatHonoursTheSettings) {
     Harness h([](CVerticalLayoutUI* root) {
-        auto* e = Floating<CEditUI>(L"edit", L"10,10,210,40");
-        e->SetProperty(L"text", L"C:\\Games");
-        root->Add(e);
+        root->Add(Floating<CEditUI>(L"edit", L"10,10,210,40", {{L"text", L"C:\\Games"}}));
+        root->Add(Floating<CEditUI>(L"locked", L"10,50,210,80",
+                                    {{L"readonly", L"true"}, {L"numberonly", L"true"}, {L"maxchar", L"5"}}));
         root->Add(Floating<CButtonUI>(L"other", L"10,100,50,120"));
     });
     ASSERT_NE(nullptr, h.hwnd);
@@ -345,20 +311,10 @@ TEST(Controls, EditTypingGoesThroughTheNativeWindow) {
     EXPECT_EQ(L"E:\\x", edit->GetText());
     edit->SetText(L"F:");  // without a native window: reported at once
     EXPECT_EQ(4, h.recorder.Count(L"textchanged", L"edit"));
-}
 
-TEST(Controls, EditNativeWindowHonoursItsSettings) {
-    Harness h([](CVerticalLayoutUI* root) {
-        auto* e = Floating<CEditUI>(L"edit", L"10,10,210,40");
-        e->SetProperty(L"readonly", L"true");
-        e->SetProperty(L"numberonly", L"true");
-        e->SetProperty(L"maxchar", L"5");
-        root->Add(e);
-    });
-    ASSERT_NE(nullptr, h.hwnd);
-    auto* edit = h.Get<CEditUI>(L"edit");
-    Click(h.hwnd, 50, 25);
-    HWND native = edit->GetNativeWindow();
+    // The native window honours the edit's settings.
+    Click(h.hwnd, 50, 65);
+    native = h.Get<CEditUI>(L"locked")->GetNativeWindow();
     ASSERT_NE(nullptr, native);
     const LONG style = GetWindowLongW(native, GWL_STYLE);
     EXPECT_TRUE(style & ES_READONLY);
@@ -371,39 +327,31 @@ TEST(Controls, EditNativeWindowHonoursItsSettings) {
     MapWindowPoints(HWND_DESKTOP, h.hwnd, reinterpret_cast<POINT*>(&rc), 2);
     EXPECT_EQ(14, rc.left);
     EXPECT_EQ(206, rc.right);
-    EXPECT_GE(rc.top, 13);
-    EXPECT_LE(rc.bottom, 37);
-    EXPECT_LE(std::abs((rc.top - 13) - (37 - rc.bottom)), 1);
+    EXPECT_GE(rc.top, 53);
+    EXPECT_LE(rc.bottom, 77);
+    EXPECT_LE(std::abs((rc.top - 53) - (77 - rc.bottom)), 1);
 }
 
 TEST(Controls, RealSkinImagesDraw) {
-    using ctltest::SkinImage;
-    const std::wstring install0 = L"file='" + SkinImage(L"install_0.png") + L"'";
-    const std::wstring install1 = L"file='" + SkinImage(L"install_1.png") + L"' source='5,5,189,49'";
-    Harness h([&](CVerticalLayoutUI* root) {
+    Harness h([](CVerticalLayoutUI* root) {
         root->SetBkColor(0xFFFFFFFF);
-        auto* b = Floating<CButtonUI>(L"btn_install", L"10,10,194,54");
-        b->SetProperty(L"normalimage", install0.c_str());
-        b->SetProperty(L"hotimage", install1.c_str());
-        b->SetProperty(L"pushedimage", install1.c_str());
-        root->Add(b);
-        auto* o = Floating<COptionUI>(L"opt_agree", L"10,70,110,86");
-        o->SetProperty(L"bkimage", (L"file='" + SkinImage(L"opt_000.png") + L"' dest='0,0,16,16'").c_str());
-        o->SetProperty(L"selectedimage", (L"file='" + SkinImage(L"opt_001.png") + L"' dest='0,0,16,16'").c_str());
-        o->SetProperty(L"selected", L"true");
-        o->SetProperty(L"textpadding", L"20,0,0,0");
-        o->SetProperty(L"text", L"同意");
-        root->Add(o);
-        auto* p = Floating<CProgressUI>(L"bar", L"10,100,290,130");
-        p->SetProperty(L"bkimage", (L"file='" + SkinImage(L"progress_bk.png") + L"'").c_str());
-        p->SetProperty(L"foreimage", (L"file='" + SkinImage(L"progress_fore.png") + L"'").c_str());
-        p->SetProperty(L"value", L"60");
-        p->SetProperty(L"text", L"60%");
-        root->Add(p);
-        auto* e = Floating<CEditUI>(L"edit_input", L"10,140,290,169");
-        e->SetProperty(L"bkimage", (L"file='" + SkinImage(L"input.png") + L"'").c_str());
-        e->SetProperty(L"text", L"C:\\Program Files\\澄岳");
-        root->Add(e);
+        const std::wstring hot = SkinFile(L"install_1.png", L" source='5,5,189,49'");
+        root->Add(Floating<CButtonUI>(
+            L"btn_install", L"10,10,194,54",
+            {{L"normalimage", SkinFile(L"install_0.png")}, {L"hotimage", hot}, {L"pushedimage", hot}}));
+        root->Add(Floating<COptionUI>(L"opt_agree", L"10,70,110,86",
+                                      {{L"bkimage", SkinFile(L"opt_000.png", L" dest='0,0,16,16'")},
+                                       {L"selectedimage", SkinFile(L"opt_001.png", L" dest='0,0,16,16'")},
+                                       {L"selected", L"true"},
+                                       {L"textpadding", L"20,0,0,0"},
+                                       {L"text", L"同意"}}));
+        root->Add(Floating<CProgressUI>(L"bar", L"10,100,290,130",
+                                        {{L"bkimage", SkinFile(L"progress_bk.png")},
+                                         {L"foreimage", SkinFile(L"progress_fore.png")},
+                                         {L"value", L"60"},
+                                         {L"text", L"60%"}}));
+        root->Add(Floating<CEditUI>(L"edit_input", L"10,140,290,169",
+                                    {{L"bkimage", SkinFile(L"input.png")}, {L"text", L"C:\\Program Files\\澄岳"}}));
     });
     ASSERT_NE(nullptr, h.hwnd);
     h.window.PaintHost().SetDefaultFont(L"宋体", 12, false, false, false);

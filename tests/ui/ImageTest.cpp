@@ -162,24 +162,45 @@ TEST(ImagePlan, PartsSettingsAndParseStops) {
     EXPECT_TRUE(parts.back().xtiled);
 }
 
-TEST_F(SkinImages, DestWiderThanTheItemIsCutAtItsEdge) {
-    Surface s(50, 50);
-    RECT item = {10, 10, 30, 30};
-    ASSERT_TRUE(Draw(s, item, L"file='red.png' dest='0,0,40,20'"));
-    EXPECT_EQ(kRed, s.Rgb(10, 10));
-    EXPECT_EQ(kRed, s.Rgb(29, 29));
-    EXPECT_EQ(kWhite, s.Rgb(30, 15));
-    EXPECT_EQ(kWhite, s.Rgb(15, 30));
-}
-
-TEST_F(SkinImages, TwoFilesShareOneTarget) {
-    Surface s(40, 40);
-    RECT item = {0, 0, 40, 40};
-    ASSERT_TRUE(Draw(s, item, L"file='red.png' dest='10,10,20,20' file='halfclear.png'"));
-    EXPECT_EQ(kRed, s.Rgb(12, 15));    // the left half of the second image is clear
-    EXPECT_EQ(kGreen, s.Rgb(17, 15));  // its right half covers the first
-    EXPECT_EQ(kWhite, s.Rgb(25, 15));  // nothing outside the shared target
-    EXPECT_EQ(kWhite, s.Rgb(5, 5));
+// Where each description draws: probes of the surface after one draw.
+TEST_F(SkinImages, DescriptionsDrawWhereTheySay) {
+    struct Probe {
+        int x, y;
+        DWORD rgb;
+    };
+    struct Case {
+        const char* what;
+        int w, h;
+        RECT item;
+        const wchar_t* desc;
+        std::vector<Probe> probes;
+    } const cases[] = {
+        {"a dest wider than the item is cut at its edge", 50, 50, {10, 10, 30, 30}, L"file='red.png' dest='0,0,40,20'",
+         {{10, 10, kRed}, {29, 29, kRed}, {30, 15, kWhite}, {15, 30, kWhite}}},
+        // The left half of the second image is clear; its right half covers
+        // the first; nothing outside the shared target.
+        {"two files share one target", 40, 40, {0, 0, 40, 40},
+         L"file='red.png' dest='10,10,20,20' file='halfclear.png'",
+         {{12, 15, kRed}, {17, 15, kGreen}, {25, 15, kWhite}, {5, 5, kWhite}}},
+        {"nine parts keep their corners unscaled", 40, 40, {5, 5, 35, 35}, L"file='nine.png' corner='3,3,3,3'",
+         {{5, 5, kRed}, {7, 7, kRed}, {8, 5, kGreen}, {31, 6, kGreen}, {32, 7, kRed}, {34, 34, kRed}, {32, 32, kRed},
+          {31, 33, kGreen}, {6, 20, kGreen}, {20, 20, kBlue}, {8, 8, kBlue}, {31, 31, kBlue}, {4, 4, kWhite},
+          {35, 35, kWhite}}},
+        {"a hole leaves the centre out", 40, 40, {5, 5, 35, 35}, L"file='nine.png' corner='3,3,3,3' hole='true'",
+         {{20, 20, kWhite}, {5, 5, kRed}}},
+        {"the mask colour loads transparent", 10, 10, {0, 0, 4, 4}, L"file='masked.png' mask='#FFFF00FF'",
+         {{0, 0, kWhite}, {1, 0, kBlue}}},
+        {"natural size, centred", 40, 40, {0, 0, 30, 30}, L"file='small.png' stretch='false' center='true'",
+         {{9, 15, kWhite}, {10, 15, kBlue}, {19, 19, kBlue}, {20, 15, kWhite}}},
+        {"the ratio kept: 20x20 centred in 40x20", 40, 40, {0, 0, 40, 20}, L"file='small.png' stretch='false'",
+         {{9, 10, kWhite}, {10, 10, kBlue}, {30, 10, kWhite}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Surface s(c.w, c.h);
+        ASSERT_TRUE(Draw(s, c.item, c.desc));
+        for (const Probe& p : c.probes) EXPECT_EQ(p.rgb, s.Rgb(p.x, p.y)) << p.x << "," << p.y;
+    }
 }
 
 TEST_F(SkinImages, FadeAndColourAlpha) {
@@ -192,25 +213,6 @@ TEST_F(SkinImages, FadeAndColourAlpha) {
     ExpectNear(0x7F7F7F, s.Rgb(25, 5), 4, "alpha 80");
     render::DrawColor(s.dc(), RECT{20, 0, 30, 10}, 0xFF0000FF);
     EXPECT_EQ(kBlue, s.Rgb(25, 5));
-}
-
-TEST_F(SkinImages, NinePartCornersStayUnscaled) {
-    Surface s(40, 40);
-    ASSERT_TRUE(Draw(s, RECT{5, 5, 35, 35}, L"file='nine.png' corner='3,3,3,3'"));
-    struct Probe {
-        int x, y;
-        DWORD rgb;
-    } probes[] = {
-        {5, 5, kRed},     {7, 7, kRed},     {8, 5, kGreen},  {31, 6, kGreen}, {32, 7, kRed},
-        {34, 34, kRed},   {32, 32, kRed},   {31, 33, kGreen}, {6, 20, kGreen}, {20, 20, kBlue},
-        {8, 8, kBlue},    {31, 31, kBlue},  {4, 4, kWhite},  {35, 35, kWhite},
-    };
-    for (const Probe& p : probes) EXPECT_EQ(p.rgb, s.Rgb(p.x, p.y)) << p.x << "," << p.y;
-
-    s.Fill(kWhite);
-    ASSERT_TRUE(Draw(s, RECT{5, 5, 35, 35}, L"file='nine.png' corner='3,3,3,3' hole='true'"));
-    EXPECT_EQ(kWhite, s.Rgb(20, 20));
-    EXPECT_EQ(kRed, s.Rgb(5, 5));
 }
 
 TEST_F(SkinImages, TwoImageProgressString) {
@@ -231,27 +233,6 @@ TEST_F(SkinImages, TwoImageProgressString) {
         EXPECT_EQ(kGrey, s.Rgb(10 + width - 1, 20)) << filled;
         EXPECT_EQ(kWhite, s.Rgb(10 + width, 20)) << filled;
     }
-}
-
-TEST_F(SkinImages, MaskColourLoadsTransparent) {
-    Surface s(10, 10);
-    ASSERT_TRUE(Draw(s, RECT{0, 0, 4, 4}, L"file='masked.png' mask='#FFFF00FF'"));
-    EXPECT_EQ(kWhite, s.Rgb(0, 0));
-    EXPECT_EQ(kBlue, s.Rgb(1, 0));
-}
-
-TEST_F(SkinImages, NaturalSizeCentredOrRatioKept) {
-    Surface s(40, 40);
-    ASSERT_TRUE(Draw(s, RECT{0, 0, 30, 30}, L"file='small.png' stretch='false' center='true'"));
-    EXPECT_EQ(kWhite, s.Rgb(9, 15));
-    EXPECT_EQ(kBlue, s.Rgb(10, 15));
-    EXPECT_EQ(kBlue, s.Rgb(19, 19));
-    EXPECT_EQ(kWhite, s.Rgb(20, 15));
-    s.Fill(kWhite);
-    ASSERT_TRUE(Draw(s, RECT{0, 0, 40, 20}, L"file='small.png' stretch='false'"));
-    EXPECT_EQ(kWhite, s.Rgb(9, 10));  // 20×20 centred in 40×20
-    EXPECT_EQ(kBlue, s.Rgb(10, 10));
-    EXPECT_EQ(kWhite, s.Rgb(30, 10));
 }
 
 TEST_F(SkinImages, UnloadableImagesFailAndAreClearedByTheControl) {

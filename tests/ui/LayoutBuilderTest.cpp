@@ -104,7 +104,7 @@ TEST(LayoutBuilder, IncludeRepeatsItsSourceCountTimes) {
     }
 }
 
-TEST(LayoutBuilder, SelfIncludingDocumentStopsAtTheNestingLimit) {
+TEST(LayoutBuilder, FromFilesASelfIncludingDocumentStopsAtTheNestingLimitAndAMissingOneFails) {
     SkinStateGuard guard;
     testsupport::TempDir dir;
     ASSERT_TRUE(uitest::WriteFileBytes(dir / L"self.xml",
@@ -118,16 +118,11 @@ TEST(LayoutBuilder, SelfIncludingDocumentStopsAtTheNestingLimit) {
     int depth = 0;
     for (CControlUI* c = root.get(); c; c = AsContainer(c)->GetItemAt(0)) ++depth;
     EXPECT_EQ(1 + CLayoutBuilder::kMaxIncludeDepth, depth);
-}
 
-TEST(LayoutBuilder, MissingFileReportsTheReaderMessage) {
-    SkinStateGuard guard;
-    testsupport::TempDir dir;
-    CSkinResources::SetResourceZip(L"");
-    CSkinResources::SetResourcePath(dir.Path());
-    CLayoutBuilder builder;
-    EXPECT_EQ(nullptr, builder.Create(L"nothere.xml"));
-    EXPECT_EQ(L"Error opening file", builder.GetLastErrorMessage());
+    // A file that is not there: the reader's message.
+    CLayoutBuilder missing;
+    EXPECT_EQ(nullptr, missing.Create(L"nothere.xml"));
+    EXPECT_EQ(L"Error opening file", missing.GetLastErrorMessage());
 }
 
 TEST(LayoutBuilder, The65thAttributeIsInvisible) {

@@ -29,6 +29,21 @@ CControlUI* Child(int fixedHeight = 0, int fixedWidth = 0) {
     return c;
 }
 
+// A new T placed by "pos" instead of by its parent's layout.
+template <typename T = CControlUI>
+T* Floating(const wchar_t* pos) {
+    auto* c = new T;
+    c->SetProperty(L"float", L"true");
+    c->SetProperty(L"pos", pos);
+    return c;
+}
+
+template <typename T>
+T* Of(T* parent, std::initializer_list<CControlUI*> children) {
+    for (CControlUI* c : children) parent->Add(c);
+    return parent;
+}
+
 void ExpectRect(const RECT& rc, int l, int t, int r, int b) {
     EXPECT_EQ(l, rc.left);
     EXPECT_EQ(t, rc.top);
@@ -39,24 +54,11 @@ void ExpectRect(const RECT& rc, int l, int t, int r, int b) {
 }  // namespace
 
 TEST(Layout, FloatingChildrenWithPositiveAndNegativeOffsets) {
-    auto* root = new CContainerUI;
-    auto* layout = new CVerticalLayoutUI;
-    layout->SetProperty(L"float", L"true");
-    layout->SetProperty(L"pos", L"100,100,700,500");
-    auto* a = new CControlUI;
-    a->SetProperty(L"float", L"true");
-    a->SetProperty(L"pos", L"10,20,110,60");
-    auto* b = new CControlUI;
-    b->SetProperty(L"float", L"true");
-    b->SetProperty(L"pos", L"-110,20,-10,60");
-    auto* c = new CControlUI;
-    c->SetProperty(L"float", L"true");
-    c->SetProperty(L"pos", L"-110,-60,-10,-20");
-    layout->Add(a);
-    layout->Add(b);
-    layout->Add(c);
-    root->Add(layout);
-    Host h(root);
+    auto* a = Floating(L"10,20,110,60");
+    auto* b = Floating(L"-110,20,-10,60");
+    auto* c = Floating(L"-110,-60,-10,-20");
+    auto* layout = Of(Floating<CVerticalLayoutUI>(L"100,100,700,500"), {a, b, c});
+    Host h(Of(new CContainerUI, {layout}));
     ExpectRect(layout->GetPosition(), 100, 100, 700, 500);
     ExpectRect(a->GetPosition(), 110, 120, 210, 160);
     ExpectRect(b->GetPosition(), 590, 120, 690, 160);
@@ -64,28 +66,17 @@ TEST(Layout, FloatingChildrenWithPositiveAndNegativeOffsets) {
     // Laid out again, the recorded offsets stay what "pos" said.
     EXPECT_EQ(-10, b->GetFloatOffset().x);
     EXPECT_EQ(-20, c->GetFloatOffset().y);
-}
-
-TEST(Layout, ResizingAFloatingControlKeepsTheNewSize) {
-    auto* root = new CVerticalLayoutUI;
-    auto* a = new CControlUI;
-    a->SetProperty(L"float", L"true");
-    a->SetProperty(L"pos", L"10,10,60,30");
-    root->Add(a);
-    Host h(root);
+    // Resized, a floating control keeps the new size.
     a->SetFixedWidth(80);
     h.host.UpdateLayout();
-    ExpectRect(a->GetPosition(), 10, 10, 90, 30);
+    ExpectRect(a->GetPosition(), 110, 120, 190, 160);
     EXPECT_EQ(80, a->GetFixedWidth());
 }
 
 TEST(Layout, RelativePlacementFollowsTheParentSize) {
-    auto* root = new CContainerUI;
-    auto* a = new CControlUI;
-    a->SetProperty(L"float", L"true");
-    a->SetProperty(L"pos", L"10,10,60,30");
+    auto* a = Floating(L"10,10,60,30");
     a->SetProperty(L"relativepos", L"100,50,0,100");
-    root->Add(a);
+    auto* root = Of(new CContainerUI, {a});
     Host h(root, 400, 300);
     ExpectRect(a->GetPosition(), 10, 10, 60, 30);
     // The first placement records the parent size; grow the parent by 100×60.
@@ -95,61 +86,43 @@ TEST(Layout, RelativePlacementFollowsTheParentSize) {
 }
 
 TEST(Layout, VerticalStretchSharesAndOddRemainder) {
-    struct Case {
-        int height;
-        int first, fixed, last;
-    } cases[] = {{200, 80, 40, 80}, {201, 80, 40, 81}};
-    for (const Case& k : cases) {
-        auto* root = new CVerticalLayoutUI;
+    for (int height : {200, 201}) {
         auto* s1 = Child();
         auto* f = Child(40);
         auto* s2 = Child();
-        root->Add(s1);
-        root->Add(f);
-        root->Add(s2);
-        Host h(root, 100, k.height);
-        EXPECT_EQ(k.first, s1->GetHeight());
-        EXPECT_EQ(k.fixed, f->GetHeight());
-        EXPECT_EQ(k.last, s2->GetHeight());
-        EXPECT_EQ(k.height, s2->GetPosition().bottom);
+        Host h(Of(new CVerticalLayoutUI, {s1, f, s2}), 100, height);
+        EXPECT_EQ(80, s1->GetHeight());
+        EXPECT_EQ(40, f->GetHeight());
+        EXPECT_EQ(height - 120, s2->GetHeight());  // the last share takes the odd pixel
+        EXPECT_EQ(height, s2->GetPosition().bottom);
         EXPECT_EQ(100, f->GetWidth());
     }
 }
 
-TEST(Layout, MaxHeightClampsAStretchShare) {
-    auto* root = new CVerticalLayoutUI;
-    auto* s = Child();
-    s->SetMaxHeight(50);
-    auto* f = Child(40);
-    root->Add(s);
-    root->Add(f);
-    Host h(root, 100, 200);
-    ExpectRect(s->GetPosition(), 0, 0, 100, 50);
-    ExpectRect(f->GetPosition(), 0, 50, 100, 90);  // the rest stays empty
-}
+TEST(Layout, VerticalClampsPadsAndFillsToTheEnd) {
+    auto* clamped = Child();
+    clamped->SetMaxHeight(50);
+    auto* after = Child(40);
+    Host one(Of(new CVerticalLayoutUI, {clamped, after}), 100, 200);
+    ExpectRect(clamped->GetPosition(), 0, 0, 100, 50);
+    ExpectRect(after->GetPosition(), 0, 50, 100, 90);  // the rest stays empty
 
-TEST(Layout, BottomPaddingLiesInsideTheRectangle) {
-    auto* root = new CVerticalLayoutUI;
-    auto* a = Child(30);
-    a->SetPadding(RECT{4, 2, 6, 5});
-    auto* b = Child(10);
-    root->Add(a);
-    root->Add(b);
-    Host h(root, 100, 200);
-    ExpectRect(a->GetPosition(), 4, 2, 94, 37);  // 30 high + 5 below
-    EXPECT_EQ(37, b->GetPosition().top);
-}
+    // The bottom padding lies inside the rectangle: 30 high + 5 below.
+    auto* padded = Child(30);
+    padded->SetPadding(RECT{4, 2, 6, 5});
+    auto* next = Child(10);
+    Host two(Of(new CVerticalLayoutUI, {padded, next}), 100, 200);
+    ExpectRect(padded->GetPosition(), 4, 2, 94, 37);
+    EXPECT_EQ(37, next->GetPosition().top);
 
-TEST(Layout, LastStretchableChildFillsToTheEndAfterPaddings) {
+    // The last stretchable child fills to the end after the child padding.
     auto* root = new CVerticalLayoutUI;
     root->SetChildPadding(10);
-    auto* f = Child(40);
-    auto* s = Child();
-    root->Add(f);
-    root->Add(s);
-    Host h(root, 100, 200);
-    ExpectRect(f->GetPosition(), 0, 0, 100, 40);
-    ExpectRect(s->GetPosition(), 0, 50, 100, 200);
+    auto* fixed = Child(40);
+    auto* last = Child();
+    Host three(Of(root, {fixed, last}), 100, 200);
+    ExpectRect(fixed->GetPosition(), 0, 0, 100, 40);
+    ExpectRect(last->GetPosition(), 0, 50, 100, 200);
 }
 
 TEST(Layout, HorizontalMirrorsVertical) {
@@ -159,10 +132,7 @@ TEST(Layout, HorizontalMirrorsVertical) {
     auto* f = Child(0, 40);
     auto* s2 = Child(20);
     s2->SetPadding(RECT{0, 3, 2, 0});
-    root->Add(s1);
-    root->Add(f);
-    root->Add(s2);
-    Host h(root, 211, 100);
+    Host h(Of(root, {s1, f, s2}), 211, 100);
     // 201 wide inside the inset: 40 fixed, 2 padding, 159 shared as 79 + 80.
     ExpectRect(s1->GetPosition(), 5, 5, 84, 95);
     ExpectRect(f->GetPosition(), 84, 5, 124, 95);
@@ -188,13 +158,10 @@ struct TabRecorder : INotifyUI {
 }  // namespace
 
 TEST(Layout, TabSelectRulesAndNotification) {
-    auto* tab = new CTabLayoutUI;
     auto* p0 = Child();
     auto* p1 = Child();
     auto* p2 = Child();
-    tab->Add(p0);
-    tab->Add(p1);
-    tab->Add(p2);
+    auto* tab = Of(new CTabLayoutUI, {p0, p1, p2});
     Host h(tab, 300, 200);
     TabRecorder rec;
     h.host.AddNotifier(&rec);
@@ -215,37 +182,34 @@ TEST(Layout, TabSelectRulesAndNotification) {
     EXPECT_TRUE(p2->IsVisible());
     ExpectRect(p2->GetPosition(), 0, 0, 300, 200);
 
-    // A page inserted in front of the selection shifts it and stays hidden.
+    // A page inserted at the selection's place goes in front of it: the
+    // selection shifts with its page, and the new one stays hidden.
     auto* early = Child();
-    tab->AddAt(early, 0);
+    tab->AddAt(early, 2);
     EXPECT_EQ(3, tab->GetCurSel());
+    EXPECT_EQ(p2, tab->GetItemAt(tab->GetCurSel()));
     EXPECT_FALSE(early->IsVisible());
     // Removing the selected page selects page 0.
     tab->SetDelayedDestroy(false);
     tab->Remove(p2);
     EXPECT_EQ(0, tab->GetCurSel());
-    EXPECT_TRUE(early->IsVisible());
+    EXPECT_TRUE(p0->IsVisible());
     // Removing a page before the selection keeps the same page selected.
     ASSERT_TRUE(tab->Select(2));
     tab->RemoveAt(0);
     EXPECT_EQ(1, tab->GetCurSel());
-    EXPECT_EQ(p1, tab->GetItemAt(tab->GetCurSel()));
+    EXPECT_EQ(early, tab->GetItemAt(tab->GetCurSel()));
     tab->SetProperty(L"selectedid", L"0");
     EXPECT_EQ(0, tab->GetCurSel());
     h.host.RemoveNotifier(&rec);
 }
 
 TEST(Layout, HitTestsPreferTheTopmostChildAndHonourTheInset) {
-    auto* root = new CContainerUI;
-    root->SetInset(RECT{10, 10, 10, 10});
     auto* under = new uitest::ProbeControl;
     auto* over = new uitest::ProbeControl;
-    auto* floating = new uitest::ProbeControl;
-    floating->SetProperty(L"float", L"true");
-    floating->SetProperty(L"pos", L"0,0,5,5");
-    root->Add(under);
-    root->Add(over);
-    root->Add(floating);
+    auto* floating = Floating<uitest::ProbeControl>(L"0,0,5,5");
+    auto* root = Of(new CContainerUI, {under, over, floating});
+    root->SetInset(RECT{10, 10, 10, 10});
     Host h(root, 100, 100);
     EXPECT_EQ(over, h.host.FindControl(POINT{50, 50}));
     EXPECT_EQ(floating, h.host.FindControl(POINT{2, 2}));  // floating may cover the inset

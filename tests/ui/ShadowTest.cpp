@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+
 #include "UiTestSupport.h"
 #include "ui/VerticalLayout.h"
 #include "ui/WndShadow.h"
@@ -11,10 +13,17 @@ namespace {
 
 int AlphaOf(uint32_t px) { return static_cast<int>(px >> 24); }
 
-RECT WindowRect(HWND hwnd) {
+// Left, top, width and height of the window on the screen.
+using Box = std::array<LONG, 4>;
+Box BoxOf(HWND hwnd) {
     RECT rc = {};
     GetWindowRect(hwnd, &rc);
-    return rc;
+    return Box{rc.left, rc.top, rc.right - rc.left, rc.bottom - rc.top};
+}
+
+CControlUI* Shadowed(CPaintHostUI& host) {
+    host.SetShadow(true);
+    return new CVerticalLayoutUI;
 }
 
 }  // namespace
@@ -51,10 +60,7 @@ TEST(Shadow, BitmapIsDarkerAtTheSidesAndEmptyInside) {
 }
 
 TEST(Shadow, FollowsItsOwner) {
-    uitest::TestWindow w([](CPaintHostUI& host) {
-        host.SetShadow(true);
-        return new CVerticalLayoutUI;
-    });
+    uitest::TestWindow w(Shadowed);
     HWND owner = w.CreateAt(100, 100, 540, 355);
     ASSERT_NE(nullptr, owner);
     CWndShadow* shadow = CWndShadow::FromOwner(owner);
@@ -70,30 +76,20 @@ TEST(Shadow, FollowsItsOwner) {
 
     uitest::PumpPending();
     EXPECT_TRUE(IsWindowVisible(sw));
-    RECT rc = WindowRect(sw);
-    EXPECT_EQ((RECT{86, 86, 654, 469}).left, rc.left);
-    EXPECT_EQ(86, rc.top);
-    EXPECT_EQ(568, rc.right - rc.left);
-    EXPECT_EQ(383, rc.bottom - rc.top);
+    EXPECT_EQ((Box{86, 86, 568, 383}), BoxOf(sw));
 
     SetWindowPos(owner, nullptr, 200, 150, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
     uitest::PumpPending();
-    rc = WindowRect(sw);
-    EXPECT_EQ(186, rc.left);
-    EXPECT_EQ(136, rc.top);
+    EXPECT_EQ((Box{186, 136, 568, 383}), BoxOf(sw));
 
     // Shrinking redraws at once; growing on the next paint.
     SetWindowPos(owner, nullptr, 0, 0, 400, 300, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     uitest::PumpPending();
-    rc = WindowRect(sw);
-    EXPECT_EQ(428, rc.right - rc.left);
-    EXPECT_EQ(328, rc.bottom - rc.top);
+    EXPECT_EQ((Box{186, 136, 428, 328}), BoxOf(sw));
     SetWindowPos(owner, nullptr, 0, 0, 500, 320, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     RedrawWindow(owner, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
     uitest::PumpPending();
-    rc = WindowRect(sw);
-    EXPECT_EQ(528, rc.right - rc.left);
-    EXPECT_EQ(348, rc.bottom - rc.top);
+    EXPECT_EQ((Box{186, 136, 528, 348}), BoxOf(sw));
 
     ShowWindow(owner, SW_HIDE);
     EXPECT_FALSE(IsWindowVisible(sw));
@@ -118,10 +114,7 @@ TEST(Shadow, FollowsItsOwner) {
 TEST(Shadow, DrawnOnlyAfterItsOwnerHasPainted) {
     // Drawing the shadow costs a full-size bitmap: it must never hold up the
     // owner's first frame, so it follows the owner's paint.
-    uitest::TestWindow w([](CPaintHostUI& host) {
-        host.SetShadow(true);
-        return new CVerticalLayoutUI;
-    });
+    uitest::TestWindow w(Shadowed);
     HWND owner = w.CreateAt(100, 100, 300, 200);  // shown and painted
     ASSERT_NE(nullptr, owner);
     CWndShadow* shadow = CWndShadow::FromOwner(owner);

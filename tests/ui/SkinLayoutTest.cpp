@@ -14,45 +14,28 @@
 #include "ui/WindowImplBase.h"
 #include "ui/WndShadow.h"
 
+using uitest::SkinWindow;
+
 namespace {
-
-class SkinWindow : public WindowImplBase {
-public:
-    explicit SkinWindow(const wchar_t* file) : file_(file) {}
-    const wchar_t* WindowClassName() const override { return L"OvUiSkinTestWindow"; }
-    std::wstring SkinFolder() override { return L"skin"; }
-    std::wstring SkinFile() override { return file_; }
-
-    bool Open() {
-        // The archive comes from the build step that embeds the skin into
-        // this test program (cmake/skin.cmake).
-        EXPECT_TRUE(FindResourceW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(150), L"ZIPRES"))
-            << "skin resource ZIPRES 150 is not linked into ui_tests";
-        if (!Create(nullptr, L"skin test", WS_POPUP | WS_CLIPCHILDREN, 0, 0, 0, 0, 0)) return false;
-        ::ShowWindow(hwnd_, SW_SHOWNOACTIVATE);
-        paintHost_.UpdateLayout();
-        return true;
-    }
-    ~SkinWindow() override {
-        if (hwnd_) DestroyWindow(hwnd_);
-    }
-
-private:
-    std::wstring file_;
-};
 
 struct Expected {
     const wchar_t* name;
     RECT rc;
 };
 
-void ExpectControls(CPaintHostUI& host, const Expected* begin, const Expected* end) {
+// Each control at the design's rectangle times `scale`: exactly at 1, each
+// edge within a pixel otherwise.
+void ExpectControls(CPaintHostUI& host, const Expected* begin, const Expected* end, double scale = 1.0) {
+    const double slack = scale == 1.0 ? 0.0 : 1.0;
+    auto fits = [&](LONG design, LONG px) { return std::abs(design * scale - px) <= slack; };
     for (const Expected* e = begin; e != end; ++e) {
         CControlUI* c = host.FindByName(e->name);
         ASSERT_NE(nullptr, c) << "missing " << std::string(e->name, e->name + wcslen(e->name));
         const RECT& rc = c->GetPosition();
-        EXPECT_TRUE(EqualRect(&rc, &e->rc)) << std::string(e->name, e->name + wcslen(e->name)) << ": " << rc.left
-                                            << "," << rc.top << "," << rc.right << "," << rc.bottom;
+        EXPECT_TRUE(fits(e->rc.left, rc.left) && fits(e->rc.top, rc.top) && fits(e->rc.right, rc.right) &&
+                    fits(e->rc.bottom, rc.bottom))
+            << std::string(e->name, e->name + wcslen(e->name)) << " x" << scale << ": " << rc.left << "," << rc.top
+            << "," << rc.right << "," << rc.bottom;
     }
 }
 
@@ -154,13 +137,7 @@ TEST(SkinLayout, InstallWindowFollowsTheDisplayScale) {
         for (const auto& page : pages) {
             ASSERT_TRUE(tabs->Select(page.page));
             host.UpdateLayout();
-            for (const Expected* e = page.begin; e != page.end; ++e) {
-                const RECT& rc = host.FindByName(e->name)->GetPosition();
-                auto within = [k](LONG design, LONG px) { return std::abs(design * k - px) <= 1.0; };
-                EXPECT_TRUE(within(e->rc.left, rc.left) && within(e->rc.top, rc.top) && within(e->rc.right, rc.right) &&
-                            within(e->rc.bottom, rc.bottom))
-                    << std::string(e->name, e->name + wcslen(e->name)) << " at " << dpi;
-            }
+            ExpectControls(host, page.begin, page.end, k);
         }
         ASSERT_TRUE(tabs->Select(0));
         host.UpdateLayout();

@@ -1,5 +1,6 @@
 #include "UiTestSupport.h"
 
+#include <gtest/gtest.h>
 #include <zlib.h>
 
 #include <cstring>
@@ -177,6 +178,19 @@ HWND TestWindow::CreateAt(int x, int y, int cx, int cy, HWND owner) {
         paintHost_.UpdateLayout();
     }
     return hwnd;
+}
+
+bool SkinWindow::Open() {
+    // The archive comes from the build step that embeds the skin into this
+    // test program (cmake/skin.cmake).
+    if (!FindResourceW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(150), L"ZIPRES")) {
+        ADD_FAILURE() << "skin resource ZIPRES 150 is not linked into ui_tests";
+        return false;
+    }
+    if (!Create(nullptr, L"skin test", WS_POPUP | WS_CLIPCHILDREN, 0, 0, 0, 0, 0)) return false;
+    ::ShowWindow(hwnd_, SW_SHOWNOACTIVATE);
+    paintHost_.UpdateLayout();
+    return true;
 }
 
 void PumpPending() {

@@ -114,6 +114,25 @@ private:
     const wchar_t* className_;
 };
 
+// One of the real skins' windows, built from the archive embedded in this
+// test program the way the installer builds it.
+class SkinWindow : public WindowImplBase {
+public:
+    explicit SkinWindow(const wchar_t* file) : file_(file) {}
+    ~SkinWindow() override {
+        if (hwnd_) DestroyWindow(hwnd_);
+    }
+    const wchar_t* WindowClassName() const override { return L"OvUiSkinTestWindow"; }
+    std::wstring SkinFolder() override { return L"skin"; }
+    std::wstring SkinFile() override { return file_; }
+    // Creates the window at the size the layout gives, shows and lays it out.
+    bool Open();
+    CControlUI* Find(const wchar_t* name) { return paintHost_.FindByName(name); }
+
+private:
+    std::wstring file_;
+};
+
 void PumpPending();
 
 }  // namespace uitest

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "ControlTestSupport.h"
 #include "UiTestSupport.h"
 #include "support/TestSupport.h"
 #include "ui/Container.h"
@@ -21,6 +22,8 @@ ProbeControl* Floating(const wchar_t* className, const wchar_t* pos, const wchar
     c->SetName(name);
     return c;
 }
+
+CControlUI* Empty(CPaintHostUI&) { return new CVerticalLayoutUI; }
 
 struct Destroyer {
     HWND hwnd;
@@ -100,11 +103,11 @@ TEST(WindowBase, RoundedRegionFollowsTheSize) {
 }
 
 TEST(WindowBase, RunModalReturnsTheLastCloseResultAndFreesTheOwner) {
-    TestWindow owner([](CPaintHostUI&) { return new CVerticalLayoutUI; });
+    TestWindow owner(Empty);
     HWND ownerWnd = owner.CreateAt(0, 0, 100, 100);
     ASSERT_NE(nullptr, ownerWnd);
     Destroyer d1{ownerWnd};
-    TestWindow w([](CPaintHostUI&) { return new CVerticalLayoutUI; });
+    TestWindow w(Empty);
     HWND hwnd = w.CreateAt(10, 10, 100, 100, ownerWnd);
     ASSERT_NE(nullptr, hwnd);
     Destroyer d2{hwnd};
@@ -119,7 +122,7 @@ TEST(WindowBase, RunModalReturnsTheLastCloseResultAndFreesTheOwner) {
 }
 
 TEST(WindowBase, QuitDuringRunModalIsPostedAgain) {
-    TestWindow w([](CPaintHostUI&) { return new CVerticalLayoutUI; });
+    TestWindow w(Empty);
     HWND hwnd = w.CreateAt(10, 10, 100, 100);
     ASSERT_NE(nullptr, hwnd);
     Destroyer d{hwnd};
@@ -132,20 +135,16 @@ TEST(WindowBase, QuitDuringRunModalIsPostedAgain) {
 }
 
 TEST(WindowBase, EscapeClosesWithOneAndEnterDoesNothing) {
-    {
-        TestWindow w([](CPaintHostUI&) { return new CVerticalLayoutUI; });
+    for (WPARAM key : {VK_ESCAPE, VK_RETURN}) {
+        TestWindow w(Empty);
         HWND hwnd = w.CreateAt(10, 10, 100, 100);
         ASSERT_NE(nullptr, hwnd);
         Destroyer d{hwnd};
-        PostMessageW(hwnd, WM_KEYDOWN, VK_ESCAPE, 0);
-        EXPECT_EQ(1u, w.RunModal());
-    }
-    {
-        TestWindow w([](CPaintHostUI&) { return new CVerticalLayoutUI; });
-        HWND hwnd = w.CreateAt(10, 10, 100, 100);
-        ASSERT_NE(nullptr, hwnd);
-        Destroyer d{hwnd};
-        PostMessageW(hwnd, WM_KEYDOWN, VK_RETURN, 0);
+        PostMessageW(hwnd, WM_KEYDOWN, key, 0);
+        if (key == VK_ESCAPE) {
+            EXPECT_EQ(1u, w.RunModal());
+            continue;
+        }
         w.Close(9);
         EXPECT_EQ(9u, w.RunModal());
         EXPECT_EQ(1, w.closeCount);  // Enter did not close it
@@ -154,7 +153,6 @@ TEST(WindowBase, EscapeClosesWithOneAndEnterDoesNothing) {
 
 TEST(WindowBase, MouseKeyboardAndTimersReachControls) {
     ProbeControl* probe = nullptr;
-    std::vector<std::wstring> notes;
     TestWindow w([&](CPaintHostUI& host) {
         auto* root = new CVerticalLayoutUI;
         probe = Floating(L"ButtonUI", L"10,10,60,40", L"probe");
@@ -162,11 +160,7 @@ TEST(WindowBase, MouseKeyboardAndTimersReachControls) {
         root->Add(probe);
         return root;
     });
-    struct Recorder : INotifyUI {
-        std::vector<std::wstring>* out;
-        void Notify(TNotifyRecord& msg) override { out->push_back(msg.type); }
-    } rec;
-    rec.out = &notes;
+    ctltest::Recorder rec;
     HWND hwnd = w.CreateAt(10, 10, 200, 100);
     ASSERT_NE(nullptr, hwnd);
     Destroyer d{hwnd};
@@ -175,9 +169,7 @@ TEST(WindowBase, MouseKeyboardAndTimersReachControls) {
     EXPECT_EQ(nullptr, w.PaintHost().GetFocus());
     probe->events.clear();
 
-    SendMessageW(hwnd, WM_MOUSEMOVE, 0, MAKELPARAM(20, 20));
-    SendMessageW(hwnd, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(20, 20));
-    SendMessageW(hwnd, WM_LBUTTONUP, 0, MAKELPARAM(20, 20));
+    ctltest::Click(hwnd, 20, 20);
     SendMessageW(hwnd, WM_LBUTTONDBLCLK, MK_LBUTTON, MAKELPARAM(20, 20));
     SendMessageW(hwnd, WM_LBUTTONUP, 0, MAKELPARAM(20, 20));
     SendMessageW(hwnd, WM_KEYDOWN, 'A', 0);
@@ -196,20 +188,10 @@ TEST(WindowBase, MouseKeyboardAndTimersReachControls) {
     probe->SetToolTip(L"tip");
     SendMessageW(hwnd, WM_MOUSEMOVE, 0, MAKELPARAM(20, 20));
     SendMessageW(hwnd, WM_MOUSEHOVER, 0, MAKELPARAM(20, 20));
-    struct Find {
-        HWND owner, tip;
-        static BOOL CALLBACK Each(HWND h, LPARAM p) {
-            Find* f = reinterpret_cast<Find*>(p);
-            wchar_t cls[64] = {};
-            GetClassNameW(h, cls, 64);
-            if (lstrcmpiW(cls, L"tooltips_class32") == 0 && GetWindow(h, GW_OWNER) == f->owner) f->tip = h;
-            return TRUE;
-        }
-    } find{hwnd, nullptr};
-    EnumThreadWindows(GetCurrentThreadId(), Find::Each, reinterpret_cast<LPARAM>(&find));
-    HWND tip = find.tip;
+    HWND tip = nullptr;  // the tooltip window this one owns
+    while ((tip = FindWindowExW(nullptr, tip, L"tooltips_class32", nullptr)) && GetWindow(tip, GW_OWNER) != hwnd) {
+    }
     ASSERT_NE(nullptr, tip);
-    EXPECT_EQ(hwnd, GetWindow(tip, GW_OWNER));
     EXPECT_TRUE(IsWindowVisible(tip));
     SendMessageW(hwnd, WM_MOUSELEAVE, 0, 0);
     EXPECT_FALSE(IsWindowVisible(tip));
@@ -220,8 +202,8 @@ TEST(WindowBase, MouseKeyboardAndTimersReachControls) {
         [&] { return std::find(probe->events.begin(), probe->events.end(), UIEVENT_TIMER) != probe->events.end(); },
         2000));
     EXPECT_TRUE(w.PaintHost().KillTimer(probe, 5));
-    EXPECT_NE(notes.end(), std::find(notes.begin(), notes.end(), L"timer"));
-    EXPECT_NE(notes.end(), std::find(notes.begin(), notes.end(), L"setfocus"));
+    EXPECT_LT(0, rec.Count(L"timer"));
+    EXPECT_LT(0, rec.Count(L"setfocus"));
     w.PaintHost().RemoveNotifier(&rec);
 }
 
@@ -301,7 +283,6 @@ TEST(WindowBase, NotificationsAreRoutedByTypeAndSenderName) {
 
 TEST(WindowBase, PaintsTheTreeAndForgetsItOnDestroy) {
     CControlUI* named = nullptr;
-    std::vector<std::wstring> notes;
     TestWindow w([&](CPaintHostUI& host) {
         auto* root = new CVerticalLayoutUI;
         root->SetBkColor(0xFF0000FF);

@@ -7,43 +7,23 @@
 
 #include <windows.h>
 
-#include <algorithm>
 #include <chrono>
 #include <random>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "ControlTestSupport.h"
+#include "Runtime/TextUtil.h"
 #include "campaign/Mutators.h"
 #include "support/TestSupport.h"
 #include "ui/XmlDocument.h"
 
 namespace {
 
-std::string Utf8(const std::wstring& text) {
-    if (text.empty()) return std::string();
-    const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
-                                      nullptr);
-    std::string out(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], n, nullptr, nullptr);
-    return out;
-}
+std::string Utf8(const std::wstring& text) { return ToNarrow(text, CP_UTF8); }
 
-// The skin folder of this checkout, seen through Wine's Z: drive (the source
-// path the compiler saw is a Linux path).
-std::wstring SkinPath(const std::wstring& name) {
-    std::string file = __FILE__;
-    const std::string tail = "tests/ui/XmlDocumentTest.cpp";
-    if (file.size() >= tail.size() && file.compare(file.size() - tail.size(), tail.size(), tail) == 0) {
-        file.erase(file.size() - tail.size());
-    }
-    std::wstring path(file.begin(), file.end());
-    std::replace(path.begin(), path.end(), L'/', L'\\');
-    if (!path.empty() && path[0] == L'\\') path = L"Z:" + path;
-    return path + L"skin\\" + name;
-}
-
-std::string SkinBytes(const std::wstring& name) { return testsupport::ReadBytes(SkinPath(name)); }
+std::string SkinBytes(const std::wstring& name) { return testsupport::ReadBytes(ctltest::SkinDir() + name); }
 
 // The whole tree as one line, for comparing two parses.
 std::wstring Dump(const CXmlNode& node) {
@@ -64,33 +44,6 @@ std::wstring Dump(const CXmlNode& node) {
         out += L";";
     }
     return out;
-}
-
-CXmlNode FindByName(const CXmlNode& first, const wchar_t* name) {
-    for (CXmlNode n = first; n.IsValid(); n = n.GetSibling()) {
-        if (n.GetAttributeValue(L"name") == name) return n;
-        CXmlNode found = FindByName(n.GetChild(), name);
-        if (found.IsValid()) return found;
-    }
-    return CXmlNode();
-}
-
-TEST(XmlDocument, ReadsTheInstallLayoutFromDisk) {
-    CXmlDocument doc;
-    ASSERT_TRUE(doc.LoadFromFile(SkinPath(L"InstallPackages.xml"), ReadXmlFileFromDisk)) << doc.GetLastErrorMessage();
-    CXmlNode root = doc.GetRoot();
-    EXPECT_STREQ(L"Window", root.GetName());
-    EXPECT_EQ(L"540,355", root.GetAttributeValue(L"size"));
-    EXPECT_STREQ(L"Font", root.GetChild().GetName());
-    EXPECT_EQ(L"宋体", root.GetChild().GetAttributeValue(L"name"));
-    CXmlNode tabs = FindByName(root.GetChild(), L"tb_main");
-    EXPECT_STREQ(L"TabLayout", tabs.GetName());
-    int pages = 0;
-    for (CXmlNode page = tabs.GetChild(); page.IsValid(); page = page.GetSibling()) ++pages;
-    EXPECT_EQ(3, pages);
-    EXPECT_EQ(L"同意", FindByName(root, L"opt_agree").GetAttributeValue(L"text"));
-    EXPECT_EQ(L"file='install_1.png' source='5,5,189,49'",
-              FindByName(root, L"btn_install").GetAttributeValue(L"hotimage"));
 }
 
 TEST(XmlDocument, ByteOrderMarkParsesLikeNone) {
