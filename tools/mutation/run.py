@@ -11,7 +11,8 @@ outright is repaired from the saved copy at the next start).
     python3 tools/mutation/run.py ... --out FILE --only ID,ID --update   # those rows again, the rest kept
 
 Selection: the GoogleTest binaries of the fault's layer and of the layers
-above it that link it (SELECTION below), two at a time, each with
+above it that link it (SELECTION below), two at a time (never two that
+send real input to their windows: DESKTOP_INPUT), each with
 --gtest_fail_fast; the first failure stops the others. The same for every
 run, so runs before and after a change compare.
 
@@ -46,6 +47,10 @@ SELECTION = {
     "ui": ["ui_tests", "app_tests"],
     "app": ["app_tests"],
 }
+# Binaries that send real input to their own windows on the one display:
+# never two of them at once (ctest keeps them apart the same way), or one
+# steals the other's focus and a sound test fails.
+DESKTOP_INPUT = {"ui_tests", "app_tests"}
 BUILD_TIMEOUT_S = 1200
 TIMEOUT_FACTOR = 3
 TIMEOUT_SLACK_S = 60
@@ -222,7 +227,12 @@ class Tree:
         try:
             while waiting or running:
                 while waiting and len(running) < jobs:
-                    binary = waiting.pop(0)
+                    busy = any(b in DESKTOP_INPUT for b in running)
+                    pick = next((b for b in waiting if not (busy and b in DESKTOP_INPUT)), None)
+                    if pick is None:
+                        break
+                    binary = pick
+                    waiting.remove(binary)
                     proc, out = self.start(self.test_command(binary), cwd=os.path.join(self.out, "tests"))
                     running[binary] = (proc, out, time.monotonic())
                 time.sleep(0.2)
